@@ -1,0 +1,52 @@
+#pragma once
+// The one way save data is read: little-endian values through memcpy, with every offset
+// checked against the size of the buffer. Offsets are 64-bit so counts from a file cannot
+// wrap them. A read that does not fit yields 0 and reports false.
+#include <cstdint>
+#include <cstring>
+
+namespace marrowin {
+
+struct ByteView {
+    const uint8_t* data = nullptr;
+    uint64_t size = 0;
+
+    // True when n bytes starting at off lie inside the view.
+    bool fits(uint64_t off, uint64_t n) const { return off <= size && n <= size - off; }
+
+    bool u8(uint64_t off, uint8_t& out) const {
+        if (!fits(off, 1)) { out = 0; return false; }
+        out = data[off];
+        return true;
+    }
+    bool u16(uint64_t off, uint16_t& out) const {
+        if (!fits(off, 2)) { out = 0; return false; }
+        out = uint16_t(data[off] | (data[off + 1] << 8));
+        return true;
+    }
+    bool i16(uint64_t off, int16_t& out) const {
+        uint16_t v;
+        bool ok = u16(off, v);
+        out = int16_t(v);
+        return ok;
+    }
+    bool u32(uint64_t off, uint32_t& out) const {
+        if (!fits(off, 4)) { out = 0; return false; }
+        out = uint32_t(data[off]) | uint32_t(data[off + 1]) << 8 | uint32_t(data[off + 2]) << 16 |
+              uint32_t(data[off + 3]) << 24;
+        return true;
+    }
+    bool f32(uint64_t off, float& out) const {
+        uint32_t bits;
+        bool ok = u32(off, bits);
+        std::memcpy(&out, &bits, 4);
+        return ok;
+    }
+    // Convenience forms for places where a missing byte simply reads as zero.
+    uint8_t u8(uint64_t off) const { uint8_t v; u8(off, v); return v; }
+    uint16_t u16(uint64_t off) const { uint16_t v; u16(off, v); return v; }
+    uint32_t u32(uint64_t off) const { uint32_t v; u32(off, v); return v; }
+    float f32(uint64_t off) const { float v; f32(off, v); return v; }
+};
+
+}  // namespace marrowin

@@ -1,0 +1,70 @@
+#pragma once
+// The small file layer that the save operations use: POSIX here, one place for a port.
+// Every file is opened relative to a directory descriptor (AT_FDCWD for the current
+// directory) and never through a symbolic link at its last component.
+#include <fcntl.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace marrowin {
+
+// An open file. Move-only; closes itself.
+class HostFile {
+public:
+    HostFile() = default;
+    explicit HostFile(int fd) : fd_(fd) {}
+    HostFile(const HostFile&) = delete;
+    HostFile& operator=(const HostFile&) = delete;
+    HostFile(HostFile&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    HostFile& operator=(HostFile&& o) noexcept;
+    ~HostFile() { close(); }
+
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    void close();
+
+    // Reads up to n bytes, going on after short reads; gives the count read.
+    uint64_t read(void* buffer, uint64_t n);
+    // Writes all n bytes; false on any failure.
+    bool write(const void* buffer, uint64_t n);
+    // Size in bytes, or -1.
+    int64_t size() const;
+
+private:
+    int fd_ = -1;
+};
+
+// An existing regular file, for reading.
+HostFile openForReading(const std::string& path, int dirFd = AT_FDCWD);
+// A new file that must not exist yet (O_EXCL): the way to never replace anything.
+HostFile createExclusive(const std::string& name, int dirFd = AT_FDCWD);
+// A file created or emptied for writing; refuses to follow a symbolic link.
+HostFile createOrEmpty(const std::string& name, int dirFd = AT_FDCWD);
+
+enum class PathKind { Missing, File, Folder, Other };
+PathKind pathKind(const std::string& path);
+
+// Makes a folder; true when it was made or a real folder (not a link) is already there.
+bool makeFolder(const std::string& name, int dirFd = AT_FDCWD);
+
+struct FolderItem {
+    std::string name;  // host name (UTF-8 or raw bytes)
+    uint64_t size = 0;
+    bool isFolder = false;
+    bool isRegular = false;
+};
+// Lists a folder's items (without "." and ".."), sorted by name so archives are reproducible.
+// False when the folder cannot be listed.
+bool listFolder(const std::string& path, std::vector<FolderItem>& items);
+
+// The local time of now, in the fields the archive stamps use.
+struct LocalTime {
+    uint16_t year = 0;
+    uint8_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+LocalTime localTimeNow();
+
+}  // namespace marrowin

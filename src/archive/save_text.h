@@ -1,0 +1,25 @@
+#pragma once
+// Save text is Shift-JIS (code page 932); the host speaks UTF-8.
+#include <string>
+#include <string_view>
+
+namespace marrowin {
+
+// For showing to a person: valid Shift-JIS becomes UTF-8; a byte that is not valid
+// Shift-JIS becomes U+FFFD. ASCII stays as it is.
+std::string saveTextToDisplay(std::string_view sjis);
+
+// For host file names: like saveTextToDisplay, except that bytes that are not valid
+// Shift-JIS are kept as they are (Linux names may hold any byte but '/' and NUL), so nothing
+// is lost and hostNameToSaveText gives them back.
+std::string saveTextToHostName(std::string_view sjis);
+
+// Back from a host name: UTF-8 characters that code page 932 has become Shift-JIS; every
+// other byte is kept as it is.
+std::string hostNameToSaveText(std::string_view host);
+
+// Makes one path component that stays inside its folder: '/' becomes '_', and an empty
+// name, "." or ".." gets a '_' in front. Everything else is kept.
+std::string safePathComponent(std::string_view hostName);
+
+}  // namespace marrowin

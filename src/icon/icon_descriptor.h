@@ -1,0 +1,23 @@
+#pragma once
+// The save's icon descriptor: the file entry whose data begin with "PS2D".
+#include <string>
+
+#include "archive/save_image.h"
+#include "view/view_settings.h"
+
+namespace marrowin {
+
+constexpr uint32_t DESCRIPTOR_TITLE_OFFSET = 192;
+constexpr uint32_t DESCRIPTOR_ICON_NAME_OFFSET = 260;
+constexpr uint32_t DESCRIPTOR_TEXT_SIZE = 64;
+constexpr uint32_t DESCRIPTOR_SIZE = 964;
+
+// Title of the last descriptor, 0 to 64 bytes of save text; empty without one.
+std::string readSaveTitle(const SaveImage& image);
+// File name of icon 0 (normal), 1 (copy) or 2 (delete); empty without a descriptor.
+std::string readIconFileName(const SaveImage& image, int index);
+// Writes each descriptor's lights into lights[0..2], the last one winning.
+// True when at least one descriptor was found.
+bool loadDescriptorLights(const SaveImage& image, LightSettings lights[3]);
+
+}  // namespace marrowin
