@@ -1,0 +1,107 @@
+#include "view/config_window_wx.h"
+
+#include <wx/button.h>
+#include <wx/display.h>
+#include <wx/panel.h>
+#include <wx/textctrl.h>
+#include <wx/utils.h>
+#include <wx/xrc/xmlres.h>
+
+#include <string>
+
+#include "view/value_text.h"
+
+namespace marrowin {
+
+namespace {
+// The window's size in dialog units of its own font.
+constexpr int CONFIG_WIDTH_DU = 272;
+constexpr int CONFIG_HEIGHT_DU = 390;
+}  // namespace
+
+void centreOnMouse(wxWindow* window) {
+    wxPoint mouse = wxGetMousePosition();
+    int index = wxDisplay::GetFromPoint(mouse);
+    wxRect area = wxDisplay(index == wxNOT_FOUND ? 0u : unsigned(index)).GetClientArea();
+    wxSize size = window->GetSize();
+    int x = mouse.x - size.x / 2;
+    int y = mouse.y - size.y / 2;
+    // Keep the whole window on the screen; the top left corner wins when it is too big.
+    x = std::max(area.x, std::min(x, area.GetRight() + 1 - size.x));
+    y = std::max(area.y, std::min(y, area.GetBottom() + 1 - size.y));
+    window->Move(x, y);
+}
+
+ConfigWindow* ConfigWindow::create(ViewSettings& settings) {
+    auto* window = new ConfigWindow(settings);
+    if (!wxXmlResource::Get()->LoadFrame(window, nullptr, "SUB1")) {
+        delete window;
+        return nullptr;
+    }
+    for (size_t i = 0; i < VIEW_FIELD_COUNT; ++i)
+        window->fields_[i] = XRCCTRL(*window, std::to_string(VIEW_FIELDS[i].id).c_str(), wxTextCtrl);
+    // Ids the platform layer knows the buttons by.
+    if (auto* get = XRCCTRL(*window, "IDC_GET", wxButton)) get->SetId(IDC_GET);
+    if (auto* set = XRCCTRL(*window, "IDC_SET", wxButton)) set->SetId(IDC_SET);
+
+    wxWindow* panel = XRCCTRL(*window, "SUB1_PANEL", wxPanel);
+    wxSize client = (panel ? panel : window)->ConvertDialogToPixels(wxSize(CONFIG_WIDTH_DU, CONFIG_HEIGHT_DU));
+    window->SetClientSize(client);
+    window->SetSizeHints(window->GetSize(), window->GetSize());
+
+    window->Bind(wxEVT_BUTTON, &ConfigWindow::onButton, window);
+    window->Bind(wxEVT_CLOSE_WINDOW, &ConfigWindow::onClose, window);
+    centreOnMouse(window);
+    window->fillConfigDialog();
+    return window;
+}
+
+wxTextCtrl* ConfigWindow::field(int id) const {
+    for (size_t i = 0; i < VIEW_FIELD_COUNT; ++i)
+        if (VIEW_FIELDS[i].id == id) return fields_[i];
+    return nullptr;
+}
+
+void ConfigWindow::fillConfigDialog() {
+    for (size_t i = 0; i < VIEW_FIELD_COUNT; ++i) {
+        if (!fields_[i]) continue;
+        std::string text = formatViewValue(viewFieldValue(settings_, VIEW_FIELDS[i].index));
+        // ChangeValue: filling is not an edit.
+        fields_[i]->ChangeValue(wxString::FromUTF8(text));
+    }
+}
+
+int ConfigWindow::applyConfigDialog() {
+    int refused = 0;
+    wxTextCtrl* firstRefused = nullptr;
+    for (size_t i = 0; i < VIEW_FIELD_COUNT; ++i) {
+        if (!fields_[i]) continue;
+        // The original read at most 1023 characters of a field.
+        std::string text(fields_[i]->GetValue().utf8_str());
+        if (text.size() > 1023) text.resize(1023);
+        if (!takeViewValue(text, viewFieldValue(settings_, VIEW_FIELDS[i].index))) {
+            ++refused;
+            fields_[i]->SelectAll();
+            if (!firstRefused) firstRefused = fields_[i];
+        }
+    }
+    if (firstRefused) firstRefused->SetFocus();
+    return refused;
+}
+
+void ConfigWindow::onButton(wxCommandEvent& event) {
+    if (event.GetId() == IDC_GET) fillConfigDialog();
+    else if (event.GetId() == IDC_SET) applyConfigDialog();
+}
+
+void ConfigWindow::onClose(wxCloseEvent& event) {
+    // Only hidden: the fields keep their text for the next showing.
+    if (!event.CanVeto()) {
+        Destroy();
+        return;
+    }
+    event.Veto();
+    Hide();
+}
+
+}  // namespace marrowin
