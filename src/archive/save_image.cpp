@@ -1,0 +1,151 @@
+#include "archive/save_image.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/host_files.h"
+
+namespace marrowin {
+
+namespace {
+
+// One anonymous private mapping: the pages come zero-filled, so the slack after the file
+// and whatever a short read leaves out read as zero without a memset.
+uint8_t* allocateImage(uint32_t fileSize) {
+    size_t length = size_t(uint64_t(fileSize) + SAVE_IMAGE_SLACK);
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+}
+
+}  // namespace
+
+SaveImage::SaveImage(SaveImage&& other) noexcept : bytes(other.bytes), fileSize(other.fileSize) {
+    other.bytes = nullptr;
+    other.fileSize = 0;
+}
+
+SaveImage& SaveImage::operator=(SaveImage&& other) noexcept {
+    if (this != &other) {
+        releaseSaveImage(*this);
+        bytes = other.bytes;
+        fileSize = other.fileSize;
+        other.bytes = nullptr;
+        other.fileSize = 0;
+    }
+    return *this;
+}
+
+SaveImage::~SaveImage() { releaseSaveImage(*this); }
+
+SaveImage readSaveImage(HostFile& file, uint32_t fileSize) {
+    SaveImage image;
+    uint8_t* p = allocateImage(fileSize);
+    if (!p) return image;
+    image.bytes = p;
+    image.fileSize = fileSize;
+    // The count read is not compared with fileSize: what the file does not deliver stays zero.
+    file.read(p, fileSize);
+    return image;
+}
+
+SaveImage makeSaveImage(const uint8_t* data, uint32_t size) {
+    SaveImage image;
+    uint8_t* p = allocateImage(size);
+    if (!p) return image;
+    if (size) std::memcpy(p, data, size);
+    image.bytes = p;
+    image.fileSize = size;
+    return image;
+}
+
+void releaseSaveImage(SaveImage& image) {
+    if (image.bytes) munmap(image.bytes, size_t(image.capacity()));
+    image.bytes = nullptr;
+    image.fileSize = 0;
+}
+
+ArchiveKind detectArchiveKind(const SaveImage& image) {
+    if (image.empty()) return ArchiveKind::NotRecognized;
+    ByteView v = image.view();
+    if (image.fileSize > 256 && std::memcmp(image.bytes, "Ps2PowerSave", 12) == 0)
+        return ArchiveKind::PowerSaveArchive;
+    if (image.fileSize > 1536 && v.u32(576) == 0x2E && v.u32(1088) == 0x2E2E)
+        return ArchiveKind::SaveArchive;
+    return ArchiveKind::NotRecognized;
+}
+
+const char* archiveKindName(ArchiveKind kind) {
+    switch (kind) {
+        case ArchiveKind::SaveArchive: return "save archive";
+        case ArchiveKind::PowerSaveArchive: return "Ps2PowerSave archive (refused)";
+        case ArchiveKind::NotRecognized: break;
+    }
+    return "not recognised";
+}
+
+std::string getFolderName(const SaveImage& image) {
+    ByteView v = image.view();
+    if (!(v.u8(ENTRY_MODE_OFFSET) & MODE_DIRECTORY_BIT)) return {};
+    std::string name;
+    for (uint64_t i = 0; i < ENTRY_NAME_FIELD_SIZE; ++i) {
+        uint8_t c = v.u8(ENTRY_NAME_OFFSET + i);
+        if (c == 0) break;
+        name.push_back(char(c));
+    }
+    return name;
+}
+
+uint64_t nextEntryOffset(const SaveImage& image, uint64_t offset) {
+    ByteView v = image.view();
+    uint64_t step = ENTRY_HEADER_SIZE;
+    if (!(v.u8(offset) & MODE_DIRECTORY_BIT)) {
+        uint64_t size = (offset <= UINT64_MAX - ENTRY_SIZE_OFFSET) ? v.u32(offset + ENTRY_SIZE_OFFSET) : 0;
+        step += (size + (DATA_BLOCK_SIZE - 1)) & ~uint64_t(DATA_BLOCK_SIZE - 1);
+    }
+    return offset > UINT64_MAX - step ? UINT64_MAX : offset + step;
+}
+
+namespace {
+
+// Compares a bounded entry name (its end counts as the terminating zero) with a wanted name.
+int compareNames(std::string_view entry, const char* wanted) {
+    size_t i = 0;
+    for (;; ++i) {
+        uint8_t a = i < entry.size() ? uint8_t(entry[i]) : 0;
+        uint8_t b = uint8_t(wanted[i]);
+        if (a == 0 || b == 0 || (a & ~0x20) != (b & ~0x20)) {
+            if (a == 0 && b == 0) return 0;
+            return int8_t(a) > int8_t(b) ? 1 : -1;
+        }
+    }
+}
+
+}  // namespace
+
+int compareEntryName(const char* entryName, const char* wantedName) {
+    return compareNames(std::string_view(entryName), wantedName);
+}
+
+std::optional<uint64_t> findFileEntry(const SaveImage& image, const char* wantedName) {
+    std::optional<uint64_t> found;
+    // The walk never stops early: the last matching entry wins.
+    walkFileEntries(image, [&](const FileEntry& e) {
+        if (compareNames(e.name, wantedName) == 0) found = e.dataOffset;
+    });
+    return found;
+}
+
+std::string_view entryNameAt(const SaveImage& image, uint64_t headerOffset) {
+    uint64_t cap = image.capacity();
+    if (headerOffset >= cap || cap - headerOffset <= ENTRY_NAME_OFFSET) return {};
+    uint64_t start = headerOffset + ENTRY_NAME_OFFSET;
+    uint64_t limit = std::min<uint64_t>(ENTRY_NAME_MAX, cap - start);
+    const char* p = reinterpret_cast<const char*>(image.bytes + start);
+    const void* zero = std::memchr(p, 0, size_t(limit));
+    size_t n = zero ? size_t(static_cast<const char*>(zero) - p) : size_t(limit);
+    return std::string_view(p, n);
+}
+
+}  // namespace marrowin

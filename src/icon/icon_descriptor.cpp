@@ -1,0 +1,82 @@
+#include "icon/icon_descriptor.h"
+
+#include <cmath>
+
+namespace marrowin {
+
+namespace {
+
+bool isDescriptor(const ByteView& v, uint64_t dataOffset) {
+    return v.u8(dataOffset) == 'P' && v.u8(dataOffset + 1) == 'S' && v.u8(dataOffset + 2) == '2' &&
+           v.u8(dataOffset + 3) == 'D';
+}
+
+// Calls fn(dataOffset) for every descriptor in archive order.
+template <class Fn>
+void forEachDescriptor(const SaveImage& image, Fn&& fn) {
+    ByteView v = image.view();
+    walkFileEntries(image, [&](const FileEntry& e) {
+        if (isDescriptor(v, e.dataOffset)) fn(e.dataOffset);
+    });
+}
+
+// A 64-byte text field, ended at its first zero byte.
+std::string readTextField(const ByteView& v, uint64_t offset) {
+    std::string text;
+    for (uint64_t i = 0; i < DESCRIPTOR_TEXT_SIZE; ++i) {
+        uint8_t c = v.u8(offset + i);
+        if (c == 0) break;
+        text.push_back(char(c));
+    }
+    return text;
+}
+
+// A value that is not a finite number leaves the light's component as it was.
+void store(float& target, float value) {
+    if (std::isfinite(value)) target = value;
+}
+
+}  // namespace
+
+std::string readSaveTitle(const SaveImage& image) {
+    std::string title;
+    ByteView v = image.view();
+    forEachDescriptor(image, [&](uint64_t data) { title = readTextField(v, data + DESCRIPTOR_TITLE_OFFSET); });
+    return title;
+}
+
+std::string readIconFileName(const SaveImage& image, int index) {
+    std::string name;
+    if (index < 0 || index > 2) return name;
+    ByteView v = image.view();
+    forEachDescriptor(image, [&](uint64_t data) {
+        name = readTextField(v, data + DESCRIPTOR_ICON_NAME_OFFSET + DESCRIPTOR_TEXT_SIZE * uint64_t(index));
+    });
+    return name;
+}
+
+bool loadDescriptorLights(const SaveImage& image, LightSettings lights[3]) {
+    bool found = false;
+    ByteView v = image.view();
+    forEachDescriptor(image, [&](uint64_t data) {
+        found = true;
+        for (int k = 0; k < 3; ++k) {
+            LightSettings& l = lights[k];
+            uint64_t dir = data + 80 + 16 * uint64_t(k);
+            uint64_t colour = data + 128 + 16 * uint64_t(k);
+            for (int c = 0; c < 3; ++c) store(l.position[c], -v.f32(dir + 4 * c));
+            store(l.position[3], v.f32(dir + 12));
+            if (k == 0) {
+                for (int c = 0; c < 3; ++c) store(l.ambient[c], float(double(v.f32(data + 176 + 4 * c)) * 0.1));
+                store(l.ambient[3], v.f32(data + 188));
+            } else {
+                for (float& a : l.ambient) a = 0;
+            }
+            for (int c = 0; c < 4; ++c) store(l.diffuse[c], v.f32(colour + 4 * c));
+            for (float& s : l.specular) s = 1;
+        }
+    });
+    return found;
+}
+
+}  // namespace marrowin
