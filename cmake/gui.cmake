@@ -1,5 +1,5 @@
 # The desktop program: wxWidgets (GTK) windows around the OpenGL view.
-find_package(wxWidgets 3.2 REQUIRED COMPONENTS gl xrc core base)
+find_package(wxWidgets 3.2 REQUIRED COMPONENTS gl xrc xml core base)
 include(${wxWidgets_USE_FILE})
 
 set(MARROWIN_RESOURCES

@@ -35,7 +35,7 @@ def main(out):
     w('    <style>wxCAPTION|wxSYSTEM_MENU|wxCLOSE_BOX</style>\n')
     w('    <font><size>FONT_SIZE</size><face>IPAPGothic</face></font>\n')
     w('    <object class="wxPanel" name="SUB1_PANEL">\n')
-    w('      <style>0</style>\n')
+    w('      <style>wxBORDER_NONE</style>\n')
     for text, ly, lh, first, count, rows in GROUPS:
         w('      <object class="wxStaticText">\n')
         w(f'        <label>{text}</label>\n')

@@ -1,6 +1,7 @@
 // The program's entry: resources, the main window, and the idle-driven frames.
 #include <wx/app.h>
 #include <wx/debug.h>
+#include <wx/log.h>
 
 #include <cstdio>
 
@@ -26,6 +27,8 @@ public:
     bool OnInit() override {
         // No command line: a path given to the program opens nothing.
         wxSetAssertHandler(printAssert);
+        // Messages go to stderr: a message box would stop the program as a failed check does.
+        delete wxLog::SetActiveTarget(new wxLogStderr);
         SetAppName("marrowin");
         if (!loadWindowResources()) {
             std::fprintf(stderr, "marrowin: the built-in window resources do not load\n");
