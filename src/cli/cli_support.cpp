@@ -1,0 +1,143 @@
+#include "cli/cli_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "archive/host_files.h"
+
+namespace marrowin::cli {
+
+bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error) {
+    switch (pathKind(path)) {
+    case PathKind::Missing:
+        error = path + ": no such file";
+        return false;
+    case PathKind::Folder:
+        error = path + ": is a folder, not an archive";
+        return false;
+    default:
+        break;
+    }
+    HostFile file = openForReading(path);
+    if (!file.isOpen()) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    int64_t size = file.size();
+    if (size < 0 || size > int64_t(UINT32_MAX)) {
+        error = path + ": not a save archive (size unknown or 4 GiB or more)";
+        return false;
+    }
+    out.image = readSaveImage(file, uint32_t(size));
+    if (out.image.empty()) {
+        error = path + ": not enough memory to read it";
+        return false;
+    }
+    out.kind = detectArchiveKind(out.image);
+    if (out.kind == ArchiveKind::PowerSaveArchive) {
+        error = path + ": a Ps2PowerSave archive, which is not supported";
+        return false;
+    }
+    if (out.kind != ArchiveKind::SaveArchive) {
+        error = path + ": not a save archive";
+        return false;
+    }
+    return true;
+}
+
+const char* kindText(ArchiveKind kind) {
+    switch (kind) {
+    case ArchiveKind::SaveArchive: return "save archive";
+    case ArchiveKind::PowerSaveArchive: return "Ps2PowerSave archive";
+    default: return "not recognised";
+    }
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at s[i], or 0.
+size_t utf8Length(std::string_view s, size_t i) {
+    auto at = [&](size_t k) { return k < s.size() ? uint8_t(s[k]) : 0; };
+    auto cont = [&](size_t k) { return (at(k) & 0xC0) == 0x80; };
+    uint8_t c = at(i);
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) return cont(i + 1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        uint8_t c1 = at(i + 1);
+        if (c == 0xE0 && c1 < 0xA0) return 0;  // overlong
+        if (c == 0xED && c1 >= 0xA0) return 0; // surrogates
+        return cont(i + 1) && cont(i + 2) ? 3 : 0;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        uint8_t c1 = at(i + 1);
+        if (c == 0xF0 && c1 < 0x90) return 0;
+        if (c == 0xF4 && c1 >= 0x90) return 0;  // above U+10FFFF
+        return cont(i + 1) && cont(i + 2) && cont(i + 3) ? 4 : 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        uint8_t c = uint8_t(text[i]);
+        size_t n = utf8Length(text, i);
+        if (n == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (n > 1) {
+            out.append(text.substr(i, n));
+            i += n;
+            continue;
+        }
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out.push_back(char(c));
+            }
+        }
+        ++i;
+    }
+    out += "\"";
+    return out;
+}
+
+std::string jsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.9g", value);
+    return buf;
+}
+
+std::string formatEntryTime(const uint8_t* t) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", unsigned(t[6] | t[7] << 8),
+                  unsigned(t[5]), unsigned(t[4]), unsigned(t[3]), unsigned(t[2]), unsigned(t[1]));
+    return buf;
+}
+
+int openOutputFolder(const std::string& path, std::string& error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) error = path + ": cannot open output folder: " + std::strerror(errno);
+    return fd;
+}
+
+}  // namespace marrowin::cli

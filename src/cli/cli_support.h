@@ -1,0 +1,34 @@
+#pragma once
+// Pieces the commands share: loading an archive given on the command line, JSON text.
+#include <string>
+#include <string_view>
+
+#include "archive/save_image.h"
+
+namespace marrowin::cli {
+
+constexpr int EXIT_USAGE = 2;
+
+// Reads a file into an image and recognises it. On failure gives false with a message for
+// stderr; `kind` is set whenever the file could be read.
+struct LoadedArchive {
+    SaveImage image;
+    ArchiveKind kind = ArchiveKind::NotRecognized;
+};
+bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error);
+// The kind as a person reads it: "save archive", "Ps2PowerSave archive", "not recognised".
+const char* kindText(ArchiveKind kind);
+
+// A JSON string literal (with its quotes). Bytes that are not valid UTF-8 become U+FFFD, so
+// the output is always valid JSON.
+std::string jsonString(std::string_view text);
+// A JSON number, or null for values that are not finite.
+std::string jsonNumber(double value);
+
+// "YYYY-MM-DD HH:MM:SS" of the 8-byte stamp at `stamp`.
+std::string formatEntryTime(const uint8_t* stamp);
+
+// Opens DIR for the export commands; -1 with a message on failure.
+int openOutputFolder(const std::string& path, std::string& error);
+
+}  // namespace marrowin::cli

@@ -1,0 +1,14 @@
+#pragma once
+// The commands of marrowin-cli. Each takes the arguments after its own name (argv[0] is the
+// command name) and gives the process exit code: 0 done, 1 some input failed, 2 usage.
+
+namespace marrowin::cli {
+
+int runInfo(int argc, char** argv);
+int runExtract(int argc, char** argv);
+int runPack(int argc, char** argv);
+int runCopy(int argc, char** argv);
+// Off-screen rendering of a save's icon; built only with OpenGL.
+int runRender(int argc, char** argv);
+
+}  // namespace marrowin::cli

@@ -1,0 +1,162 @@
+// marrowin-cli extract, pack and copy: the window's three export options, into -C DIR.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "archive/archive_export.h"
+#include "archive/save_image.h"
+#include "cli/cli_support.h"
+#include "cli/commands.h"
+#include "icon/icon_descriptor.h"
+
+namespace marrowin::cli {
+
+namespace {
+
+struct ExportArgs {
+    std::string outputDir = ".";
+    std::vector<std::string> inputs;
+};
+
+// Parses [-C DIR] INPUT...; gives -1 to go on, or an exit code.
+int parseExportArgs(int argc, char** argv, const char* usage, ExportArgs& args) {
+    const char* command = argv[0];
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (!optionsDone && a == "--") {
+            optionsDone = true;
+        } else if (!optionsDone && (a == "--help" || a == "-h")) {
+            std::fputs(usage, stdout);
+            return 0;
+        } else if (!optionsDone && a == "-C") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "marrowin-cli %s: -C needs a folder\n%s", command, usage);
+                return EXIT_USAGE;
+            }
+            args.outputDir = argv[++i];
+        } else if (!optionsDone && a.size() > 2 && a.compare(0, 2, "-C") == 0) {
+            args.outputDir = a.substr(2);
+        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "marrowin-cli %s: unknown option %s\n%s", command, a.c_str(), usage);
+            return EXIT_USAGE;
+        } else {
+            args.inputs.push_back(a);
+        }
+    }
+    if (args.inputs.empty()) {
+        std::fprintf(stderr, "marrowin-cli %s: nothing given\n%s", command, usage);
+        return EXIT_USAGE;
+    }
+    return -1;
+}
+
+std::string shown(const ExportArgs& args, const std::string& name) {
+    return args.outputDir == "." ? name : args.outputDir + "/" + name;
+}
+
+// Reports one operation; true when it succeeded.
+bool report(const char* command, const std::string& input, const ExportResult& r) {
+    std::fflush(stdout);
+    if (!r.ok) {
+        std::fprintf(stderr, "marrowin-cli %s: %s: %s\n", command, input.c_str(),
+                     r.error.empty() ? "failed" : r.error.c_str());
+        return false;
+    }
+    if (!r.error.empty())
+        std::fprintf(stderr, "marrowin-cli %s: %s: note: %s\n", command, input.c_str(),
+                     r.error.c_str());
+    return true;
+}
+
+using Operation = bool (*)(const char* command, const std::string& input, const ExportArgs& args,
+                           int dirFd);
+
+bool copyOne(const char* command, const std::string& input, const ExportArgs& args, int dirFd) {
+    LoadedArchive a;
+    std::string error;
+    if (!loadArchive(input, a, error)) {
+        std::fprintf(stderr, "marrowin-cli %s: %s\n", command, error.c_str());
+        return false;
+    }
+    // The same name the window's copy option gives: folder name, a space, the title.
+    ExportResult r =
+        writeUniqueCopy(getFolderName(a.image) + " " + readSaveTitle(a.image), "psu", a.image, dirFd);
+    if (!report(command, input, r)) return false;
+    std::printf("%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
+    return true;
+}
+
+bool extractOne(const char* command, const std::string& input, const ExportArgs& args, int dirFd) {
+    LoadedArchive a;
+    std::string error;
+    if (!loadArchive(input, a, error)) {
+        std::fprintf(stderr, "marrowin-cli %s: %s\n", command, error.c_str());
+        return false;
+    }
+    ExportResult r = extractArchive(a.image, dirFd);
+    // Files written before a failure are still listed.
+    std::printf("%s: %zu file%s into %s\n", input.c_str(), r.files.size(),
+                r.files.size() == 1 ? "" : "s", shown(args, r.path).c_str());
+    for (const std::string& f : r.files) std::printf("  %s\n", shown(args, f).c_str());
+    return report(command, input, r);
+}
+
+bool packOne(const char* command, const std::string& input, const ExportArgs& args, int dirFd) {
+    if (pathKind(input) != PathKind::Folder) {
+        std::fprintf(stderr, "marrowin-cli %s: %s: not a folder\n", command, input.c_str());
+        return false;
+    }
+    ExportResult r = packFolder(input, dirFd);
+    if (!report(command, input, r)) return false;
+    std::printf("%s: wrote %s with %zu file%s\n", input.c_str(), shown(args, r.path).c_str(),
+                r.files.size(), r.files.size() == 1 ? "" : "s");
+    return true;
+}
+
+int runExport(int argc, char** argv, const char* usage, Operation op) {
+    ExportArgs args;
+    int code = parseExportArgs(argc, argv, usage, args);
+    if (code >= 0) return code;
+    std::string error;
+    int dirFd = openOutputFolder(args.outputDir, error);
+    if (dirFd < 0) {
+        std::fprintf(stderr, "marrowin-cli %s: %s\n", argv[0], error.c_str());
+        return 1;
+    }
+    int status = 0;
+    for (const std::string& input : args.inputs)
+        if (!op(argv[0], input, args, dirFd)) status = 1;
+    ::close(dirFd);
+    return status;
+}
+
+}  // namespace
+
+int runCopy(int argc, char** argv) {
+    return runExport(argc, argv,
+                     "usage: marrowin-cli copy [-C DIR] ARCHIVE...\n"
+                     "Writes each save archive again as \"FOLDER TITLE.psu\" in DIR (default .),\n"
+                     "numbered \"FOLDER TITLE (2).psu\" and so on; never replaces a file.\n",
+                     copyOne);
+}
+
+int runExtract(int argc, char** argv) {
+    return runExport(argc, argv,
+                     "usage: marrowin-cli extract [-C DIR] ARCHIVE...\n"
+                     "Writes the files of each save archive into a folder named after the save,\n"
+                     "in DIR (default .); files of the same names there are replaced.\n",
+                     extractOne);
+}
+
+int runPack(int argc, char** argv) {
+    return runExport(argc, argv,
+                     "usage: marrowin-cli pack [-C DIR] FOLDER...\n"
+                     "Packs the regular files of each folder into \"NAME.psu\" in DIR (default .),\n"
+                     "replacing an archive of that name; subfolders are left out.\n",
+                     packOne);
+}
+
+}  // namespace marrowin::cli

@@ -1,0 +1,175 @@
+// marrowin-cli info: what a save archive holds.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/save_image.h"
+#include "archive/save_text.h"
+#include "cli/cli_support.h"
+#include "cli/commands.h"
+#include "icon/icon_descriptor.h"
+#include "view/view_settings.h"
+
+namespace marrowin::cli {
+
+namespace {
+
+const char* const INFO_USAGE =
+    "usage: marrowin-cli info [--json] ARCHIVE...\n"
+    "Shows each archive's kind, folder name, title, icon file names, lights and files.\n"
+    "  --json   one JSON object per archive per line\n";
+
+const char* const ICON_ROLES[3] = {"normal", "copy", "delete"};
+const char* const LIGHT_GROUPS[4] = {"position", "ambient", "diffuse", "specular"};
+
+const float* lightGroup(const LightSettings& l, int g) {
+    switch (g) {
+    case 0: return l.position;
+    case 1: return l.ambient;
+    case 2: return l.diffuse;
+    default: return l.specular;
+    }
+}
+
+struct SaveFacts {
+    std::string folder, title;
+    std::string icons[3];
+    bool hasLights = false;
+    LightSettings lights[3];
+    struct File {
+        std::string name;
+        uint32_t size;
+        std::string created, modified;
+    };
+    std::vector<File> files;
+};
+
+SaveFacts gatherFacts(const SaveImage& image) {
+    SaveFacts f;
+    f.folder = saveTextToDisplay(getFolderName(image));
+    f.title = saveTextToDisplay(readSaveTitle(image));
+    for (int i = 0; i < 3; ++i) f.icons[i] = saveTextToDisplay(readIconFileName(image, i));
+    ViewSettings settings = initialViewSettings();
+    f.hasLights = loadDescriptorLights(image, settings.lights);
+    std::memcpy(f.lights, settings.lights, sizeof f.lights);
+    walkFileEntries(image, [&](const FileEntry& e) {
+        f.files.push_back({saveTextToDisplay(e.name), e.size,
+                           formatEntryTime(e.header + ENTRY_CREATED_OFFSET),
+                           formatEntryTime(e.header + ENTRY_MODIFIED_OFFSET)});
+    });
+    return f;
+}
+
+std::string jsonVector(const float* v) {
+    std::string s = "[";
+    for (int c = 0; c < 4; ++c) s += (c ? "," : "") + jsonNumber(v[c]);
+    return s + "]";
+}
+
+void printJson(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
+    std::string s = "{\"path\":" + jsonString(path) + ",\"kind\":" + jsonString(kindText(kind));
+    if (f) {
+        s += ",\"folder\":" + jsonString(f->folder) + ",\"title\":" + jsonString(f->title);
+        s += ",\"icons\":{";
+        for (int i = 0; i < 3; ++i)
+            s += std::string(i ? "," : "") + "\"" + ICON_ROLES[i] + "\":" + jsonString(f->icons[i]);
+        s += "},\"lights\":";
+        if (f->hasLights) {
+            s += "[";
+            for (int k = 0; k < 3; ++k) {
+                s += k ? ",{" : "{";
+                for (int g = 0; g < 4; ++g)
+                    s += std::string(g ? "," : "") + "\"" + LIGHT_GROUPS[g] +
+                         "\":" + jsonVector(lightGroup(f->lights[k], g));
+                s += "}";
+            }
+            s += "]";
+        } else {
+            s += "null";
+        }
+        s += ",\"files\":[";
+        for (size_t i = 0; i < f->files.size(); ++i) {
+            const auto& e = f->files[i];
+            s += std::string(i ? "," : "") + "{\"name\":" + jsonString(e.name) +
+                 ",\"size\":" + std::to_string(e.size) + ",\"created\":" + jsonString(e.created) +
+                 ",\"modified\":" + jsonString(e.modified) + "}";
+        }
+        s += "]";
+    }
+    s += "}\n";
+    std::fputs(s.c_str(), stdout);
+}
+
+void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
+    std::printf("%s\n  kind: %s\n", path.c_str(), kindText(kind));
+    if (!f) return;
+    std::printf("  folder: %s\n  title: %s\n", f->folder.c_str(), f->title.c_str());
+    for (int i = 0; i < 3; ++i) std::printf("  icon (%s): %s\n", ICON_ROLES[i], f->icons[i].c_str());
+    if (f->hasLights) {
+        for (int k = 0; k < 3; ++k) {
+            std::printf("  light %d:", k);
+            for (int g = 0; g < 4; ++g) {
+                const float* v = lightGroup(f->lights[k], g);
+                std::printf(" %s (%g, %g, %g, %g)", LIGHT_GROUPS[g], v[0], v[1], v[2], v[3]);
+            }
+            std::printf("\n");
+        }
+    } else {
+        std::printf("  lights: none (no icon descriptor)\n");
+    }
+    std::printf("  files: %zu\n", f->files.size());
+    for (const auto& e : f->files)
+        std::printf("    %s  %u bytes  created %s  modified %s\n", e.name.c_str(), unsigned(e.size),
+                    e.created.c_str(), e.modified.c_str());
+}
+
+}  // namespace
+
+int runInfo(int argc, char** argv) {
+    bool json = false;
+    std::vector<std::string> paths;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (!optionsDone && a == "--") {
+            optionsDone = true;
+        } else if (!optionsDone && (a == "--help" || a == "-h")) {
+            std::fputs(INFO_USAGE, stdout);
+            return 0;
+        } else if (!optionsDone && a == "--json") {
+            json = true;
+        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "marrowin-cli info: unknown option %s\n%s", a.c_str(), INFO_USAGE);
+            return EXIT_USAGE;
+        } else {
+            paths.push_back(a);
+        }
+    }
+    if (paths.empty()) {
+        std::fprintf(stderr, "marrowin-cli info: no archive given\n%s", INFO_USAGE);
+        return EXIT_USAGE;
+    }
+
+    int status = 0;
+    for (const std::string& path : paths) {
+        LoadedArchive a;
+        std::string error;
+        bool ok = loadArchive(path, a, error);
+        if (!ok) {
+            status = 1;
+            std::fflush(stdout);
+            std::fprintf(stderr, "marrowin-cli info: %s\n", error.c_str());
+            if (a.image.empty()) continue;  // nothing read: nothing to describe
+        }
+        SaveFacts facts;
+        if (ok) facts = gatherFacts(a.image);
+        if (json)
+            printJson(path, a.kind, ok ? &facts : nullptr);
+        else
+            printText(path, a.kind, ok ? &facts : nullptr);
+    }
+    return status;
+}
+
+}  // namespace marrowin::cli

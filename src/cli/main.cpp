@@ -1,0 +1,85 @@
+// marrowin-cli: the save operations of Marrowin without a window.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+
+#ifndef MARROWIN_VERSION
+#define MARROWIN_VERSION "unknown"
+#endif
+
+namespace {
+
+const char* const USAGE =
+    "usage: marrowin-cli COMMAND [OPTIONS] ARGS...\n"
+    "Commands:\n"
+    "  info [--json] ARCHIVE...      show what save archives hold\n"
+    "  extract [-C DIR] ARCHIVE...   write each archive's files into a folder in DIR\n"
+    "  pack [-C DIR] FOLDER...       pack each folder's files into NAME.psu in DIR\n"
+    "  copy [-C DIR] ARCHIVE...      copy each archive as \"FOLDER TITLE.psu\" into DIR\n"
+    "  render ...                    draw a save's icon into an image (OpenGL builds)\n"
+    "Options:\n"
+    "  --help      this text; COMMAND --help for one command\n"
+    "  --version   the program's version\n";
+
+struct Command {
+    const char* name;
+    int (*run)(int, char**);
+};
+
+#ifndef MARROWIN_HAVE_GL
+int renderNotBuilt(int, char**) {
+    std::fputs("marrowin-cli: render is not built into this program (built without OpenGL)\n",
+               stderr);
+    return 1;
+}
+#endif
+
+const Command COMMANDS[] = {
+    {"info", marrowin::cli::runInfo},
+    {"extract", marrowin::cli::runExtract},
+    {"pack", marrowin::cli::runPack},
+    {"copy", marrowin::cli::runCopy},
+#ifdef MARROWIN_HAVE_GL
+    {"render", marrowin::cli::runRender},
+#else
+    {"render", renderNotBuilt},
+#endif
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(USAGE, stderr);
+        return 2;
+    }
+    const char* first = argv[1];
+    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 ||
+        std::strcmp(first, "help") == 0) {
+        // "help COMMAND" is the command's own help.
+        if (argc > 2 && std::strcmp(first, "help") == 0) {
+            for (const Command& c : COMMANDS) {
+                if (std::strcmp(argv[2], c.name) == 0) {
+                    char help[] = "--help";
+                    char* args[] = {argv[2], help, nullptr};
+                    return c.run(2, args);
+                }
+            }
+            std::fprintf(stderr, "marrowin-cli: unknown command %s\n%s", argv[2], USAGE);
+            return 2;
+        }
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (std::strcmp(first, "--version") == 0) {
+        std::puts("marrowin-cli " MARROWIN_VERSION);
+        return 0;
+    }
+    for (const Command& c : COMMANDS)
+        if (std::strcmp(first, c.name) == 0) return c.run(argc - 1, argv + 1);
+
+    std::fprintf(stderr, "marrowin-cli: unknown %s %s\n%s", first[0] == '-' ? "option" : "command",
+                 first, USAGE);
+    return 2;
+}
