@@ -1,0 +1,55 @@
+#pragma once
+// Rendering without a display: an OpenGL context on Mesa's surfaceless EGL platform, drawing
+// into a framebuffer object that stands in for the window's back buffer.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "view/gl_frame.h"
+
+namespace marrowin {
+
+class OffscreenRenderer : public RenderSurface {
+public:
+    // Makes a context with a width x height RGBA8 colour buffer and a 16-bit depth buffer and
+    // makes it current on this thread. Gives nullptr and a reason when that is not possible.
+    static std::unique_ptr<OffscreenRenderer> create(uint32_t width, uint32_t height,
+                                                     std::string& error);
+    ~OffscreenRenderer() override;
+    OffscreenRenderer(const OffscreenRenderer&) = delete;
+    OffscreenRenderer& operator=(const OffscreenRenderer&) = delete;
+
+    // The "swap": copies the back buffer into the front pixels. The back buffer keeps its
+    // contents until the frame clears it, as a copying swap would.
+    void swapBuffers() override;
+
+    // What would be on screen after the last swap: RGBA, rows top-down, width x height x 4
+    // bytes. All zero before the first swap.
+    const std::vector<uint8_t>& readFrontBuffer() const { return front_; }
+    // The back buffer as it is now, same layout.
+    std::vector<uint8_t> readBackBuffer() const;
+
+    uint32_t width() const { return width_; }
+    uint32_t height() const { return height_; }
+    // GL_RENDERER and GL_VERSION of the context, for reports.
+    std::string rendererName() const;
+
+    // Makes this renderer's context current again (when several exist on one thread).
+    bool makeCurrent();
+
+private:
+    OffscreenRenderer() = default;
+    void readInto(std::vector<uint8_t>& out) const;
+
+    void* display_ = nullptr;
+    void* context_ = nullptr;
+    uint32_t framebuffer_ = 0;
+    uint32_t colourBuffer_ = 0;
+    uint32_t depthBuffer_ = 0;
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    std::vector<uint8_t> front_;
+};
+
+}  // namespace marrowin

@@ -1,0 +1,152 @@
+// In the OpenGL library only because libpng is linked there; nothing here calls OpenGL.
+#include "view/png_io.h"
+
+#include <fcntl.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace marrowin {
+
+namespace {
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// libpng reports errors by longjmp; keep the message for the caller.
+struct PngErrorSink {
+    std::jmp_buf jump;
+    char message[256] = "";
+};
+
+void onPngError(png_structp png, png_const_charp msg) {
+    auto* sink = static_cast<PngErrorSink*>(png_get_error_ptr(png));
+    std::snprintf(sink->message, sizeof sink->message, "%s", msg);
+    std::longjmp(sink->jump, 1);
+}
+void onPngWarning(png_structp, png_const_charp) {}
+
+bool encode(FILE* file, uint32_t width, uint32_t height, const std::vector<uint8_t>& rgba,
+            std::string& error) {
+    PngErrorSink sink;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, onPngError,
+                                              onPngWarning);
+    if (!png) {
+        error = "cannot start the PNG encoder";
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    std::vector<uint8_t> row(size_t(width) * 3);
+    if (setjmp(sink.jump)) {
+        png_destroy_write_struct(&png, &info);
+        error = std::string("PNG encoding failed: ") + sink.message;
+        return false;
+    }
+    if (!info) png_error(png, "out of memory");
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* src = rgba.data() + size_t(y) * width * 4;
+        for (uint32_t x = 0; x < width; ++x) {
+            row[3 * x] = src[4 * x];
+            row[3 * x + 1] = src[4 * x + 1];
+            row[3 * x + 2] = src[4 * x + 2];
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+bool writePng(const std::string& path, uint32_t width, uint32_t height,
+              const std::vector<uint8_t>& rgba, bool replaceExisting, std::string& error) {
+    if (width == 0 || height == 0 || rgba.size() != size_t(width) * height * 4) {
+        error = "no picture to write";
+        return false;
+    }
+    if (path.empty()) {
+        error = "no output file name";
+        return false;
+    }
+    std::string temp = directoryOf(path) + "/.marrowin-png-XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        error = "cannot create a file in " + directoryOf(path) + ": " + std::strerror(errno);
+        return false;
+    }
+    FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        error = std::string("cannot write: ") + std::strerror(errno);
+        close(fd);
+        unlink(temp.c_str());
+        return false;
+    }
+    bool ok = encode(file, width, height, rgba, error);
+    if (std::fflush(file) != 0 || fsync(fd) != 0) {
+        if (ok) error = std::string("cannot write: ") + std::strerror(errno);
+        ok = false;
+    }
+    if (std::fclose(file) != 0 && ok) {
+        error = std::string("cannot write: ") + std::strerror(errno);
+        ok = false;
+    }
+    bool moved = false;
+    if (ok) {
+        // mkstemp makes the file 0600; give it the usual permissions.
+        const mode_t mask = umask(0);
+        umask(mask);
+        chmod(temp.c_str(), 0666 & ~mask);
+        if (replaceExisting) {
+            // rename replaces a link at path itself, never what it points to.
+            moved = std::rename(temp.c_str(), path.c_str()) == 0;
+            if (!moved) {
+                error = "cannot write " + path + ": " + std::strerror(errno);
+                ok = false;
+            }
+        } else if (link(temp.c_str(), path.c_str()) != 0) {
+            error = errno == EEXIST ? path + " already exists"
+                                    : "cannot write " + path + ": " + std::strerror(errno);
+            ok = false;
+        }
+    }
+    if (!moved) unlink(temp.c_str());
+    return ok;
+}
+
+bool readPng(const std::string& path, uint32_t& width, uint32_t& height,
+             std::vector<uint8_t>& rgba, std::string& error) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        error = path + ": " + image.message;
+        return false;
+    }
+    image.format = PNG_FORMAT_RGBA;
+    rgba.assign(PNG_IMAGE_SIZE(image), 0);
+    if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) {
+        error = path + ": " + image.message;
+        png_image_free(&image);
+        return false;
+    }
+    width = image.width;
+    height = image.height;
+    return true;
+}
+
+}  // namespace marrowin
