@@ -1,0 +1,84 @@
+#pragma once
+// Temporary folders and small file helpers for the export and command-line tests.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fixtures.h"
+
+namespace marrowin::testing {
+
+// A fresh folder under /tmp, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/marrowin-test-XXXXXX";
+        path_ = ::mkdtemp(pattern);
+    }
+    ~TempDir() {
+        if (fd_ >= 0) ::close(fd_);
+        std::string cmd = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+        if (std::system(cmd.c_str()) != 0) {
+        }
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    // A descriptor of the folder, opened once, for the export operations.
+    int fd() {
+        if (fd_ < 0) fd_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY);
+        return fd_;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+inline void writeFile(const std::string& path, const fixtures::Bytes& data) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+inline void writeFile(const std::string& path, const std::string& text) {
+    writeFile(path, fixtures::Bytes(text.begin(), text.end()));
+}
+inline std::string readText(const std::string& path) {
+    auto b = fixtures::readFileBytes(path);
+    return std::string(b.begin(), b.end());
+}
+inline bool exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+inline void makeDir(const std::string& path) { ::mkdir(path.c_str(), 0755); }
+
+// Names in a folder, sorted, without "." and "..".
+inline std::vector<std::string> namesIn(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(path.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline fixtures::Bytes patternBytes(size_t n, uint8_t seed = 1) {
+    fixtures::Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(seed + i * 7 + (i >> 8));
+    return b;
+}
+
+}  // namespace marrowin::testing

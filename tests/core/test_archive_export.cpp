@@ -1,0 +1,456 @@
+// Copy under a free name, extraction into a folder, packing a folder.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "archive/archive_export.h"
+#include "archive/host_files.h"
+#include "archive/save_image.h"
+#include "archive/save_text.h"
+#include "export_test_support.h"
+#include "fixtures.h"
+
+namespace marrowin {
+namespace {
+
+using fixtures::ArchiveBuilder;
+using fixtures::Bytes;
+using fixtures::readFileBytes;
+using testing::TempDir;
+using testing::exists;
+using testing::makeDir;
+using testing::namesIn;
+using testing::patternBytes;
+using testing::readText;
+using testing::writeFile;
+
+Bytes smallArchive() {
+    return ArchiveBuilder("BASAVE").file("icon.sys", patternBytes(100)).file("x.bin", patternBytes(2000)).build();
+}
+
+SaveImage imageOfFile(const std::string& path) {
+    return fixtures::imageOf(readFileBytes(path));
+}
+
+// Runs fn with the process's file size limit lowered, so writes past `limit` fail (EFBIG).
+template <class Fn>
+void withFileSizeLimit(rlim_t limit, Fn fn) {
+    rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit low = old;
+    low.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &low);
+    fn();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+}
+
+// ---- copy ------------------------------------------------------------------------------
+
+TEST(WriteUniqueCopy, TakesTheFirstFreeNameFillingGaps) {
+    TempDir dir;
+    Bytes bytes = smallArchive();
+    SaveImage image = fixtures::imageOf(bytes);
+
+    EXPECT_EQ(writeUniqueCopy("A B", "psu", image, dir.fd()).path, "A B.psu");
+    EXPECT_EQ(writeUniqueCopy("A B", "psu", image, dir.fd()).path, "A B (2).psu");
+    EXPECT_EQ(writeUniqueCopy("A B", "psu", image, dir.fd()).path, "A B (3).psu");
+    // Only (2) and (3) left: the plain name is free again.
+    ::unlink((dir / "A B.psu").c_str());
+    EXPECT_EQ(writeUniqueCopy("A B", "psu", image, dir.fd()).path, "A B.psu");
+    // A gap at (2) is filled before (4).
+    ::unlink((dir / "A B (2).psu").c_str());
+    EXPECT_EQ(writeUniqueCopy("A B", "psu", image, dir.fd()).path, "A B (2).psu");
+    EXPECT_EQ(writeUniqueCopy("A B", "psu", image, dir.fd()).path, "A B (4).psu");
+}
+
+TEST(WriteUniqueCopy, IsTheLoadedFileByteForByte) {
+    TempDir dir;
+    Bytes bytes = smallArchive();
+    SaveImage image = fixtures::imageOf(bytes);
+    ExportResult r = writeUniqueCopy("BASAVE TITLE", "psu", image, dir.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(readFileBytes(dir / "BASAVE TITLE.psu"), bytes);  // no slack
+}
+
+// Regression: a name counted as free when it could not be opened for reading, so an
+// unreadable existing file was replaced.
+TEST(WriteUniqueCopy, NeverReplacesAnExistingUnreadableFile) {
+    TempDir dir;
+    writeFile(dir / "A B.psu", std::string("keep me"));
+    ::chmod((dir / "A B.psu").c_str(), 0);
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ExportResult r = writeUniqueCopy("A B", "psu", image, dir.fd());
+    EXPECT_EQ(r.path, "A B (2).psu");
+    ::chmod((dir / "A B.psu").c_str(), 0644);
+    EXPECT_EQ(readText(dir / "A B.psu"), "keep me");
+}
+
+TEST(WriteUniqueCopy, LeavesNoPartialFileWhenTheWriteFails) {
+    TempDir dir;
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ExportResult r;
+    withFileSizeLimit(1000, [&] { r = writeUniqueCopy("A B", "psu", image, dir.fd()); });
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.error.empty());
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+}
+
+TEST(WriteUniqueCopy, StopsWithAnErrorWhenNothingCanBeCreated) {
+    TempDir dir;
+    writeFile(dir / "plain", std::string("x"));
+    int notAFolder = ::open((dir / "plain").c_str(), O_RDONLY);
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ExportResult r = writeUniqueCopy("A B", "psu", image, notAFolder);  // ENOTDIR, not EEXIST
+    ::close(notAFolder);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("cannot create"), std::string::npos);
+}
+
+TEST(WriteUniqueCopy, SlashesInTheSaveNameStayInsideTheFolder) {
+    TempDir outer;
+    makeDir(outer / "out");
+    int fd = ::open((outer / "out").c_str(), O_RDONLY | O_DIRECTORY);
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ExportResult r = writeUniqueCopy("../evil/x", "psu", image, fd);
+    ::close(fd);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.path.find('/'), std::string::npos);
+    EXPECT_EQ(namesIn(outer.path()), std::vector<std::string>{"out"});
+    EXPECT_EQ(namesIn(outer / "out"), std::vector<std::string>{r.path});
+}
+
+TEST(WriteUniqueCopy, ShortensANameTooLongForTheFileSystem) {
+    TempDir dir;
+    SaveImage image = fixtures::imageOf(smallArchive());
+    // 64 half-width katakana grow to 192 bytes of UTF-8 each side of the space.
+    std::string kana(64, '\xB1');
+    ExportResult first = writeUniqueCopy(kana + " " + kana, "psu", image, dir.fd());
+    ExportResult second = writeUniqueCopy(kana + " " + kana, "psu", image, dir.fd());
+    ASSERT_TRUE(first.ok) << first.error;
+    ASSERT_TRUE(second.ok) << second.error;
+    EXPECT_LE(first.path.size(), 255u);
+    EXPECT_LE(second.path.size(), 255u);
+    EXPECT_TRUE(first.path.ends_with(".psu"));
+    EXPECT_TRUE(second.path.ends_with(" (2).psu"));
+    EXPECT_EQ(first.path.rfind("\xEF\xBD\xB1", 0), 0u);  // starts with whole characters
+}
+
+// ---- extraction ------------------------------------------------------------------------
+
+TEST(ExtractArchive, WritesEveryFileIntoTheSaveFolderAndReplacesOnTheSecondRun) {
+    TempDir dir;
+    Bytes bytes = ArchiveBuilder("BASAVE")
+                      .file("icon.sys", patternBytes(964))
+                      .file("empty", {})
+                      .file("big.bin", patternBytes(3000, 9))
+                      .build();
+    SaveImage image = fixtures::imageOf(bytes);
+    ExportResult r = extractArchive(image, dir.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.path, "BASAVE");
+    EXPECT_EQ(r.files, (std::vector<std::string>{"BASAVE/icon.sys", "BASAVE/empty", "BASAVE/big.bin"}));
+    EXPECT_EQ(readFileBytes(dir / "BASAVE/icon.sys"), patternBytes(964));
+    EXPECT_TRUE(exists(dir / "BASAVE/empty"));
+    EXPECT_TRUE(readFileBytes(dir / "BASAVE/empty").empty());
+    EXPECT_EQ(readFileBytes(dir / "BASAVE/big.bin"), patternBytes(3000, 9));
+
+    writeFile(dir / "BASAVE/big.bin", std::string("changed since"));
+    ASSERT_TRUE(extractArchive(image, dir.fd()).ok);
+    EXPECT_EQ(readFileBytes(dir / "BASAVE/big.bin"), patternBytes(3000, 9));
+}
+
+TEST(ExtractArchive, NamesFolderAfterFirstHeaderEvenWhenNotADirectory) {
+    TempDir dir;
+    SaveImage image = fixtures::imageOf(ArchiveBuilder("FOLDER").folderMode(MODE_FILE & 0xFFDF).build());
+    ExportResult r = extractArchive(image, dir.fd());
+    EXPECT_EQ(r.path, "FOLDER");
+    EXPECT_TRUE(exists(dir / "FOLDER"));
+}
+
+TEST(ExtractArchive, HostileFolderAndEntryNamesStayInsideTheOutputFolder) {
+    for (std::string folder : {"", ".", "..", "a/b", "../x", "/"}) {
+        TempDir outer;
+        makeDir(outer / "out");
+        int fd = ::open((outer / "out").c_str(), O_RDONLY | O_DIRECTORY);
+        Bytes bytes = ArchiveBuilder(folder)
+                          .file("", patternBytes(10))
+                          .file(".", patternBytes(11))
+                          .file("..", patternBytes(12))
+                          .file("a/b", patternBytes(13))
+                          .file("../x", patternBytes(14))
+                          .file("../../escaped", patternBytes(15))
+                          .build();
+        SaveImage image = fixtures::imageOf(bytes);
+        ExportResult r = extractArchive(image, fd);
+        ::close(fd);
+        EXPECT_TRUE(r.ok) << "folder '" << folder << "': " << r.error;
+        EXPECT_EQ(namesIn(outer.path()), std::vector<std::string>{"out"}) << folder;
+        std::vector<std::string> top = namesIn(outer / "out");
+        ASSERT_EQ(top.size(), 1u) << folder;
+        EXPECT_EQ(top[0], r.path);
+        EXPECT_EQ(namesIn(outer / "out" + "/" + top[0]).size(), 6u) << folder;
+        for (const std::string& f : r.files) {
+            ASSERT_EQ(std::count(f.begin(), f.end(), '/'), 1) << f;
+            for (std::string part : {f.substr(0, f.find('/')), f.substr(f.find('/') + 1)})
+                EXPECT_TRUE(part != "" && part != "." && part != "..") << f;
+        }
+    }
+}
+
+TEST(ExtractArchive, RefusesALinkWhereTheFolderGoes) {
+    TempDir outer;
+    makeDir(outer / "out");
+    makeDir(outer / "elsewhere");
+    ASSERT_EQ(::symlink((outer / "elsewhere").c_str(), (outer / "out/BASAVE").c_str()), 0);
+    int fd = ::open((outer / "out").c_str(), O_RDONLY | O_DIRECTORY);
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ExportResult r = extractArchive(image, fd);
+    ::close(fd);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(namesIn(outer / "elsewhere").empty());
+}
+
+TEST(ExtractArchive, DoesNotWriteThroughALinkWhereAFileGoes) {
+    TempDir outer;
+    makeDir(outer / "out");
+    makeDir(outer / "out/BASAVE");
+    writeFile(outer / "target", std::string("outside"));
+    ASSERT_EQ(::symlink((outer / "target").c_str(), (outer / "out/BASAVE/icon.sys").c_str()), 0);
+    int fd = ::open((outer / "out").c_str(), O_RDONLY | O_DIRECTORY);
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ExportResult r = extractArchive(image, fd);
+    ::close(fd);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("icon.sys"), std::string::npos);
+    EXPECT_EQ(readText(outer / "target"), "outside");
+    // The other entry is still written.
+    EXPECT_EQ(readFileBytes(outer / "out/BASAVE/x.bin"), patternBytes(2000));
+}
+
+TEST(ExtractArchive, WritesACutOffEntryOnlyAsFarAsTheFileGoes) {
+    TempDir dir;
+    // The header says 5000 bytes; the file ends 100 bytes into the data.
+    Bytes bytes = ArchiveBuilder("BASAVE").rawFile("cut.bin", 5000, patternBytes(100)).build();
+    SaveImage image = fixtures::imageOf(bytes);
+    ExportResult r = extractArchive(image, dir.fd());
+    EXPECT_EQ(readFileBytes(dir / "BASAVE/cut.bin"), patternBytes(100));
+    EXPECT_NE(r.error.find("cut off"), std::string::npos);
+}
+
+// ---- packing ---------------------------------------------------------------------------
+
+struct PackedEntry {
+    uint16_t mode;
+    uint32_t size;
+    std::string name;
+};
+std::vector<PackedEntry> headersOf(const Bytes& archive) {
+    std::vector<PackedEntry> out;
+    SaveImage image = fixtures::imageOf(archive);
+    for (uint64_t off = 0; off < image.fileSize; off = nextEntryOffset(image, off)) {
+        ByteView v = image.view();
+        std::string name;
+        for (uint64_t i = 64; i < 512 && v.u8(off + i); ++i) name.push_back(char(v.u8(off + i)));
+        out.push_back({v.u16(off), v.u32(off + 4), name});
+    }
+    return out;
+}
+
+TEST(PackFolder, OneByteFileMakesThreeKilobytes) {
+    TempDir src, out;
+    makeDir(src / "SAVE");
+    writeFile(src / "SAVE/a", std::string("Z"));
+    ExportResult r = packFolder(src / "SAVE", out.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.path, "SAVE.psu");
+    Bytes a = readFileBytes(out / "SAVE.psu");
+    ASSERT_EQ(a.size(), 3072u);
+    auto h = headersOf(a);
+    ASSERT_EQ(h.size(), 4u);
+    EXPECT_EQ(h[0].mode, MODE_DIRECTORY);
+    EXPECT_EQ(h[0].size, 3u);
+    EXPECT_EQ(h[0].name, "SAVE");
+    EXPECT_EQ(h[1].name, ".");
+    EXPECT_EQ(h[2].name, "..");
+    EXPECT_EQ(h[1].size, 0u);
+    EXPECT_EQ(h[3].mode, MODE_FILE);
+    EXPECT_EQ(h[3].size, 1u);
+    EXPECT_EQ(a[2048], 'Z');
+    EXPECT_TRUE(std::all_of(a.begin() + 2049, a.end(), [](uint8_t b) { return b == 0; }));
+    SaveImage image = fixtures::imageOf(a);
+    EXPECT_EQ(detectArchiveKind(image), ArchiveKind::SaveArchive);
+    EXPECT_EQ(getFolderName(image), "SAVE");
+    // All entries carry the same stamp, in both fields.
+    for (int e = 0; e < 4; ++e) {
+        EXPECT_EQ(std::memcmp(&a[e == 3 ? 1536 : 512 * e] + 8, &a[8], 8), 0);
+        EXPECT_EQ(std::memcmp(&a[e == 3 ? 1536 : 512 * e] + 24, &a[8], 8), 0);
+    }
+}
+
+TEST(PackFolder, FullBlocksGetNoZeroBlockAndPartialOnesOne) {
+    TempDir src, out;
+    makeDir(src / "S");
+    writeFile(src / "S/a1024", patternBytes(1024));
+    writeFile(src / "S/b1025", patternBytes(1025, 3));
+    ASSERT_TRUE(packFolder(src / "S", out.fd()).ok);
+    Bytes a = readFileBytes(out / "S.psu");
+    // 3 directory headers, then 512 + 1024, then 512 + 2048.
+    EXPECT_EQ(a.size(), 1536u + 1536u + 2560u);
+    SaveImage image = fixtures::imageOf(a);
+    auto found = findFileEntry(image, "b1025");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(Bytes(image.bytes + *found, image.bytes + *found + 1025), patternBytes(1025, 3));
+}
+
+TEST(PackFolder, LeavesOutSubfoldersAndWritesNothingWithoutFiles) {
+    TempDir src, out;
+    makeDir(src / "EMPTY");
+    makeDir(src / "ONLYDIRS");
+    makeDir(src / "ONLYDIRS/sub");
+    writeFile(src / "ONLYDIRS/sub/deep", std::string("x"));
+    EXPECT_FALSE(packFolder(src / "EMPTY", out.fd()).ok);
+    ExportResult r = packFolder(src / "ONLYDIRS", out.fd());
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.error.empty());
+    EXPECT_TRUE(namesIn(out.path()).empty());
+
+    writeFile(src / "ONLYDIRS/top", std::string("y"));
+    ASSERT_TRUE(packFolder(src / "ONLYDIRS", out.fd()).ok);
+    auto h = headersOf(readFileBytes(out / "ONLYDIRS.psu"));
+    ASSERT_EQ(h.size(), 4u);
+    EXPECT_EQ(h[3].name, "top");
+}
+
+TEST(PackFolder, PassesOverItsOwnArchiveWhenWrittenIntoThePackedFolder) {
+    TempDir dir;
+    makeDir(dir / "S");
+    writeFile(dir / "S/a", std::string("aaa"));
+    int fd = ::open((dir / "S").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_TRUE(packFolder(dir / "S", fd).ok);
+    Bytes first = readFileBytes(dir / "S/S.psu");
+    ExportResult again = packFolder(dir / "S", fd);
+    ::close(fd);
+    ASSERT_TRUE(again.ok) << again.error;
+    EXPECT_EQ(again.files, std::vector<std::string>{"a"});
+    auto h = headersOf(readFileBytes(dir / "S/S.psu"));
+    ASSERT_EQ(h.size(), 4u);
+    EXPECT_EQ(h[0].size, 3u);
+    EXPECT_EQ(namesIn(dir / "S"), (std::vector<std::string>{"S.psu", "a"}));  // no temporary left
+}
+
+TEST(PackFolder, ReplacesAnArchiveButNeverALink) {
+    TempDir src, out;
+    makeDir(src / "S");
+    writeFile(src / "S/a", std::string("new"));
+    writeFile(out / "S.psu", std::string("old archive"));
+    ASSERT_TRUE(packFolder(src / "S", out.fd()).ok);
+    EXPECT_EQ(readFileBytes(out / "S.psu").size(), 3072u);
+
+    ::unlink((out / "S.psu").c_str());
+    writeFile(src / "victim", std::string("outside"));
+    ASSERT_EQ(::symlink((src / "victim").c_str(), (out / "S.psu").c_str()), 0);
+    EXPECT_FALSE(packFolder(src / "S", out.fd()).ok);
+    EXPECT_EQ(readText(src / "victim"), "outside");
+}
+
+TEST(PackFolder, AFailedWriteKeepsThePreviousArchiveAndLeavesNoTemporary) {
+    TempDir src, out;
+    makeDir(src / "S");
+    writeFile(src / "S/big", patternBytes(50000));
+    writeFile(out / "S.psu", std::string("previous"));
+    ExportResult r;
+    withFileSizeLimit(10000, [&] { r = packFolder(src / "S", out.fd()); });
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(readText(out / "S.psu"), "previous");
+    EXPECT_EQ(namesIn(out.path()), std::vector<std::string>{"S.psu"});
+}
+
+TEST(PackFolder, BaseNameIgnoresTrailingSlashesAndLongNamesAreKept) {
+    TempDir src, out;
+    makeDir(src / "SLASH");
+    writeFile(src / "SLASH/a", std::string("a"));
+    EXPECT_EQ(packFolder(src / "SLASH//", out.fd()).path, "SLASH.psu");
+
+    std::string longName(200, 'L');
+    makeDir(src / longName);
+    writeFile(src / longName + "/a", std::string("a"));
+    ExportResult r = packFolder(src / longName, out.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.path, longName + ".psu");
+    SaveImage image = imageOfFile(out / r.path);
+    EXPECT_EQ(getFolderName(image), std::string(64, 'L'));  // the field is cut, no terminator
+    EXPECT_EQ(headersOf(readFileBytes(out / r.path))[1].name, ".");
+
+    std::string longest(255, 'M');
+    makeDir(src / longest);
+    writeFile(src / longest + "/a", std::string("a"));
+    r = packFolder(src / longest, out.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.path, std::string(251, 'M') + ".psu");
+}
+
+TEST(PackFolder, ShiftJisNamesSurviveExtractAndPack) {
+    TempDir dir;
+    // "ＭＡＲＲＯＷＩＮ.sys" in Shift-JIS.
+    const std::string sjisName = "\x82\x6c\x82\x60\x82\x71\x82\x71\x82\x6e\x82\x76\x82\x68\x82\x6d.sys";
+    const std::string sjisFolder = "BA\x83\x66\x83\x82";  // "BAデモ"
+    Bytes original = ArchiveBuilder(sjisFolder).file(sjisName, patternBytes(40)).file("plain", patternBytes(5)).build();
+    SaveImage image = fixtures::imageOf(original);
+    ExportResult ex = extractArchive(image, dir.fd());
+    ASSERT_TRUE(ex.ok) << ex.error;
+    EXPECT_EQ(ex.path, "BAデモ");
+    EXPECT_TRUE(exists(dir / "BAデモ/ＭＡＲＲＯＷＩＮ.sys"));
+
+    ExportResult pk = packFolder(dir / ex.path, dir.fd());
+    ASSERT_TRUE(pk.ok) << pk.error;
+    SaveImage packed = imageOfFile(dir / pk.path);
+    EXPECT_EQ(getFolderName(packed), sjisFolder);
+    auto found = findFileEntry(packed, sjisName.c_str());
+    ASSERT_TRUE(found);
+    EXPECT_EQ(Bytes(packed.bytes + *found, packed.bytes + *found + 40), patternBytes(40));
+}
+
+TEST(PackFolder, RoundTripsThroughReadAndExtract) {
+    TempDir src, out;
+    makeDir(src / "RT");
+    std::vector<std::pair<std::string, Bytes>> files = {
+        {"zero", {}}, {"one", patternBytes(1)}, {"k", patternBytes(1024, 2)},
+        {"long-name-" + std::string(100, 'n'), patternBytes(5000, 3)}, {"odd", patternBytes(777, 4)}};
+    for (auto& [name, data] : files) writeFile(src / "RT/" + name, data);
+
+    ASSERT_TRUE(packFolder(src / "RT", out.fd()).ok);
+    SaveImage image = imageOfFile(out / "RT.psu");
+    ASSERT_EQ(detectArchiveKind(image), ArchiveKind::SaveArchive);
+    makeDir(out / "x");
+    int fd = ::open((out / "x").c_str(), O_RDONLY | O_DIRECTORY);
+    ExportResult r = extractArchive(image, fd);
+    ::close(fd);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.files.size(), files.size());
+    for (auto& [name, data] : files) EXPECT_EQ(readFileBytes(out / "x/RT/" + name), data) << name;
+}
+
+TEST(StampEntryTimes, WritesTheSameStampAsCreatedAndModified) {
+    uint8_t header[512] = {};
+    std::memset(header, 0xAA, sizeof header);
+    LocalTime t;
+    t.year = 2006;
+    t.month = 12;
+    t.day = 31;
+    t.hour = 23;
+    t.minute = 58;
+    t.second = 59;
+    stampEntryTimes(header, t);
+    const uint8_t expected[8] = {0, 59, 58, 23, 31, 12, 2006 & 0xFF, 2006 >> 8};
+    EXPECT_EQ(std::memcmp(header + 8, expected, 8), 0);
+    EXPECT_EQ(std::memcmp(header + 24, expected, 8), 0);
+    EXPECT_EQ(header[16], 0xAA);  // nothing else touched
+    EXPECT_EQ(header[7], 0xAA);
+    EXPECT_EQ(header[32], 0xAA);
+}
+
+}  // namespace
+}  // namespace marrowin

@@ -1,0 +1,169 @@
+// marrowin-cli as a person runs it: the real program in a temporary folder.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "export_test_support.h"
+#include "fixtures.h"
+
+namespace marrowin {
+namespace {
+
+using fixtures::ArchiveBuilder;
+using fixtures::Bytes;
+using fixtures::testDataPath;
+using testing::TempDir;
+using testing::exists;
+using testing::makeDir;
+using testing::namesIn;
+using testing::readText;
+using testing::writeFile;
+
+struct CliRun {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs marrowin-cli with `args` (already quoted for the shell) in `dir`.
+CliRun cli(const TempDir& dir, const std::string& args) {
+    std::string outFile = dir / ".stdout", errFile = dir / ".stderr";
+    std::string cmd = "cd '" + dir.path() + "' && '" MARROWIN_CLI "' " + args + " >'" + outFile +
+                      "' 2>'" + errFile + "'";
+    int status = std::system(cmd.c_str());
+    CliRun r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readText(outFile);
+    r.err = readText(errFile);
+    ::unlink(outFile.c_str());
+    ::unlink(errFile.c_str());
+    return r;
+}
+
+int countOf(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
+Bytes powerSave() {
+    Bytes b(4096, 0);
+    std::memcpy(b.data(), "Ps2PowerSave", 12);
+    return b;
+}
+
+TEST(Cli, InfoOnAPackedOplFolderShowsItsTitleAndIcon) {
+    TempDir dir;
+    makeDir(dir / "OPL");
+    writeFile(dir / "OPL/opl.icn", fixtures::readFileBytes(testDataPath("opl.icn")));
+    writeFile(dir / "OPL/icon.sys", fixtures::readFileBytes(testDataPath("opl-icon.sys")));
+    CliRun pack = cli(dir, "pack OPL");
+    ASSERT_EQ(pack.code, 0) << pack.err;
+    EXPECT_NE(pack.out.find("OPL.psu"), std::string::npos);
+
+    CliRun info = cli(dir, "info OPL.psu");
+    ASSERT_EQ(info.code, 0) << info.err;
+    EXPECT_NE(info.out.find("kind: save archive"), std::string::npos);
+    EXPECT_NE(info.out.find("folder: OPL"), std::string::npos);
+    EXPECT_NE(info.out.find("title: Ｏｐｅｎ　ＰＳ２　ＬｏａｄｅｒＳｅｔｔｉｎｇｓ"), std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("icon (normal): opl.icn"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("    opl.icn  "), std::string::npos);
+    EXPECT_NE(info.out.find("light 0: position"), std::string::npos);
+}
+
+TEST(Cli, InfoJsonIsOneValidObjectPerArchiveWhateverTheNames) {
+    TempDir dir;
+    // Quotes, backslashes, control characters and bytes that are not UTF-8 in the names.
+    Bytes a = ArchiveBuilder("Q\"\\\x01\x7f").file("bad\xff\xfe\x80name", {1, 2, 3}).file("tab\tname\n", {}).build();
+    writeFile(dir / "a.psu", a);
+    writeFile(dir / "b.psu", fixtures::iconSave());
+    CliRun r = cli(dir, "info --json a.psu b.psu");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(countOf(r.out, "\n"), 2);
+    writeFile(dir / "out.jsonl", r.out);
+    // Every line parses, and the names came through.
+    std::string check = "python3 -c 'import json,sys\n"
+                        "objs=[json.loads(l) for l in open(sys.argv[1],encoding=\"utf-8\")]\n"
+                        "assert objs[0][\"folder\"].startswith(\"Q\\\"\\\\\\x01\")\n"
+                        "assert objs[0][\"files\"][1][\"name\"]==\"tab\\tname\\n\"\n"
+                        "assert objs[1][\"title\"]==\"TEST SAVE\"\n"
+                        "assert objs[1][\"icons\"][\"normal\"]==\"icon.icn\"\n"
+                        "assert len(objs[1][\"lights\"])==3' '" +
+                        (dir / "out.jsonl") + "'";
+    EXPECT_EQ(std::system(check.c_str()), 0) << r.out;
+}
+
+TEST(Cli, BadInputsFailLoudlyWhileTheOthersStillRun) {
+    TempDir dir;
+    writeFile(dir / "good.psu", fixtures::iconSave());
+    writeFile(dir / "text.psu", std::string("not an archive at all"));
+    writeFile(dir / "power.psu", powerSave());
+    makeDir(dir / "out");
+
+    CliRun info = cli(dir, "info missing.psu text.psu power.psu good.psu");
+    EXPECT_EQ(info.code, 1);
+    EXPECT_NE(info.err.find("missing.psu: no such file"), std::string::npos) << info.err;
+    EXPECT_NE(info.err.find("text.psu: not a save archive"), std::string::npos);
+    EXPECT_NE(info.err.find("power.psu: a Ps2PowerSave archive"), std::string::npos);
+    EXPECT_NE(info.out.find("good.psu\n  kind: save archive"), std::string::npos) << info.out;
+
+    for (const char* command : {"extract", "copy"}) {
+        CliRun r = cli(dir, std::string(command) + " -C out missing.psu text.psu power.psu good.psu");
+        EXPECT_EQ(r.code, 1) << command;
+        EXPECT_EQ(countOf(r.err, "marrowin-cli " + std::string(command) + ":"), 3) << r.err;
+        EXPECT_NE(r.out.find("good.psu"), std::string::npos) << command;
+    }
+    // Only the good archive left anything behind: its folder and its copy.
+    EXPECT_EQ(namesIn(dir / "out"),
+              (std::vector<std::string>{"BASLUS-20000SAVE", "BASLUS-20000SAVE TEST SAVE.psu"}));
+    EXPECT_EQ(namesIn(dir / "out/BASLUS-20000SAVE"), (std::vector<std::string>{"icon.icn", "icon.sys"}));
+
+    CliRun pack = cli(dir, "pack -C out good.psu nowhere");
+    EXPECT_EQ(pack.code, 1);
+    EXPECT_EQ(countOf(pack.err, "not a folder"), 2);
+}
+
+TEST(Cli, CopyNamesTheArchiveAfterFolderAndTitleAndNeverReplaces) {
+    TempDir dir;
+    writeFile(dir / "good.psu", fixtures::iconSave());
+    ASSERT_EQ(cli(dir, "copy good.psu good.psu").code, 0);
+    EXPECT_TRUE(exists(dir / "BASLUS-20000SAVE TEST SAVE.psu"));
+    EXPECT_TRUE(exists(dir / "BASLUS-20000SAVE TEST SAVE (2).psu"));
+}
+
+TEST(Cli, UsageErrorsExitTwoAndHelpAndVersionExitZero) {
+    TempDir dir;
+    CliRun r = cli(dir, "frobnicate");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("usage:"), std::string::npos);
+    EXPECT_EQ(cli(dir, "").code, 2);
+    EXPECT_EQ(cli(dir, "--bogus").code, 2);
+    EXPECT_EQ(cli(dir, "info --bogus x.psu").code, 2);
+    EXPECT_EQ(cli(dir, "info").code, 2);
+    EXPECT_EQ(cli(dir, "extract -C").code, 2);
+
+    CliRun v = cli(dir, "--version");
+    EXPECT_EQ(v.code, 0);
+    EXPECT_EQ(v.out.rfind("marrowin-cli ", 0), 0u);
+    CliRun h = cli(dir, "--help");
+    EXPECT_EQ(h.code, 0);
+    EXPECT_NE(h.out.find("extract"), std::string::npos);
+    CliRun ph = cli(dir, "pack --help");
+    EXPECT_EQ(ph.code, 0);
+    EXPECT_NE(ph.out.find("usage: marrowin-cli pack"), std::string::npos);
+    EXPECT_EQ(cli(dir, "help copy").code, 0);
+}
+
+TEST(Cli, MissingOutputFolderIsAnError) {
+    TempDir dir;
+    writeFile(dir / "good.psu", fixtures::iconSave());
+    CliRun r = cli(dir, "extract -C nowhere good.psu");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("nowhere"), std::string::npos);
+    EXPECT_FALSE(exists(dir / "BASLUS-20000SAVE"));
+}
+
+}  // namespace
+}  // namespace marrowin
