@@ -1,0 +1,283 @@
+#!/usr/bin/python3
+"""GUI tests of marrowin: each case runs the real program under its own Xvfb.
+Usage: test_gui.py CASE (see CASES at the end)."""
+import hashlib
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import BACKGROUND, Session, close, wait_for  # noqa: E402
+
+SAMPLE = None  # made once per case by make-sample, outside the program's current directory
+
+
+def demo_sample(s):
+    path = os.path.join(s.workdir, "demo.psu")
+    subprocess.run([os.environ["MARROWIN_MAKE_SAMPLE"], path], check=True,
+                   stdout=subprocess.DEVNULL)
+    return path
+
+
+DEMO_CAPTION = "BADATA-MARROWIN ＭＡＲＲＯＷＩＮデモ　セーブ - Marrowin"
+
+
+def picture(s, rect=None):
+    rect = rect or s.view_centre(120)
+    return hashlib.sha1(repr(s.pixels(rect)).encode()).hexdigest()
+
+
+def pictures(s, count=12, pause=0.08):
+    seen = set()
+    for _ in range(count):
+        seen.add(picture(s))
+        time.sleep(pause)
+    return seen
+
+
+def stop_animation(s):
+    # 2^30 paints per shape: the picture stands still for the rest of the test.
+    for _ in range(30):
+        s.menu("v", 4)
+
+
+def config_window(s):
+    return wait_for(lambda: s.find_window("Configure GL", exact=True), 10, what="config window")
+
+
+def field_point(s, win, x_du, y_du, w_du=52, h_du=14):
+    """Centre of a control given in dialog units; the scale comes from the window's size."""
+    x, y, w, h = s.geometry(win)
+    return (x + int((x_du + w_du / 2) * w / 272), y + int((y_du + h_du / 2) * h / 390))
+
+
+def click(s, point):
+    s.xdotool("mousemove", *point)
+    time.sleep(0.1)
+    s.xdotool("click", 1)
+    time.sleep(0.2)
+
+
+def read_field(s, point):
+    s.clipboard_set("")
+    click(s, point)
+    s.key("ctrl+a", "ctrl+c", delay=0.2)
+    return s.clipboard_get()
+
+
+def write_field(s, point, text):
+    click(s, point)
+    s.key("ctrl+a", delay=0.1)
+    s.xdotool("type", "--delay", "30", text)
+    time.sleep(0.2)
+
+
+# ---- cases ----
+
+def case_start():
+    with Session() as s:
+        # A path on the command line opens nothing.
+        sample = demo_sample(s)
+        s.start([sample])
+        assert s.caption() == "Marrowin", s.caption()
+        assert s.non_background(s.view_rect()) == 0, "the empty view is background only"
+        assert close(s.pixel(*s.view_centre(1)[:2]), BACKGROUND)
+        # Created hidden: GTK may not even have made its X window yet.
+        cfg = s.find_window("Configure GL", exact=True)
+        assert cfg is None or not s.is_mapped(cfg), "the configuration window is hidden"
+
+
+def case_drop():
+    with Session() as s:
+        sample = demo_sample(s)
+        s.start()
+        s.drop([sample])
+        s.wait_caption(DEMO_CAPTION)
+        wait_for(lambda: s.non_background(s.view_centre()) > 100, 5, what="icon drawn")
+        # Something that is not an archive empties the view and resets the caption.
+        junk = os.path.join(s.workdir, "junk.bin")
+        with open(junk, "wb") as f:
+            f.write(b"\0" * 4096)
+        s.drop([junk])
+        s.wait_caption("Marrowin")
+        wait_for(lambda: s.non_background(s.view_rect()) == 0, 5, what="empty view")
+        assert os.listdir(s.cwd) == []
+
+
+def case_copy_extract():
+    with Session() as s:
+        sample = demo_sample(s)
+        s.start()
+        s.menu("e", 0)  # コピー
+        s.menu("e", 1)  # 書庫展開
+        s.drop([sample])
+        s.wait_caption(DEMO_CAPTION)
+        names = sorted(os.listdir(s.cwd))
+        copy = "BADATA-MARROWIN ＭＡＲＲＯＷＩＮデモ　セーブ.psu"
+        assert names == sorted(["BADATA-MARROWIN", copy]), names
+        assert open(os.path.join(s.cwd, copy), "rb").read() == open(sample, "rb").read()
+        assert "demo.icn" in os.listdir(os.path.join(s.cwd, "BADATA-MARROWIN"))
+        s.drop([sample])
+        wait_for(lambda: len(os.listdir(s.cwd)) == 3, 5, what="second copy")
+        assert "BADATA-MARROWIN ＭＡＲＲＯＷＩＮデモ　セーブ (2).psu" in os.listdir(s.cwd)
+        # Unchecking Copy: the next drop writes no further copy.
+        s.menu("e", 0)
+        s.drop([sample])
+        time.sleep(1)
+        assert len(os.listdir(s.cwd)) == 3
+
+
+def case_pack():
+    with Session() as s:
+        sample = demo_sample(s)
+        folder = os.path.join(s.workdir, "MYSAVE")
+        os.mkdir(folder)
+        with open(os.path.join(folder, "data.bin"), "wb") as f:
+            f.write(b"x" * 3000)
+        s.start()
+        s.drop([sample])
+        s.wait_caption(DEMO_CAPTION)
+        s.drop([folder])  # pack is off: nothing
+        time.sleep(1)
+        assert os.listdir(s.cwd) == []
+        s.menu("e", 2)  # 書庫作成
+        s.drop([folder])
+        wait_for(lambda: os.listdir(s.cwd) == ["MYSAVE.psu"], 5, what="packed archive")
+        assert s.caption() == DEMO_CAPTION, "the shown save stays"
+        assert s.non_background(s.view_centre()) > 100
+
+
+def case_open():
+    with Session() as s:
+        sample = demo_sample(s)
+        s.start()
+        s.menu("f", 0)  # 開く
+        dialog = wait_for(lambda: next(iter(s.dialogs()), None), 10, what="open dialog")
+        time.sleep(1)
+        s.clipboard_set(sample)
+        s.key("ctrl+l", "ctrl+a", "ctrl+v", delay=0.4)
+        s.key("Return", delay=0.5)
+        s.wait_caption(DEMO_CAPTION)
+        wait_for(lambda: not s.is_mapped(dialog), 5, what="dialog gone")
+
+
+def case_icons():
+    with Session() as s:
+        sample = demo_sample(s)
+        s.start()
+        s.drop([sample])
+        s.wait_caption(DEMO_CAPTION)
+        normal = pictures(s)
+        s.menu("v", 1)  # コピーアイコン
+        copy = pictures(s)
+        assert not (normal & copy), "the copy icon looks different"
+        s.menu("v", 2)  # 削除アイコン
+        delete = pictures(s)
+        assert not (delete & copy)
+        s.menu("v", 0)  # 標準アイコン
+        time.sleep(0.3)
+        assert s.non_background(s.view_centre()) > 100
+
+
+def case_animation():
+    with Session() as s:
+        sample = demo_sample(s)
+        s.start()
+        s.drop([sample])
+        s.wait_caption(DEMO_CAPTION)
+        for _ in range(3):
+            s.menu("v", 3)  # faster: 1 paint per shape
+        moving = pictures(s, 15)
+        assert len(moving) > 1, "the icon animates"
+        stop_animation(s)
+        time.sleep(0.5)
+        still = pictures(s, 15)
+        assert len(still) == 1, f"slowest animation stands still, saw {len(still)} pictures"
+        for _ in range(30):
+            s.menu("v", 3)
+        assert len(pictures(s, 15)) > 1, "faster again"
+
+
+def case_config():
+    with Session() as s:
+        s.start()
+        s.menu("v", 5)  # 環境
+        cfg = config_window(s)
+        wait_for(lambda: s.is_mapped(cfg), 5, what="config shown")
+        x, y, w, h = s.geometry(cfg)
+        assert h <= 768 and w <= 1024, (w, h)
+        assert read_field(s, field_point(s, cfg, 60, 4)) == "45.000000"
+        vx, vy, vw, vh = s.geometry(s.main)
+        aspect = read_field(s, field_point(s, cfg, 112, 4))
+        assert aspect.endswith(".") is False and abs(float(aspect) - vw / (vh - 25)) < 0.1, aspect
+        # Clear colour 1, 0, 0; Set; the background turns red.
+        write_field(s, field_point(s, cfg, 60, 24), "1")
+        write_field(s, field_point(s, cfg, 112, 24), "0")
+        write_field(s, field_point(s, cfg, 164, 24), "0")
+        click(s, field_point(s, cfg, 208, 370, 60, 14))  # Set
+        s.close_window(cfg)
+        wait_for(lambda: not s.is_mapped(cfg), 5, what="config hidden")
+        assert s.app.poll() is None, "closing the configuration window only hides it"
+        wait_for(lambda: close(s.pixel(vx + 5, vy + vh - 5), (255, 0, 0)), 5, what="red background")
+        # Shown again, the fields keep their text.
+        s.menu("v", 5)
+        wait_for(lambda: s.is_mapped(cfg), 5, what="config shown again")
+        assert read_field(s, field_point(s, cfg, 112, 24)) == "0"
+        # Get brings the stored values back as text.
+        click(s, field_point(s, cfg, 4, 370, 60, 14))
+        assert read_field(s, field_point(s, cfg, 60, 24)) == "1.000000"
+
+
+def case_mouse():
+    with Session() as s:
+        sample = demo_sample(s)
+        s.start()
+        s.drop([sample])
+        s.wait_caption(DEMO_CAPTION)
+        stop_animation(s)
+        time.sleep(0.3)
+        before = picture(s)
+        x, y, w, h = s.view_rect()
+        cx, cy = x + w // 2, y + h // 2
+        s.xdotool("mousemove", cx, cy)
+        s.xdotool("mousedown", 1)
+        for i in range(1, 15):
+            s.xdotool("mousemove", cx + 4 * i, cy)
+            time.sleep(0.03)
+        s.xdotool("mouseup", 1)
+        time.sleep(0.3)
+        turned = picture(s)
+        assert turned != before, "a left drag turns the icon"
+        # Ctrl with no button resets the view.
+        s.xdotool("keydown", "ctrl")
+        for i in range(4):
+            s.xdotool("mousemove", cx - 10 * i, cy - 5)
+            time.sleep(0.05)
+        s.xdotool("keyup", "ctrl")
+        time.sleep(0.3)
+        assert picture(s) == before, "Ctrl with the mouse puts the view back"
+
+
+def case_exit_menu():
+    with Session() as s:
+        s.start()
+        s.menu("f", 1)  # 終了
+        assert s.wait_exit() == 0
+
+
+def case_exit_close():
+    with Session() as s:
+        s.start()
+        s.close_window(s.main)
+        assert s.wait_exit() == 0
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
+
+if __name__ == "__main__":
+    if len(sys.argv) != 2 or sys.argv[1] not in CASES:
+        print("usage: test_gui.py " + "|".join(CASES))
+        sys.exit(2)
+    CASES[sys.argv[1]]()
+    print("ok")
