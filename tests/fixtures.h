@@ -195,7 +195,9 @@ inline Bytes buildModel(const ModelSpec& m) {
     appendU32(b, 0x3F800000);
     appendU32(b, m.vertexCountOverride.value_or(uint32_t(m.vertices.size())));
     for (const auto& v : m.vertices) {
-        for (uint32_t s = 0; s < m.shapeCount; ++s) {
+        // A hostile shapeCount writes only the positions given.
+        uint32_t shapes = m.shapeCount <= 256 ? m.shapeCount : uint32_t(v.positions.size());
+        for (uint32_t s = 0; s < shapes; ++s) {
             std::array<int16_t, 4> p{0, 0, 0, 0};
             if (s < v.positions.size()) p = v.positions[s];
             for (int16_t c : p) appendI16(b, c);

@@ -108,7 +108,10 @@ std::unique_ptr<Cp932Tables> buildTables() {
     // under two codes; the other code stays raw bytes in host names).
     for (unsigned code = 0x80; code < 0x10000; ++code) {
         char32_t cp = t->toUnicode[code];
-        if (cp == 0 || cp < 0x80) continue;
+        // Private-use characters (the user-defined codes F040-F9FC) stay raw bytes: kept
+        // raw, no run of other raw bytes can then spell a character that would convert back
+        // to something else.
+        if (cp == 0 || cp < 0x80 || (cp >= 0xE000 && cp <= 0xF8FF)) continue;
         std::string utf8;
         appendUtf8(utf8, cp);
         char buf[8];
@@ -129,6 +132,11 @@ const Cp932Tables& tables() {
 }
 
 enum class Invalid { Replace, KeepRaw };
+
+bool returnsTo(const Cp932Tables& t, char32_t cp, uint16_t code) {
+    auto it = t.fromUnicode.find(cp);
+    return it != t.fromUnicode.end() && it->second == code;
+}
 
 std::string saveTextToUtf8(std::string_view sjis, Invalid invalid) {
     const Cp932Tables& t = tables();
@@ -156,14 +164,14 @@ std::string saveTextToUtf8(std::string_view sjis, Invalid invalid) {
             uint16_t code = uint16_t(b << 8 | p[i + 1]);
             char32_t cp = t.toUnicode[code];
             // Host names take only characters that come back to the same code.
-            if (cp && (invalid == Invalid::Replace || t.fromUnicode.count(cp))) {
+            if (cp && (invalid == Invalid::Replace || returnsTo(t, cp, code))) {
                 appendUtf8(out, cp);
                 i += 2;
                 continue;
             }
         } else if (!isLeadByte(b)) {
             char32_t cp = t.toUnicode[b];
-            if (cp && (invalid == Invalid::Replace || t.fromUnicode.count(cp))) {
+            if (cp && (invalid == Invalid::Replace || returnsTo(t, cp, b))) {
                 appendUtf8(out, cp);
                 ++i;
                 continue;
