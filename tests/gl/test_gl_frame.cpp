@@ -167,3 +167,22 @@ TEST_F(Frame, BackBufferIsClearedAfterTheSwap) {
     glGetDoublev(GL_DEPTH_CLEAR_VALUE, &depth);
     EXPECT_EQ(depth, 1.0);
 }
+
+TEST_F(Frame, DegenerateProjectionsAreHandedOnAndFramesGoOn) {
+    for (auto change : {+[](ViewSettings& s) { s.zNear = 0; },
+                        +[](ViewSettings& s) { s.zNear = s.zFar = 5; },
+                        +[](ViewSettings& s) { s.fovY = 0; },
+                        +[](ViewSettings& s) { s.aspect = 0; }}) {
+        resetViewSettings(settings);
+        change(settings);
+        paint(2);
+        EXPECT_EQ(countFront(backgroundOf(settings)), size_t(WIDTH) * HEIGHT);
+    }
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    resetViewSettings(settings);
+    settings.aspect = 2;
+    paint();
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    expectMatrixNear(readMatrix(GL_PROJECTION_MATRIX), perspective(45, 2, 1, 1000), 1e-6);
+}
