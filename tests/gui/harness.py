@@ -196,13 +196,15 @@ class Session:
         self.xdotool("mousemove", x + w // 2, y + h // 2)
         time.sleep(0.2)
 
-    def menu(self, access_key, downs):
-        """Opens a menu by its access key and chooses the item `downs` steps below the first."""
-        self.focus_main()
-        self.key(f"alt+{access_key}")
+    def menu(self, access_key, downs, quick=False):
+        """Opens a menu by its access key and chooses the item `downs` steps below the first.
+        quick: the pointer is already over the view and the command opens no window."""
+        if not quick:
+            self.focus_main()
+        self.key(f"alt+{access_key}", delay=0.12 if quick else 0.25)
         for _ in range(downs):
-            self.key("Down", delay=0.1)
-        self.key("Return", delay=0.4)
+            self.key("Down", delay=0.05 if quick else 0.1)
+        self.key("Return", delay=0.08 if quick else 0.4)
 
     def clipboard_set(self, text):
         p = subprocess.Popen(["xclip", "-selection", "clipboard", "-i"], env=self.env,

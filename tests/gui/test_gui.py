@@ -38,8 +38,9 @@ def pictures(s, count=12, pause=0.08):
 
 def stop_animation(s):
     # 2^30 paints per shape: the picture stands still for the rest of the test.
+    s.focus_main()
     for _ in range(30):
-        s.menu("v", 4)
+        s.menu("v", 4, quick=True)
 
 
 def config_window(s):
@@ -186,8 +187,9 @@ def case_animation():
         s.start()
         s.drop([sample])
         s.wait_caption(DEMO_CAPTION)
+        s.focus_main()
         for _ in range(3):
-            s.menu("v", 3)  # faster: 1 paint per shape
+            s.menu("v", 3, quick=True)  # faster: 1 paint per shape
         moving = pictures(s, 15)
         assert len(moving) > 1, "the icon animates"
         stop_animation(s)
@@ -195,7 +197,7 @@ def case_animation():
         still = pictures(s, 15)
         assert len(still) == 1, f"slowest animation stands still, saw {len(still)} pictures"
         for _ in range(30):
-            s.menu("v", 3)
+            s.menu("v", 3, quick=True)
         assert len(pictures(s, 15)) > 1, "faster again"
 
 
@@ -227,6 +229,11 @@ def case_config():
         # Get brings the stored values back as text.
         click(s, field_point(s, cfg, 4, 370, 60, 14))
         assert read_field(s, field_point(s, cfg, 60, 24)) == "1.000000"
+        # A text that is no finite float is refused: the value stays as it was.
+        write_field(s, field_point(s, cfg, 60, 4), "+INF")
+        click(s, field_point(s, cfg, 208, 370, 60, 14))  # Set
+        click(s, field_point(s, cfg, 4, 370, 60, 14))  # Get
+        assert read_field(s, field_point(s, cfg, 60, 4)) == "45.000000"
 
 
 def case_mouse():
