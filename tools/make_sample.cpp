@@ -101,7 +101,14 @@ Model gem(Colour table, Colour crown, Colour pavilion, Colour tip) {
     return m;
 }
 
-// A cube of half size `half` around `centre`, each face with the whole texture.
+// Turns a cube so three faces show: about Y by atan(4/3), then about X by atan(5/12); both
+// from exact ratios so the output does not depend on the math library.
+Vec turn(Vec p) {
+    Vec y{0.6 * p.x + 0.8 * p.z, p.y, -0.8 * p.x + 0.6 * p.z};
+    return {y.x, (12.0 * y.y - 5.0 * y.z) / 13.0, (5.0 * y.y + 12.0 * y.z) / 13.0};
+}
+
+// A turned cube of half size `half` around `centre`, each face with the whole texture.
 void addCube(Model& m, Vec centre, double half, const Colour faces[6]) {
     // Each face: normal axis, then two in-plane axes.
     const Vec axes[6][3] = {
@@ -114,6 +121,7 @@ void addCube(Model& m, Vec centre, double half, const Colour faces[6]) {
         Vec c = centre + n * half;
         Vec q[4] = {c - u * half - v * half, c + u * half - v * half, c + u * half + v * half,
                     c - u * half + v * half};
+        for (Vec& corner : q) corner = centre + turn(corner - centre);
         const double uv[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
         Colour col = faces[f];
         size_t first = m.triangles.size();
@@ -337,8 +345,8 @@ int main(int argc, char** argv) {
     const Colour teal[6] = {{90, 220, 200}, {70, 190, 180}, {120, 240, 220},
                             {60, 160, 150}, {80, 210, 190}, {70, 180, 170}};
     // Apart from the start, so every vertex of the left cube has x < 0.
-    addCube(twins, {-1.0, 0, 0}, 0.95, gold);
-    addCube(twins, {1.0, 0, 0}, 0.95, teal);
+    addCube(twins, {-1.45, 0, 0}, 0.8, gold);
+    addCube(twins, {1.45, 0, 0}, 0.8, teal);
     const Model ruby = gem({255, 150, 140}, {235, 90, 80}, {200, 50, 50}, {140, 30, 30});
 
     const Palette violet{{6, 6, 16}, {12, 12, 24}, {28, 26, 31}};
