@@ -104,6 +104,11 @@ def case_drop():
         s.wait_caption("Marrowin")
         wait_for(lambda: s.non_background(s.view_rect()) == 0, 5, what="empty view")
         assert os.listdir(s.cwd) == []
+        # A path with Japanese characters reaches the file as its bytes.
+        japanese = os.path.join(s.workdir, "セーブ データ.psu")
+        os.rename(sample, japanese)
+        s.drop([japanese])
+        s.wait_caption(DEMO_CAPTION)
 
 
 def case_copy_extract():
@@ -269,13 +274,21 @@ def case_mouse():
 def case_exit_menu():
     with Session() as s:
         s.start()
+        # The inert Help items do nothing and the program goes on.
+        s.focus_main()
+        s.key("alt+h", "Right", "Return", delay=0.3)
+        s.key("alt+h", "Down", "Down", "Right", "Return", delay=0.3)
+        assert s.app.poll() is None and s.caption() == "Marrowin"
         s.menu("f", 1)  # 終了
         assert s.wait_exit() == 0
 
 
 def case_exit_close():
     with Session() as s:
+        sample = demo_sample(s)
         s.start()
+        s.drop([sample])  # a loaded save is released on the way out
+        s.wait_caption(DEMO_CAPTION)
         s.close_window(s.main)
         assert s.wait_exit() == 0
 
