@@ -1,0 +1,116 @@
+// The POSIX file layer: what it refuses matters as much as what it does.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "archive/host_files.h"
+
+using namespace marrowin;
+
+namespace {
+
+struct TempDir {
+    TempDir() {
+        char t[] = "/tmp/marrowin-host-XXXXXX";
+        path = mkdtemp(t);
+        fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    }
+    ~TempDir() {
+        close(fd);
+        std::string cmd = "rm -rf '" + path + "'";
+        (void)std::system(cmd.c_str());
+    }
+    std::string at(const std::string& n) const { return path + "/" + n; }
+    std::string path;
+    int fd;
+};
+
+void writeText(const std::string& path, const std::string& text) {
+    HostFile f = createOrEmpty(path);
+    ASSERT_TRUE(f.isOpen());
+    ASSERT_TRUE(f.write(text.data(), text.size()));
+}
+
+}  // namespace
+
+TEST(HostFiles, ReadingFollowsLinksButTakesOnlyRegularFiles) {
+    TempDir d;
+    writeText(d.at("a.psu"), "hello");
+    ASSERT_EQ(symlink("a.psu", d.at("link.psu").c_str()), 0);
+    ASSERT_EQ(mkfifo(d.at("fifo").c_str(), 0644), 0);
+    HostFile f = openForReading(d.at("link.psu"));
+    ASSERT_TRUE(f.isOpen());
+    EXPECT_EQ(f.size(), 5);
+    char buf[16] = {};
+    EXPECT_EQ(f.read(buf, sizeof buf), 5u);
+    EXPECT_STREQ(buf, "hello");
+    EXPECT_FALSE(openForReading(d.path).isOpen());          // a folder
+    EXPECT_FALSE(openForReading(d.at("fifo")).isOpen());    // would block; refused at once
+    EXPECT_FALSE(openForReading(d.at("missing")).isOpen());
+    EXPECT_TRUE(openForReading("a.psu", d.fd).isOpen());    // relative to a folder descriptor
+}
+
+TEST(HostFiles, WritersNeverFollowLinksOrReplaceWhenExclusive) {
+    TempDir d;
+    writeText(d.at("target"), "keep");
+    ASSERT_EQ(symlink("target", d.at("link").c_str()), 0);
+    EXPECT_FALSE(createOrEmpty("link", d.fd).isOpen());
+    EXPECT_FALSE(createExclusive("link", d.fd).isOpen());
+    EXPECT_FALSE(createExclusive("target", d.fd).isOpen());
+    HostFile t = openForReading(d.at("target"));
+    EXPECT_EQ(t.size(), 4);  // untouched
+
+    HostFile n = createExclusive("new", d.fd);
+    ASSERT_TRUE(n.isOpen());
+    ASSERT_EQ(mkfifo(d.at("fifo").c_str(), 0644), 0);
+    EXPECT_FALSE(createOrEmpty("fifo", d.fd).isOpen());
+    writeText(d.at("target"), "xy");
+    EXPECT_EQ(openForReading(d.at("target")).size(), 2);  // emptied, then written
+}
+
+TEST(HostFiles, MakeFolderAcceptsOnlyARealFolder) {
+    TempDir d;
+    EXPECT_TRUE(makeFolder("save", d.fd));
+    EXPECT_TRUE(makeFolder("save", d.fd));  // already there
+    ASSERT_EQ(symlink("/tmp", d.at("away").c_str()), 0);
+    EXPECT_FALSE(makeFolder("away", d.fd));
+    writeText(d.at("file"), "x");
+    EXPECT_FALSE(makeFolder("file", d.fd));
+    EXPECT_EQ(pathKind(d.at("save")), PathKind::Folder);
+    EXPECT_EQ(pathKind(d.at("file")), PathKind::File);
+    EXPECT_EQ(pathKind(d.at("nothing")), PathKind::Missing);
+}
+
+TEST(HostFiles, ListFolderSortsByBytesAndFollowsFileLinks) {
+    TempDir d;
+    writeText(d.at("b"), "12345");
+    writeText(d.at("B"), "1");
+    writeText(d.at("\xE3\x81\x82"), "12");
+    ASSERT_EQ(mkdir(d.at("sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("b", d.at("lb").c_str()), 0);
+    ASSERT_EQ(symlink("sub", d.at("ls").c_str()), 0);
+    ASSERT_EQ(symlink("gone", d.at("dangling").c_str()), 0);
+    std::vector<FolderItem> items;
+    ASSERT_TRUE(listFolder(d.path, items));
+    std::vector<std::string> names;
+    for (auto& i : items) names.push_back(i.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"B", "b", "dangling", "lb", "ls", "sub", "\xE3\x81\x82"}));
+    EXPECT_TRUE(items[3].isRegular);  // link to a file
+    EXPECT_EQ(items[3].size, 5u);
+    EXPECT_FALSE(items[4].isRegular);  // link to a folder
+    EXPECT_FALSE(items[2].isRegular);
+    EXPECT_TRUE(items[5].isFolder);
+    EXPECT_EQ(items[6].size, 2u);
+    EXPECT_FALSE(listFolder(d.at("nothing"), items));
+}
+
+TEST(HostFiles, LocalTimeIsPlausible) {
+    LocalTime t = localTimeNow();
+    EXPECT_GE(t.year, 2020);
+    EXPECT_GE(t.month, 1);
+    EXPECT_LE(t.month, 12);
+    EXPECT_GE(t.day, 1);
+    EXPECT_LE(t.second, 59);
+}
