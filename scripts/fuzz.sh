@@ -1,28 +1,39 @@
 #!/bin/sh
-# Fuzzes the save reading path under AddressSanitizer and UndefinedBehaviorSanitizer.
-#   scripts/fuzz.sh [SECONDS] [TARGET]    (defaults: 60, fuzz_save_image)
+# Fuzzes the save reading path and the icon drawing under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+#   scripts/fuzz.sh [SECONDS] [TARGET]    (defaults: 60, every target, the time split evenly)
 # Builds with clang into build-fuzz (incrementally), seeds the corpus from the test
-# fixtures and tests/data, runs one libFuzzer process and fails on any finding.
+# fixtures and tests/data, runs one libFuzzer process per target and fails on any finding.
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-target=${2:-fuzz_save_image}
+targets=${2:-"fuzz_save_image fuzz_draw_gl"}
 dir=build-fuzz
 
 gl=OFF
-case "$target" in *_gl) gl=ON ;; esac
+count=0
+for target in $targets; do
+    count=$((count + 1))
+    case "$target" in *_gl) gl=ON ;; esac
+done
+each=$((seconds / count))
+[ "$each" -ge 1 ] || each=1
 if [ ! -f "$dir/CMakeCache.txt" ] || ! grep -q "^MARROWIN_GL:BOOL=$gl" "$dir/CMakeCache.txt"; then
     CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DMARROWIN_FUZZ=ON -DMARROWIN_TESTS=OFF -DMARROWIN_GUI=OFF -DMARROWIN_GL=$gl >/dev/null
 fi
-cmake --build "$dir" -j2 --target "$target" make_fuzz_seeds
+# shellcheck disable=SC2086
+cmake --build "$dir" -j2 --target $targets make_fuzz_seeds
 
 seeds="$dir/fuzz-seeds"
-corpus="$dir/fuzz-corpus/$target"
 artifacts="$dir/fuzz-artifacts/"
-mkdir -p "$seeds" "$corpus" "$artifacts"
+mkdir -p "$seeds" "$artifacts"
 "$dir/fuzz/make_fuzz_seeds" "$seeds"
 
 # Findings (crash, leak, timeout, out of memory) make libFuzzer exit non-zero.
-"$dir/fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-    -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "$seeds"
+for target in $targets; do
+    corpus="$dir/fuzz-corpus/$target"
+    mkdir -p "$corpus"
+    "$dir/fuzz/$target" -max_total_time="$each" -timeout=20 -rss_limit_mb=2048 \
+        -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "$seeds"
+done
