@@ -54,20 +54,28 @@ void checkName(const std::string& saveText) {
           "safe path component");
 }
 
-// Scratch folder for extraction, made once per process and emptied after each input.
+void emptyFolder(int dirFd, int depth = 0);
+
+// Scratch folder for extraction, made once per process, emptied after each input and
+// removed when the process exits.
+char scratchPath[] = "/tmp/marrowin-fuzz-XXXXXX";
+
 int scratchFd() {
     static int fd = [] {
-        char tmpl[] = "/tmp/marrowin-fuzz-XXXXXX";
-        if (!mkdtemp(tmpl)) std::abort();
-        int d = open(tmpl, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (!mkdtemp(scratchPath)) std::abort();
+        int d = open(scratchPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (d < 0) std::abort();
+        std::atexit([] {
+            emptyFolder(scratchFd());
+            rmdir(scratchPath);
+        });
         return d;
     }();
     return fd;
 }
 
 // Removes everything under dirFd (extraction makes one level of folders holding files).
-void emptyFolder(int dirFd, int depth = 0) {
+void emptyFolder(int dirFd, int depth) {
     int dup = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
     DIR* dir = fdopendir(dup);
     if (!dir) return;
