@@ -136,7 +136,7 @@ TEST(Descriptor, RealOplDescriptorsDecodeToReadableTitles) {
     ASSERT_EQ(sys.size(), 964u);
     SaveImage img = saveWithDescriptorFile(sys);
     std::string title = saveTextToDisplay(readSaveTitle(img));
-    // Two lines in one field: the second starts where the save's line-break offset says.
+    // Two lines in one field, with no separator between them.
     EXPECT_EQ(title, "Ｏｐｅｎ　ＰＳ２　ＬｏａｄｅｒＳｅｔｔｉｎｇｓ");
     for (int i = 0; i < 3; ++i) EXPECT_EQ(readIconFileName(img, i), "opl.icn");
 
