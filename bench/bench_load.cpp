@@ -23,7 +23,7 @@ const Bytes& bigArchive() {
         ArchiveBuilder a("BASLUS-99999BIG");
         for (int i = 0; i < 4000; ++i) a.file("small" + std::to_string(i), Bytes(1000, uint8_t(i)));
         for (int i = 0; i < 1000; ++i) a.file("large" + std::to_string(i), Bytes(4000, uint8_t(i)));
-        DescriptorSpec d;
+        DescriptorRecipe d;
         d.iconNames = {"opl.icn", "opl.icn", "opl.icn"};
         a.file("icon.sys", buildDescriptor(d));
         a.file("opl.icn", readFileBytes(testDataPath("opl.icn")));
@@ -82,7 +82,7 @@ void BM_DecodeRunLength(benchmark::State& state) {
 BENCHMARK(BM_DecodeRunLength);
 
 void BM_DecodePlain(benchmark::State& state) {
-    ModelSpec m = triangleModel();
+    ModelRecipe m = triangleModel();
     m.texture = rampTexture();
     SaveImage image = imageOf(buildModel(m));
     std::vector<uint8_t> texture(TEXTURE_BUFFER_BYTES);

@@ -27,7 +27,7 @@ const std::string DEMO = std::string(MARROWIN_TEST_DATA) + "/../../samples/demo.
 // icon's mesh is made of small faces), `shapes` poses that pulse in size, and a run-length
 // coded texture.
 Bytes largeModelSave(uint32_t triangles, uint32_t shapes) {
-    ModelSpec m;
+    ModelRecipe m;
     m.shapeCount = shapes;
     m.textureType = 0x0E;
     m.vertices.resize(size_t(triangles) * 3);

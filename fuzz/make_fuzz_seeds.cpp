@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
 
     save(dir, "plain-triangle.psu", iconSave());
 
-    ModelSpec coded = triangleModel();
+    ModelRecipe coded = triangleModel();
     coded.textureType = 0x0E;
     coded.texture.clear();
     rleRepeat(coded.texture, 100, 0x001F);
@@ -40,11 +40,11 @@ int main(int argc, char** argv) {
     coded.texture.push_back(0x8000);
     for (int i = 0; i < 300; ++i) coded.texture.push_back(uint16_t(i * 97));
     coded.frameKeyCounts = {2, 0, 3};
-    DescriptorSpec d;
+    DescriptorRecipe d;
     d.title = "\x82\x6F\x82\x72\x82\x51\x81\x40\x83\x5A\x81\x5B\x83\x75";
     save(dir, "coded-frames.psu", iconSave(d, coded));
 
-    ModelSpec grey = triangleModel();
+    ModelRecipe grey = triangleModel();
     grey.textureType = 0x103;
     grey.shapeCount = 3;
     for (auto& v : grey.vertices) v.positions.resize(3, {100, 200, 300, 0});
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
 
     // Two descriptors, a nested directory entry, a long name and a cut-off tail.
     ArchiveBuilder many("BESLES-55555MANY");
-    DescriptorSpec second;
+    DescriptorRecipe second;
     second.title = "LATER";
     second.iconNames = {"b.icn", "c.icn", "d.icn"};
     many.file("icon.sys", buildDescriptor(d)).entry(MODE_DIRECTORY, 0, "sub");

@@ -133,7 +133,7 @@ private:
 
 // ---- icon descriptor -------------------------------------------------------------------
 
-struct DescriptorSpec {
+struct DescriptorRecipe {
     std::string title = "TEST SAVE";  // raw save text; at most 64 bytes are stored
     std::array<std::string, 3> iconNames{"icon.icn", "icon.icn", "icon.icn"};
     float lightDirection[3][4] = {{0, 0, 1, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}};
@@ -142,8 +142,8 @@ struct DescriptorSpec {
     Bytes tail;  // bytes after offset 452 (e.g. to make the file longer)
 };
 
-// The 964-byte "PS2D" file (plus spec.tail).
-inline Bytes buildDescriptor(const DescriptorSpec& d) {
+// The 964-byte "PS2D" file (plus recipe.tail).
+inline Bytes buildDescriptor(const DescriptorRecipe& d) {
     Bytes b(964, 0);
     putBytes(b, 0, "PS2D");
     for (int k = 0; k < 3; ++k)
@@ -170,7 +170,7 @@ struct ModelVertex {
     std::array<uint8_t, 4> colour{128, 128, 128, 128};
 };
 
-struct ModelSpec {
+struct ModelRecipe {
     uint32_t shapeCount = 1;
     uint32_t textureType = 0x07;  // plain
     std::vector<ModelVertex> vertices;
@@ -187,7 +187,7 @@ inline bool isRunLength(uint32_t textureType) {
     return (textureType & 0xFF) != 3 && (textureType & 8) != 0;
 }
 
-inline Bytes buildModel(const ModelSpec& m) {
+inline Bytes buildModel(const ModelRecipe& m) {
     Bytes b;
     appendU32(b, 0x00010000);
     appendU32(b, m.shapeCount);
@@ -245,8 +245,8 @@ inline void rleLiteral(std::vector<uint16_t>& s, const std::vector<uint16_t>& pi
 }
 
 // A simple triangle model: one shape, three vertices, one frame of one key, plain texture.
-inline ModelSpec triangleModel(uint16_t pixel = 0x7FFF) {
-    ModelSpec m;
+inline ModelRecipe triangleModel(uint16_t pixel = 0x7FFF) {
+    ModelRecipe m;
     m.vertices.resize(3);
     m.vertices[0].positions = {{0, -4096, 0, 0}};
     m.vertices[1].positions = {{-4096, 4096, 0, 0}};
@@ -263,9 +263,9 @@ inline ModelSpec triangleModel(uint16_t pixel = 0x7FFF) {
 inline SaveImage imageOf(const Bytes& b) { return makeSaveImage(b.data(), uint32_t(b.size())); }
 
 // A save archive with a descriptor ("icon.sys") and one model ("icon.icn").
-inline Bytes iconSave(const DescriptorSpec& d = {}, const ModelSpec& m = triangleModel(),
+inline Bytes iconSave(const DescriptorRecipe& d = {}, const ModelRecipe& m = triangleModel(),
                       std::string folder = "BASLUS-20000SAVE") {
-    DescriptorSpec dd = d;
+    DescriptorRecipe dd = d;
     ArchiveBuilder a(std::move(folder));
     a.file("icon.sys", buildDescriptor(dd));
     a.file(dd.iconNames[0], buildModel(m));

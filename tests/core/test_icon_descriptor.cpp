@@ -36,7 +36,7 @@ TEST(Descriptor, NoDescriptorGivesEmptyTextsAndKeepsLights) {
 }
 
 TEST(Descriptor, FoundUnderAnyNameAndTheLastOneWins) {
-    DescriptorSpec first, second;
+    DescriptorRecipe first, second;
     first.title = "FIRST";
     first.iconNames = {"a.icn", "b.icn", "c.icn"};
     second.title = "SECOND";
@@ -61,7 +61,7 @@ TEST(Descriptor, FoundUnderAnyNameAndTheLastOneWins) {
 }
 
 TEST(Descriptor, SixtyFourByteTitleTakesNoByteBeyondTheField) {
-    DescriptorSpec d;
+    DescriptorRecipe d;
     d.title = std::string(64, 'T');
     Bytes sys = buildDescriptor(d);
     putBytes(sys, 256, "XXXX");
@@ -73,7 +73,7 @@ TEST(Descriptor, SixtyFourByteTitleTakesNoByteBeyondTheField) {
 }
 
 TEST(Descriptor, LightsFollowTheTable) {
-    DescriptorSpec d;
+    DescriptorRecipe d;
     const float dirs[3][4] = {{1, 2, 3, 0}, {0, -4, 0.5f, 1}, {-1, 0, 0, 0.25f}};
     const float cols[3][4] = {{0.1f, 0.2f, 0.3f, 0.4f}, {1, 1, 1, 1}, {0, 0.5f, 0, 2}};
     memcpy(d.lightDirection, dirs, sizeof dirs);
@@ -101,7 +101,7 @@ TEST(Descriptor, LightsFollowTheTable) {
 }
 
 TEST(Descriptor, NonFiniteComponentKeepsThePreviousValue) {
-    DescriptorSpec d;
+    DescriptorRecipe d;
     d.lightDirection[0][0] = std::numeric_limits<float>::infinity();
     d.lightDirection[0][1] = 2;
     d.lightColour[2][3] = std::numeric_limits<float>::quiet_NaN();
@@ -117,7 +117,7 @@ TEST(Descriptor, NonFiniteComponentKeepsThePreviousValue) {
 }
 
 TEST(Descriptor, ShortDescriptorIsReadAtFullLayoutFromWhatFollows) {
-    DescriptorSpec d;
+    DescriptorRecipe d;
     d.title = "CUT";
     Bytes sys = buildDescriptor(d);
     sys.resize(200);  // the entry ends inside the title field

@@ -41,8 +41,8 @@ void expectPixel(const std::vector<uint8_t>& img, size_t k, uint8_t r, uint8_t g
     EXPECT_EQ(img[3 * k + 2], b) << k;
 }
 
-ModelSpec codedModel(std::vector<uint16_t> stream, uint32_t type = 0x0E) {
-    ModelSpec m = triangleModel();
+ModelRecipe codedModel(std::vector<uint16_t> stream, uint32_t type = 0x0E) {
+    ModelRecipe m = triangleModel();
     m.textureType = type;
     m.texture = std::move(stream);
     return m;
@@ -51,15 +51,15 @@ ModelSpec codedModel(std::vector<uint16_t> stream, uint32_t type = 0x0E) {
 }  // namespace
 
 TEST(ModelHeader, FieldsAndVertexRecords) {
-    ModelSpec spec;
-    spec.shapeCount = 2;
-    spec.textureType = 0x0C;
-    spec.vertices.resize(2);
-    spec.vertices[1].positions = {{1, 2, 3, 99}, {-4, -5, -6, 99}};
-    spec.vertices[1].normal = {7, 8, 9, 99};
-    spec.vertices[1].uv = {-10, 11};
-    spec.vertices[1].colour = {128, 1, 255, 64};
-    ModelSave s(buildModel(spec));
+    ModelRecipe recipe;
+    recipe.shapeCount = 2;
+    recipe.textureType = 0x0C;
+    recipe.vertices.resize(2);
+    recipe.vertices[1].positions = {{1, 2, 3, 99}, {-4, -5, -6, 99}};
+    recipe.vertices[1].normal = {7, 8, 9, 99};
+    recipe.vertices[1].uv = {-10, 11};
+    recipe.vertices[1].colour = {128, 1, 255, 64};
+    ModelSave s(buildModel(recipe));
     ModelHeader h = readModelHeader(s.m);
     EXPECT_EQ(h.shapeCount, 2u);
     EXPECT_EQ(h.textureType, 0x0Cu);
@@ -84,9 +84,9 @@ TEST(ModelHeader, FieldsAndVertexRecords) {
 }
 
 TEST(ModelHeader, HostileVertexCountIsBoundedByTheBuffer) {
-    ModelSpec spec = triangleModel();
-    spec.vertexCountOverride = 0xFFFFFFFF;
-    BareModel bm(buildModel(spec));
+    ModelRecipe recipe = triangleModel();
+    recipe.vertexCountOverride = 0xFFFFFFFF;
+    BareModel bm(buildModel(recipe));
     ModelHeader h = readModelHeader(bm.m);
     uint64_t n = readableVertexCount(bm.m, h);
     EXPECT_EQ(n, (bm.image.capacity() - 20) / 24);
@@ -94,8 +94,8 @@ TEST(ModelHeader, HostileVertexCountIsBoundedByTheBuffer) {
     EXPECT_TRUE(readVertex(bm.m, h, n - 1, 0, v));
     EXPECT_FALSE(readVertex(bm.m, h, n, 0, v));
 
-    spec.shapeCount = 0xFFFFFFFF;  // one record is bigger than any buffer
-    BareModel huge(buildModel(spec));
+    recipe.shapeCount = 0xFFFFFFFF;  // one record is bigger than any buffer
+    BareModel huge(buildModel(recipe));
     EXPECT_EQ(readableVertexCount(huge.m, readModelHeader(huge.m)), 0u);
     // A model position past the buffer reads nothing.
     IconModel outside{&bm.image, bm.image.capacity() + 5};
@@ -103,30 +103,30 @@ TEST(ModelHeader, HostileVertexCountIsBoundedByTheBuffer) {
 }
 
 TEST(TextureOffset, WalksVerticesAndFrames) {
-    ModelSpec spec = triangleModel();
-    spec.frameKeyCounts = {2};
-    BareModel a(buildModel(spec));
+    ModelRecipe recipe = triangleModel();
+    recipe.frameKeyCounts = {2};
+    BareModel a(buildModel(recipe));
     EXPECT_EQ(textureOffset(a.m, readModelHeader(a.m)), 136u);
-    spec.frameKeyCounts = {};
-    BareModel b(buildModel(spec));
+    recipe.frameKeyCounts = {};
+    BareModel b(buildModel(recipe));
     EXPECT_EQ(textureOffset(b.m, readModelHeader(b.m)), 20u + 72u + 20u);
-    spec.frameKeyCounts = {0, 3, 1};
-    BareModel c(buildModel(spec));
+    recipe.frameKeyCounts = {0, 3, 1};
+    BareModel c(buildModel(recipe));
     EXPECT_EQ(textureOffset(c.m, readModelHeader(c.m)), 112u + 8 + 32 + 16);
 }
 
 TEST(TextureOffset, HugeCountsNeitherWrapNorLoopLong) {
-    ModelSpec spec = triangleModel();
-    spec.frameCountOverride = 0xFFFFFFFF;  // frames run off the buffer at once
-    BareModel a(buildModel(spec));
+    ModelRecipe recipe = triangleModel();
+    recipe.frameCountOverride = 0xFFFFFFFF;  // frames run off the buffer at once
+    BareModel a(buildModel(recipe));
     uint64_t off = textureOffset(a.m, readModelHeader(a.m));
     EXPECT_GT(off, a.image.capacity());
     EXPECT_GE(off, 112u + 8ull * 0xFFFFFFFF);
 
-    spec.frameCountOverride.reset();
-    spec.shapeCount = 0xFFFFFFFF;
-    spec.vertexCountOverride = 0xFFFFFFFF;
-    BareModel b(buildModel(spec));
+    recipe.frameCountOverride.reset();
+    recipe.shapeCount = 0xFFFFFFFF;
+    recipe.vertexCountOverride = 0xFFFFFFFF;
+    BareModel b(buildModel(recipe));
     uint64_t big = textureOffset(b.m, readModelHeader(b.m));
     EXPECT_EQ(big, UINT64_MAX);  // about 2^67 bytes: saturates instead of wrapping to 32
 
@@ -137,9 +137,9 @@ TEST(TextureOffset, HugeCountsNeitherWrapNorLoopLong) {
 
 TEST(DecodeTexture, LowByte3IsUniformGreyAndReadsNothingMore) {
     for (uint32_t type : {3u, 0x103u, 0xFFFFFF03u}) {
-        ModelSpec spec = triangleModel();
-        spec.textureType = type;
-        Bytes model = buildModel(spec);
+        ModelRecipe recipe = triangleModel();
+        recipe.textureType = type;
+        Bytes model = buildModel(recipe);
         model.resize(20);  // nothing after the header at all
         BareModel bm(model);
         auto img = decode(bm.m);
@@ -150,14 +150,14 @@ TEST(DecodeTexture, LowByte3IsUniformGreyAndReadsNothingMore) {
 
 TEST(DecodeTexture, PlainTypesConvertFiveBitChannels) {
     for (uint32_t type : {0u, 7u, 0x107u}) {
-        ModelSpec spec = triangleModel();
-        spec.textureType = type;
-        spec.texture = rampTexture();
-        spec.texture[0] = 0x1F;
-        spec.texture[1] = 0x801F;
-        spec.texture[2] = 0x3E0;
-        spec.texture[3] = 0x7C00;
-        ModelSave s(buildModel(spec));
+        ModelRecipe recipe = triangleModel();
+        recipe.textureType = type;
+        recipe.texture = rampTexture();
+        recipe.texture[0] = 0x1F;
+        recipe.texture[1] = 0x801F;
+        recipe.texture[2] = 0x3E0;
+        recipe.texture[3] = 0x7C00;
+        ModelSave s(buildModel(recipe));
         auto img = decode(s.m);
         expectPixel(img, 0, 248, 0, 0);
         expectPixel(img, 1, 248, 0, 0);
@@ -232,7 +232,7 @@ TEST(DecodeTexture, CutOffStreamsStopAndLeaveTheRestBlack) {
     expectPixel(img, 16383, 0, 0, 0);
 
     // A plain texture with too few pixels.
-    ModelSpec p = triangleModel();
+    ModelRecipe p = triangleModel();
     p.texture.resize(10, 0x7FFF);
     BareModel b3(buildModel(p));
     decodeTexture(b3.m, img.data());

@@ -164,7 +164,7 @@ TEST(RenderCommand, RefusesWithoutWritingAFile) {
     EXPECT_EQ(run(cli + " render -o '" + out + "' '" + junk + "' 2>/dev/null"), 1);
 
     // A save whose copy icon names no file.
-    fixtures::DescriptorSpec d;
+    fixtures::DescriptorRecipe d;
     d.iconNames[1] = "nothing.icn";
     const fixtures::Bytes save = fixtures::iconSave(d);
     const std::string saveFile = dir.path + "/save.psu";

@@ -31,8 +31,8 @@ ModelVertex vertexAt(int16_t x, int16_t y, std::array<uint8_t, 4> colour = {128,
 
 // A triangle of one shape per entry in `centres` (x offsets, in units), wound so that it faces
 // the default view (which turns half a turn about X).
-ModelSpec shapesModel(const std::vector<float>& centres) {
-    ModelSpec m;
+ModelRecipe shapesModel(const std::vector<float>& centres) {
+    ModelRecipe m;
     m.shapeCount = uint32_t(centres.size());
     m.vertices.resize(3);
     const int16_t corners[3][2] = {{0, -4096}, {-4096, 4096}, {4096, 4096}};
@@ -70,7 +70,7 @@ protected:
 };
 
 TEST_F(IconDraw, SelectUploadsDecodedTextureUnflipped) {
-    ModelSpec model = triangleModel();
+    ModelRecipe model = triangleModel();
     model.texture = rampTexture();
     load(iconSave({}, model));
     selectIcon(view, image, settings, 0);
@@ -110,7 +110,7 @@ TEST_F(IconDraw, OnlyTheMinificationFilterIsSet) {
 }
 
 TEST_F(IconDraw, SelectLoadsTheDescriptorLights) {
-    DescriptorSpec d;
+    DescriptorRecipe d;
     d.lightColour[2][1] = 0.875f;
     d.ambient[0] = 0.125f;
     load(iconSave(d));
@@ -140,9 +140,9 @@ TEST_F(IconDraw, RealRunLengthCodedModelUploadsItsTexture) {
 }
 
 TEST_F(IconDraw, NameWithoutEntryLeavesNoModelButKeepsTextureAndLights) {
-    DescriptorSpec d;
+    DescriptorRecipe d;
     d.iconNames[1] = "missing.icn";
-    ModelSpec model = triangleModel();
+    ModelRecipe model = triangleModel();
     model.texture = rampTexture();
     load(iconSave(d, model));
     selectIcon(view, image, settings, 0);
@@ -205,7 +205,7 @@ TEST_F(IconDraw, EachPaintDrawsTheShapeOfTheAnimation) {
 }
 
 TEST_F(IconDraw, VertexAttributesAreConvertedFromFixedPoint) {
-    ModelSpec m = shapesModel({0});
+    ModelRecipe m = shapesModel({0});
     m.vertices[2].colour = {128, 64, 0, 0};
     m.vertices[2].normal = {0, 4096, 0, 0};
     m.vertices[2].uv = {2048, -4096};
@@ -236,7 +236,7 @@ TEST_F(IconDraw, VertexAttributesAreConvertedFromFixedPoint) {
 }
 
 TEST_F(IconDraw, ModelWithoutShapesDrawsNothingWhileCountersRun) {
-    ModelSpec m = shapesModel({0});
+    ModelRecipe m = shapesModel({0});
     m.shapeCount = 0;  // records are then 16 bytes: normal, uv, colour
     load(iconSave({}, m));
     selectIcon(view, image, settings, 0);
@@ -248,7 +248,7 @@ TEST_F(IconDraw, ModelWithoutShapesDrawsNothingWhileCountersRun) {
 }
 
 TEST_F(IconDraw, VertexCountPastTheImageDrawsOnlyWholeRecords) {
-    ModelSpec m = shapesModel({0});
+    ModelRecipe m = shapesModel({0});
     m.vertexCountOverride = 0xFFFFFFFFu;
     load(iconSave({}, m));
     selectIcon(view, image, settings, 0);
