@@ -59,17 +59,30 @@ int64_t HostFile::size() const {
     return int64_t(st.st_size);
 }
 
-HostFile openForReading(const std::string& path, int dirFd) {
-    // Paths the user gives may be links; what they lead to must be a regular file. O_NONBLOCK
-    // keeps a FIFO from hanging the open; it is cleared again for the read.
-    int fd = openat(dirFd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+namespace {
+
+// Keeps an open descriptor only when it is a regular file (and, for writing, one with no other
+// names), and clears the O_NONBLOCK it was opened with.
+HostFile regularFileOnly(int fd, bool soleLink) {
     if (fd < 0) return HostFile();
     HostFile file(fd);
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return HostFile();
+    if (soleLink && st.st_nlink > 1) {
+        errno = EMLINK;
+        return HostFile();
+    }
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return HostFile();
     return file;
+}
+
+}  // namespace
+
+HostFile openForReading(const std::string& path, int dirFd) {
+    // Paths the user gives may be links; what they lead to must be a regular file. O_NONBLOCK
+    // keeps a FIFO from hanging the open; it is cleared again for the read.
+    return regularFileOnly(openat(dirFd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), false);
 }
 
 HostFile createExclusive(const std::string& name, int dirFd) {
@@ -78,15 +91,13 @@ HostFile createExclusive(const std::string& name, int dirFd) {
 }
 
 HostFile createOrEmpty(const std::string& name, int dirFd) {
-    // O_NONBLOCK: a FIFO planted under the name must not block us before it is refused.
-    int fd = openat(dirFd, name.c_str(),
-                    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd < 0) return HostFile();
-    HostFile file(fd);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return HostFile();
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return HostFile();
+    // O_NONBLOCK: a FIFO planted under the name must not block us before it is refused. The
+    // file is emptied only once it is known to be ours alone: a hard link planted under the
+    // name would otherwise empty and rewrite a file somewhere else.
+    HostFile file = regularFileOnly(
+        openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644),
+        true);
+    if (file.isOpen() && ftruncate(file.fd(), 0) != 0) return HostFile();
     return file;
 }
 

@@ -230,6 +230,23 @@ TEST(ExtractArchive, DoesNotWriteThroughALinkWhereAFileGoes) {
     EXPECT_EQ(readFileBytes(outer / "out/BASAVE/x.bin"), patternBytes(2000));
 }
 
+// A hard link planted under an entry's name used to be emptied and rewritten, changing the
+// file it shares with outside the folder.
+TEST(ExtractArchive, DoesNotWriteThroughAHardLinkWhereAFileGoes) {
+    TempDir outer;
+    makeDir(outer / "out");
+    makeDir(outer / "out/BASAVE");
+    writeFile(outer / "target", std::string("outside"));
+    ASSERT_EQ(::link((outer / "target").c_str(), (outer / "out/BASAVE/icon.sys").c_str()), 0);
+    int fd = ::open((outer / "out").c_str(), O_RDONLY | O_DIRECTORY);
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ExportResult r = extractArchive(image, fd);
+    ::close(fd);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(readText(outer / "target"), "outside");
+    EXPECT_EQ(readFileBytes(outer / "out/BASAVE/x.bin"), patternBytes(2000));
+}
+
 TEST(ExtractArchive, WritesACutOffEntryOnlyAsFarAsTheFileGoes) {
     TempDir dir;
     // The header says 5000 bytes; the file ends 100 bytes into the data.
