@@ -38,8 +38,13 @@ ConfigWindow* ConfigWindow::create(ViewSettings& settings) {
         delete window;
         return nullptr;
     }
-    for (size_t i = 0; i < VIEW_FIELD_COUNT; ++i)
-        window->fields_[i] = XRCCTRL(*window, std::to_string(VIEW_FIELDS[i].id).c_str(), wxTextCtrl);
+    for (size_t i = 0; i < VIEW_FIELD_COUNT; ++i) {
+        wxTextCtrl* field = XRCCTRL(*window, std::to_string(VIEW_FIELDS[i].id).c_str(), wxTextCtrl);
+        // GTK's roomy entry padding would hide the last digits of "1000.000000" in a field
+        // 52 units wide; the fields' text is set a little smaller than the labels'.
+        if (field) field->SetFont(field->GetFont().Smaller());
+        window->fields_[i] = field;
+    }
     // Ids the platform layer knows the buttons by.
     if (auto* get = XRCCTRL(*window, "IDC_GET", wxButton)) get->SetId(IDC_GET);
     if (auto* set = XRCCTRL(*window, "IDC_SET", wxButton)) set->SetId(IDC_SET);
@@ -76,7 +81,7 @@ int ConfigWindow::applyConfigDialog() {
     wxTextCtrl* firstRefused = nullptr;
     for (size_t i = 0; i < VIEW_FIELD_COUNT; ++i) {
         if (!fields_[i]) continue;
-        // The original read at most 1023 characters of a field.
+        // A field is read as at most 1023 characters.
         std::string text(fields_[i]->GetValue().utf8_str());
         if (text.size() > 1023) text.resize(1023);
         if (!takeViewValue(text, viewFieldValue(settings_, VIEW_FIELDS[i].index))) {
