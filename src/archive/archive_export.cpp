@@ -53,6 +53,27 @@ struct FdGuard {
     }
 };
 
+// A temporary name in the output directory that did not exist before. Files that replace
+// others are written there first and renamed into place, so a failure never leaves a half
+// file and the name is replaced rather than written through (a hard link planted under it
+// keeps its contents).
+HostFile createTemporary(int dirFd, std::string& name) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        name = ".marrowin-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        HostFile f = createExclusive(name, dirFd);
+        if (f.isOpen() || errno != EEXIST) return f;
+    }
+    errno = EEXIST;
+    return HostFile();
+}
+
+// True when `name` is free or a regular file that may be replaced; links, folders and
+// devices are never replaced. `existing` receives what is there.
+bool replaceableName(int dirFd, const std::string& name, struct stat& existing, bool& exists) {
+    exists = ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    return !exists || S_ISREG(existing.st_mode);
+}
+
 }  // namespace
 
 void stampEntryTimes(uint8_t* header, const LocalTime& time) {
@@ -148,29 +169,36 @@ ExportResult extractArchive(const SaveImage& image, int dirFd) {
 
     bool allWritten = true;
     walkFileEntries(image, [&](const FileEntry& e) {
-        const std::string name = hostComponent(e.name);
+        const std::string name = cutHostName(hostComponent(e.name), HOST_NAME_MAX_BYTES);
+        const std::string shownName = folder + "/" + name;
         // Only what the file holds: a cut-off entry is written short.
         uint64_t available = e.dataOffset < image.fileSize ? image.fileSize - e.dataOffset : 0;
         uint64_t length = std::min<uint64_t>(e.size, available);
+        auto failed = [&](const std::string& why) {
+            appendNote(result.error, why);
+            allWritten = false;
+        };
 
-        HostFile out = createOrEmpty(name, folderFd.fd);
-        if (!out.isOpen()) {
-            appendNote(result.error, "cannot create " + folder + "/" + name + ": " +
-                                         errnoText(errno));
-            allWritten = false;
-            return;
-        }
-        if (!out.write(image.bytes + e.dataOffset, length)) {
-            appendNote(result.error, "cannot write " + folder + "/" + name + ": " +
-                                         errnoText(errno));
-            allWritten = false;
-            return;
+        struct stat existing;
+        bool exists;
+        if (!replaceableName(folderFd.fd, name, existing, exists))
+            return failed("will not replace " + shownName + ": not a regular file");
+        std::string temp;
+        HostFile out = createTemporary(folderFd.fd, temp);
+        if (!out.isOpen()) return failed("cannot create " + shownName + ": " + errnoText(errno));
+        bool written = out.write(image.bytes + e.dataOffset, length);
+        int err = errno;
+        out.close();
+        if (!written || ::renameat(folderFd.fd, temp.c_str(), folderFd.fd, name.c_str()) != 0) {
+            if (written) err = errno;
+            ::unlinkat(folderFd.fd, temp.c_str(), 0);
+            return failed("cannot write " + shownName + ": " + errnoText(err));
         }
         if (length < e.size)
-            appendNote(result.error, folder + "/" + name + " is cut off: " +
+            appendNote(result.error, shownName + " is cut off: " +
                                          std::to_string(length) + " of " +
                                          std::to_string(e.size) + " bytes written");
-        result.files.push_back(folder + "/" + name);
+        result.files.push_back(shownName);
     });
     result.ok = allWritten;
     return result;
@@ -206,18 +234,6 @@ bool fileIdAt(int dirFd, const std::string& name, FileId& id) {
     if (::fstatat(dirFd, name.c_str(), &st, 0) != 0) return false;
     id = {st.st_dev, st.st_ino};
     return true;
-}
-
-// A temporary name in the output directory that did not exist before.
-HostFile createTemporary(int dirFd, std::string& name) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        name = ".marrowin-pack-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
-               ".tmp";
-        HostFile f = createExclusive(name, dirFd);
-        if (f.isOpen() || errno != EEXIST) return f;
-    }
-    errno = EEXIST;
-    return HostFile();
 }
 
 }  // namespace
@@ -264,8 +280,8 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
 
     // Replacing a link or a folder at the archive's name is refused.
     struct stat target;
-    bool targetExists = ::fstatat(dirFd, archiveName.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0;
-    if (targetExists && !S_ISREG(target.st_mode)) {
+    bool targetExists;
+    if (!replaceableName(dirFd, archiveName, target, targetExists)) {
         appendNote(result.error, "will not replace " + archiveName + ": not a regular file");
         return result;
     }

@@ -120,6 +120,14 @@ std::unique_ptr<Cp932Tables> buildTables() {
         uint16_t back = len == 1 ? uint8_t(buf[0]) : len == 2 ? uint16_t(uint8_t(buf[0]) << 8 | uint8_t(buf[1])) : 0;
         if (back == code) t->fromUnicode.emplace(cp, back);
     }
+    // Other converters spell a few of these characters with other code points; names typed
+    // that way still become the Shift-JIS a save expects. Decoding never yields them, so
+    // names read from saves are unaffected.
+    static const std::pair<char32_t, uint16_t> ONE_WAY[] = {
+        {0x301C, 0x8160}, {0x2016, 0x8161}, {0x2212, 0x817C},
+        {0x00A2, 0x8191}, {0x00A3, 0x8192}, {0x00AC, 0x81CA},
+    };
+    for (const auto& [cp, code] : ONE_WAY) t->fromUnicode.emplace(cp, code);
     iconv_close(toUtf8);
     iconv_close(fromUtf8);
     t->available = true;

@@ -20,6 +20,9 @@ bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error
     case PathKind::Folder:
         error = path + ": is a folder, not an archive";
         return false;
+    case PathKind::Other:
+        error = path + ": not a regular file";
+        return false;
     default:
         break;
     }
@@ -48,6 +51,22 @@ bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error
         return false;
     }
     return true;
+}
+
+std::string terminalText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        uint8_t b = uint8_t(c);
+        if (b < 0x20 || b == 0x7F) {
+            char esc[5];
+            std::snprintf(esc, sizeof esc, "\\x%02X", b);
+            out += esc;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
 }
 
 const char* kindText(ArchiveKind kind) {

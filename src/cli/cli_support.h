@@ -19,6 +19,10 @@ bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error
 // The kind as a person reads it: "save archive", "Ps2PowerSave archive", "not recognised".
 const char* kindText(ArchiveKind kind);
 
+// Text from a save made safe for a terminal: control bytes (escape sequences, line breaks)
+// are shown as \xHH.
+std::string terminalText(std::string_view text);
+
 // A JSON string literal (with its quotes). Bytes that are not valid UTF-8 become U+FFFD, so
 // the output is always valid JSON.
 std::string jsonString(std::string_view text);

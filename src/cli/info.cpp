@@ -102,10 +102,12 @@ void printJson(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
 }
 
 void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
-    std::printf("%s\n  kind: %s\n", path.c_str(), kindText(kind));
+    std::printf("%s\n  kind: %s\n", terminalText(path).c_str(), kindText(kind));
     if (!f) return;
-    std::printf("  folder: %s\n  title: %s\n", f->folder.c_str(), f->title.c_str());
-    for (int i = 0; i < 3; ++i) std::printf("  icon (%s): %s\n", ICON_ROLES[i], f->icons[i].c_str());
+    std::printf("  folder: %s\n  title: %s\n", terminalText(f->folder).c_str(),
+                terminalText(f->title).c_str());
+    for (int i = 0; i < 3; ++i)
+        std::printf("  icon (%s): %s\n", ICON_ROLES[i], terminalText(f->icons[i]).c_str());
     if (f->hasLights) {
         for (int k = 0; k < 3; ++k) {
             std::printf("  light %d:", k);
@@ -120,7 +122,8 @@ void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
     }
     std::printf("  files: %zu\n", f->files.size());
     for (const auto& e : f->files)
-        std::printf("    %s  %u bytes  created %s  modified %s\n", e.name.c_str(), unsigned(e.size),
+        std::printf("    %s  %u bytes  created %s  modified %s\n", terminalText(e.name).c_str(),
+                    unsigned(e.size),
                     e.created.c_str(), e.modified.c_str());
 }
 

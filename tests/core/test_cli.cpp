@@ -95,6 +95,18 @@ TEST(Cli, InfoJsonIsOneValidObjectPerArchiveWhateverTheNames) {
     EXPECT_EQ(std::system(check.c_str()), 0) << r.out;
 }
 
+// A title holding an escape sequence used to reach the terminal as it stood.
+TEST(Cli, InfoTextShowsControlBytesEscaped) {
+    TempDir dir;
+    Bytes a = ArchiveBuilder("F\x1b[31mX").file("two\nlines", {1}).build();
+    writeFile(dir / "a.psu", a);
+    CliRun r = cli(dir, "info a.psu");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.out.find("folder: F\\x1B[31mX"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("two\\x0Alines"), std::string::npos) << r.out;
+}
+
 TEST(Cli, BadInputsFailLoudlyWhileTheOthersStillRun) {
     TempDir dir;
     writeFile(dir / "good.psu", fixtures::iconSave());

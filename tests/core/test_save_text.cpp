@@ -67,3 +67,10 @@ TEST(SafePathComponent, StaysInsideItsFolder) {
     EXPECT_EQ(safePathComponent(std::string_view("..\0", 3)), ".._");
     EXPECT_EQ(safePathComponent("セーブ"), "セーブ");
 }
+
+TEST(SaveText, OtherSpellingsOfWaveDashAndMinusPackAsShiftJis) {
+    // Names typed on other systems use U+301C and U+2212 where code page 932 reads U+FF5E and
+    // U+FF0D; both still become the save's own codes.
+    EXPECT_EQ(hostNameToSaveText("\u301C\u2212"), "\x81\x60\x81\x7C");
+    EXPECT_EQ(saveTextToHostName("\x81\x60"), "\uFF5E");
+}
