@@ -118,6 +118,7 @@ void MainFrame::initMainWindow() {
     baseCaption_ = std::string(GetTitle().utf8_str());
     // Last, so its fields show the defaults with this window's aspect.
     configDialog_ = ConfigWindow::create(settings_);
+    if (configDialog_) configDialog_->SetIcon(programIcon());
 }
 
 void MainFrame::setCaption(const std::string& utf8) { SetTitle(wxString::FromUTF8(utf8)); }

@@ -30,8 +30,8 @@ const char* const RENDER_USAGE =
     "without a display and writes the picture as PNG.\n"
     "  --icon NAME   which icon: normal (default), copy or delete (or 0, 1, 2)\n"
     "  --size WxH    picture size in pixels, 1 to 16384 each way (default 640x480)\n"
-    "  --paint N     number of frames to draw, 1 to 1000000 (default 1); the shape\n"
-    "                animation advances once per frame, 4 frames per shape\n"
+    "  --paint N     number of frames to draw, 1 to 1000000 (default 1); the icon\n"
+    "                changes shape every 4 frames (the first shape shows for 3)\n"
     "  -o OUT.png    the picture to write; an existing file of that name is replaced.\n"
     "                Without -o the picture is render.png in the current directory,\n"
     "                which is never replaced.\n";

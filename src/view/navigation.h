@@ -23,8 +23,8 @@ struct MouseState {
 };
 
 // One movement. keys is the whole key state, compared as one number. x and y are client
-// coordinates; they are read as signed 32-bit values, so a coordinate left of or above the
-// client area handed over as uint32_t(negative int) counts as negative.
+// coordinates (the window passes only movements over its client area); they are read as
+// signed 32-bit values.
 // A change that would leave a field infinite or not a number is not stored, so the view
 // always stays drawable; moving with Shift turns a rate that is not a finite number into
 // MIN_NAVIGATION_RATE.

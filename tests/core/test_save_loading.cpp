@@ -28,6 +28,8 @@ public:
     std::string caption = "unchanged";
     // Runs when an option is asked, so a test can change options in the middle of a load.
     std::function<void(int)> onAsk;
+    // The image being loaded into, so a clear can be checked to come while it still lives.
+    const SaveImage* watched = nullptr;
 
     void setCaption(const std::string& utf8) override {
         caption = utf8;
@@ -38,7 +40,9 @@ public:
         if (onAsk) onAsk(command);
         return options[command];
     }
-    void clearCurrentModel() override { events.push_back("clear"); }
+    void clearCurrentModel() override {
+        events.push_back(watched && watched->empty() ? "clear-after-release" : "clear");
+    }
     void selectIcon(int index) override { events.push_back("select:" + std::to_string(index)); }
 };
 
@@ -140,6 +144,7 @@ TEST_F(SaveLoading, SecondLoadClearsTheModelBeforeReplacingTheImage) {
     std::string p = archive();
     loadPath(host, image, base, p);
     host.events.clear();
+    host.watched = &image;
     loadPath(host, image, base, p);
     ASSERT_FALSE(host.events.empty());
     EXPECT_EQ(host.events.front(), "clear");

@@ -21,14 +21,6 @@ std::vector<uint8_t> readTexture() {
     return pixels;
 }
 
-ModelVertex vertexAt(int16_t x, int16_t y, std::array<uint8_t, 4> colour = {128, 128, 128, 128}) {
-    ModelVertex v;
-    v.positions = {{x, y, 0, 0}};
-    v.normal = {0, 0, 4096, 0};
-    v.colour = colour;
-    return v;
-}
-
 // A triangle of one shape per entry in `centres` (x offsets, in units), wound so that it faces
 // the default view (which turns half a turn about X).
 ModelRecipe shapesModel(const std::vector<float>& centres) {

@@ -197,6 +197,11 @@ def case_animation():
             s.menu("v", 3, quick=True)  # faster: 1 paint per shape
         moving = pictures(s, 15)
         assert len(moving) > 1, "the icon animates"
+        # While a menu is held open the animation stands still.
+        s.key("alt+f", delay=0.5)
+        assert len(pictures(s, 12)) == 1, "a menu held open stops the animation"
+        s.key("Escape", delay=0.5)
+        assert len(pictures(s, 15)) > 1, "it moves again once the menu is closed"
         stop_animation(s)
         time.sleep(0.5)
         still = pictures(s, 15)
@@ -277,7 +282,8 @@ def case_exit_menu():
         # The inert Help items do nothing and the program goes on.
         s.focus_main()
         s.key("alt+h", "Right", "Return", delay=0.3)
-        s.key("alt+h", "Down", "Down", "Right", "Return", delay=0.3)
+        # The menu opens on its first item: one step down is the version popup.
+        s.key("alt+h", "Down", "Right", "Return", delay=0.3)
         assert s.app.poll() is None and s.caption() == "Marrowin"
         s.menu("f", 1)  # 終了
         assert s.wait_exit() == 0
