@@ -53,6 +53,32 @@ bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error
     return true;
 }
 
+int usageError(const char* command, const std::string& message, const char* usage) {
+    std::fprintf(stderr, "marrowin-cli %s: %s\n%s", command, message.c_str(), usage);
+    return EXIT_USAGE;
+}
+
+int walkArguments(int argc, char** argv, const char* usage, const OptionHandler& option,
+                  std::vector<std::string>& operands) {
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (optionsDone || a.size() < 2 || a[0] != '-') {
+            operands.push_back(a);
+        } else if (a == "--") {
+            optionsDone = true;
+        } else if (a == "--help" || a == "-h") {
+            std::fputs(usage, stdout);
+            return 0;
+        } else {
+            OptionValue value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+            std::string message = option(a, value);
+            if (!message.empty()) return usageError(argv[0], message, usage);
+        }
+    }
+    return -1;
+}
+
 std::string terminalText(std::string_view text) {
     std::string out;
     out.reserve(text.size());

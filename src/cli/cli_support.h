@@ -1,7 +1,9 @@
 #pragma once
 // Pieces the commands share: loading an archive given on the command line, JSON text.
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/save_image.h"
 
@@ -31,6 +33,18 @@ std::string jsonNumber(double value);
 
 // "YYYY-MM-DD HH:MM:SS" of the 8-byte stamp at `stamp`.
 std::string formatEntryTime(const uint8_t* stamp);
+
+// Walks a command's arguments (argv[0] is the command's name). "--help" or "-h" prints the
+// usage and ends with 0; "--" ends the options; any other word starting with '-' goes to
+// `option`, which may take its value with `value` (nullptr when there is none) and gives ""
+// when it took the option or a message; everything else is an operand. A message ends the
+// walk with the usage on stderr and EXIT_USAGE. Gives -1 when the command goes on.
+using OptionValue = std::function<const char*()>;
+using OptionHandler = std::function<std::string(const std::string& option, const OptionValue& value)>;
+int walkArguments(int argc, char** argv, const char* usage, const OptionHandler& option,
+                  std::vector<std::string>& operands);
+// Prints "marrowin-cli COMMAND: MESSAGE" and the usage on stderr; gives EXIT_USAGE.
+int usageError(const char* command, const std::string& message, const char* usage);
 
 // Opens DIR for the export commands; -1 with a message on failure.
 int openOutputFolder(const std::string& path, std::string& error);

@@ -22,34 +22,23 @@ struct ExportArgs {
 
 // Parses [-C DIR] INPUT...; gives -1 to go on, or an exit code.
 int parseExportArgs(int argc, char** argv, const char* usage, ExportArgs& args) {
-    const char* command = argv[0];
-    bool optionsDone = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && (a == "--help" || a == "-h")) {
-            std::fputs(usage, stdout);
-            return 0;
-        } else if (!optionsDone && a == "-C") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "marrowin-cli %s: -C needs a folder\n%s", command, usage);
-                return EXIT_USAGE;
+    int code = walkArguments(
+        argc, argv, usage,
+        [&](const std::string& option, const OptionValue& value) -> std::string {
+            if (option == "-C") {
+                const char* dir = value();
+                if (!dir) return "-C needs a folder";
+                args.outputDir = dir;
+            } else if (option.compare(0, 2, "-C") == 0) {
+                args.outputDir = option.substr(2);
+            } else {
+                return "unknown option " + option;
             }
-            args.outputDir = argv[++i];
-        } else if (!optionsDone && a.size() > 2 && a.compare(0, 2, "-C") == 0) {
-            args.outputDir = a.substr(2);
-        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "marrowin-cli %s: unknown option %s\n%s", command, a.c_str(), usage);
-            return EXIT_USAGE;
-        } else {
-            args.inputs.push_back(a);
-        }
-    }
-    if (args.inputs.empty()) {
-        std::fprintf(stderr, "marrowin-cli %s: nothing given\n%s", command, usage);
-        return EXIT_USAGE;
-    }
+            return "";
+        },
+        args.inputs);
+    if (code >= 0) return code;
+    if (args.inputs.empty()) return usageError(argv[0], "nothing given", usage);
     return -1;
 }
 

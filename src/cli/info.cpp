@@ -132,27 +132,16 @@ void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
 int runInfo(int argc, char** argv) {
     bool json = false;
     std::vector<std::string> paths;
-    bool optionsDone = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && (a == "--help" || a == "-h")) {
-            std::fputs(INFO_USAGE, stdout);
-            return 0;
-        } else if (!optionsDone && a == "--json") {
+    int code = walkArguments(
+        argc, argv, INFO_USAGE,
+        [&](const std::string& option, const OptionValue&) -> std::string {
+            if (option != "--json") return "unknown option " + option;
             json = true;
-        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "marrowin-cli info: unknown option %s\n%s", a.c_str(), INFO_USAGE);
-            return EXIT_USAGE;
-        } else {
-            paths.push_back(a);
-        }
-    }
-    if (paths.empty()) {
-        std::fprintf(stderr, "marrowin-cli info: no archive given\n%s", INFO_USAGE);
-        return EXIT_USAGE;
-    }
+            return "";
+        },
+        paths);
+    if (code >= 0) return code;
+    if (paths.empty()) return usageError("info", "no archive given", INFO_USAGE);
 
     int status = 0;
     for (const std::string& path : paths) {

@@ -73,9 +73,8 @@ int iconIndexOf(const std::string& name) {
 
 const char* const ICON_NAMES[3] = {"normal", "copy", "delete"};
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "marrowin-cli render: %s\n%s", message.c_str(), RENDER_USAGE);
-    return EXIT_USAGE;
+int renderUsageError(const std::string& message) {
+    return usageError("render", message, RENDER_USAGE);
 }
 
 }  // namespace
@@ -86,43 +85,34 @@ int runRender(int argc, char** argv) {
     unsigned long paints = 1;
     std::string output;
     bool outputNamed = false;
-    std::string archive;
-    bool optionsDone = false;
+    std::vector<std::string> archives;
 
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && (a == "--help" || a == "-h")) {
-            std::fputs(RENDER_USAGE, stdout);
-            return 0;
-        } else if (!optionsDone && a == "--icon") {
-            if (!value(v) || (icon = iconIndexOf(v)) < 0)
-                return usageError("--icon takes normal, copy or delete");
-        } else if (!optionsDone && a == "--size") {
-            if (!value(v) || !parseSize(v, width, height))
-                return usageError("--size takes WxH, each 1 to 16384, e.g. 640x480");
-        } else if (!optionsDone && a == "--paint") {
-            if (!value(v) || !parseCount(v, MAX_PAINTS, paints))
-                return usageError("--paint takes a number from 1 to 1000000");
-        } else if (!optionsDone && (a == "-o" || a == "--output")) {
-            if (!value(output) || output.empty()) return usageError("-o takes a file name");
-            outputNamed = true;
-        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-            return usageError("unknown option " + a);
-        } else if (archive.empty()) {
-            archive = a;
-        } else {
-            return usageError("one archive at a time");
-        }
-    }
-    if (archive.empty()) return usageError("no archive given");
+    int code = walkArguments(
+        argc, argv, RENDER_USAGE,
+        [&](const std::string& option, const OptionValue& value) -> std::string {
+            const char* v = value();
+            if (option == "--icon") {
+                if (!v || (icon = iconIndexOf(v)) < 0) return "--icon takes normal, copy or delete";
+            } else if (option == "--size") {
+                if (!v || !parseSize(v, width, height))
+                    return "--size takes WxH, each 1 to 16384, e.g. 640x480";
+            } else if (option == "--paint") {
+                if (!v || !parseCount(v, MAX_PAINTS, paints))
+                    return "--paint takes a number from 1 to 1000000";
+            } else if (option == "-o" || option == "--output") {
+                if (!v || !*v) return "-o takes a file name";
+                output = v;
+                outputNamed = true;
+            } else {
+                return "unknown option " + option;
+            }
+            return "";
+        },
+        archives);
+    if (code >= 0) return code;
+    if (archives.size() > 1) return renderUsageError("one archive at a time");
+    const std::string archive = archives.empty() ? std::string() : archives.front();
+    if (archive.empty()) return renderUsageError("no archive given");
     if (!outputNamed) output = DEFAULT_OUTPUT;
     if (!outputNamed && pathKind(output) != PathKind::Missing) {
         std::fprintf(stderr,
