@@ -210,7 +210,7 @@ TEST(DecodeTexture, CutOffStreamsStopAndLeaveTheRestBlack) {
     // A repeat run whose pixel word is missing, at the very end of the image.
     std::vector<uint16_t> s;
     rleRepeat(s, 100, 0x7FFF);
-    s.push_back(50);  // count with no pixel after it
+    s.push_back(50);  // a count whose pixel word is the slack's first zero
     Bytes model = buildModel(codedModel(s));
     BareModel bm(model);
     std::vector<uint8_t> img(TEXTURE_BUFFER_BYTES, 0xEE);
@@ -250,8 +250,7 @@ struct RealModel {
     IconModel m;
 };
 
-// Decodes with a stream tracer: counts pixels produced by the runs alone, ignoring the
-// zero fill, by decoding once over 0x00 and once over 0xFF tails.
+// How many different colours a decoded image holds: a real picture has many.
 size_t distinctColours(const std::vector<uint8_t>& img) {
     std::set<uint32_t> colours;
     for (size_t k = 0; k < 16384; ++k) colours.insert(img[3 * k] << 16 | img[3 * k + 1] << 8 | img[3 * k + 2]);
