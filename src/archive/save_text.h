@@ -11,15 +11,17 @@ std::string saveTextToDisplay(std::string_view sjis);
 
 // For host file names: like saveTextToDisplay, except that bytes that are not valid
 // Shift-JIS are kept as they are (Linux names may hold any byte but '/' and NUL), so nothing
-// is lost and hostNameToSaveText gives them back.
+// is lost and hostNameToSaveText gives them back. So are the few codes whose character has a
+// second code (the NEC and IBM duplicates) and the user-defined codes: as UTF-8 they would
+// come back as other bytes.
 std::string saveTextToHostName(std::string_view sjis);
 
 // Back from a host name: UTF-8 characters that code page 932 has become Shift-JIS; every
 // other byte is kept as it is.
 std::string hostNameToSaveText(std::string_view host);
 
-// Makes one path component that stays inside its folder: '/' becomes '_', and an empty
-// name, "." or ".." gets a '_' in front. Everything else is kept.
+// Makes one path component that stays inside its folder: '/' and NUL become '_', and an
+// empty name, "." or ".." gets a '_' in front. Everything else is kept.
 std::string safePathComponent(std::string_view hostName);
 
 }  // namespace marrowin
