@@ -13,13 +13,6 @@ SCREEN_W, SCREEN_H = 1024, 768
 BACKGROUND = (58, 110, 165)
 
 
-def free_display():
-    for n in range(60, 400):
-        if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}"):
-            return n
-    raise RuntimeError("no free display number")
-
-
 def wait_for(predicate, timeout=10.0, step=0.05, what="condition"):
     end = time.time() + timeout
     while time.time() < end:
@@ -44,20 +37,25 @@ class Session:
 
     # ---- life cycle ----
     def __enter__(self):
-        for _ in range(5):
-            n = free_display()
+        # Xvfb picks a free display itself and tells its number through a pipe: tests running
+        # side by side never meet on one server (choosing a number by looking for lock files
+        # raced, and two tests could end up driving the same display).
+        for _ in range(3):
+            read_end, write_end = os.pipe()
             self.xvfb = subprocess.Popen(
-                ["Xvfb", f":{n}", "-screen", "0", f"{SCREEN_W}x{SCREEN_H}x24", "-nolisten", "tcp"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            self.display_name = f":{n}"
-            try:
-                wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}") or self.xvfb.poll() is not None,
-                         5, what="Xvfb")
-                if self.xvfb.poll() is None:
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                 f"{SCREEN_W}x{SCREEN_H}x24", "-nolisten", "tcp"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(write_end,))
+            os.close(write_end)
+            with os.fdopen(read_end) as announced:
+                number = announced.readline().strip()
+            if number.isdigit() and self.xvfb.poll() is None:
+                self.display_name = f":{number}"
+                try:
                     self.dpy = wait_for(self._connect, 5, what="X connection")
                     break
-            except AssertionError:
-                pass
+                except AssertionError:
+                    pass
             self.xvfb.kill()
             self.xvfb.wait()
         else:
