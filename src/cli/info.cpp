@@ -1,6 +1,8 @@
 // marrowin-cli info: what a save archive holds.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -50,9 +52,14 @@ SaveFacts gatherFacts(const SaveImage& image) {
     f.folder = saveTextToDisplay(getFolderName(image));
     f.title = saveTextToDisplay(readSaveTitle(image));
     for (int i = 0; i < 3; ++i) f.icons[i] = saveTextToDisplay(readIconFileName(image, i));
-    ViewSettings settings = initialViewSettings();
-    f.hasLights = loadDescriptorLights(image, settings.lights);
-    std::memcpy(f.lights, settings.lights, sizeof f.lights);
+    // Start from "not a number": a component the descriptor holds as no finite number is not
+    // taken into the lights, and then shows as such (null in JSON) instead of a default.
+    LightSettings lights[3];
+    for (LightSettings& l : lights)
+        for (float* group : {l.position, l.ambient, l.diffuse, l.specular})
+            std::fill_n(group, 4, std::numeric_limits<float>::quiet_NaN());
+    f.hasLights = loadDescriptorLights(image, lights);
+    std::memcpy(f.lights, lights, sizeof f.lights);
     walkFileEntries(image, [&](const FileEntry& e) {
         f.files.push_back({saveTextToDisplay(e.name), e.size,
                            formatEntryTime(e.header + ENTRY_CREATED_OFFSET),

@@ -1,8 +1,10 @@
 // marrowin-cli as a person runs it: the real program in a temporary folder.
 #include <gtest/gtest.h>
+
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "export_test_support.h"
@@ -105,6 +107,17 @@ TEST(Cli, InfoTextShowsControlBytesEscaped) {
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
     EXPECT_NE(r.out.find("folder: F\\x1B[31mX"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("two\\x0Alines"), std::string::npos) << r.out;
+}
+
+// A light the file holds as no number used to be shown as the view's default value.
+TEST(Cli, InfoJsonShowsALightThatIsNoNumberAsNull) {
+    TempDir dir;
+    fixtures::DescriptorRecipe d;
+    d.lightColour[1][2] = std::numeric_limits<float>::infinity();
+    writeFile(dir / "a.psu", fixtures::iconSave(d));
+    CliRun r = cli(dir, "info --json a.psu");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("\"diffuse\":[0.300000012,0.300000012,null,0]"), std::string::npos) << r.out;
 }
 
 TEST(Cli, BadInputsFailLoudlyWhileTheOthersStillRun) {
