@@ -146,14 +146,8 @@ ExportResult extractArchive(const SaveImage& image, int dirFd) {
         return result;
     }
     // The first header's name field, whether or not that entry is marked as a directory.
-    ByteView view = image.view();
-    std::string folderText;
-    for (uint64_t i = 0; i < ENTRY_NAME_FIELD_SIZE; ++i) {
-        uint8_t c = view.u8(ENTRY_NAME_OFFSET + i);
-        if (c == 0) break;
-        folderText.push_back(char(c));
-    }
-    const std::string folder = hostComponent(folderText);
+    const std::string folder =
+        hostComponent(image.view().text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE));
     result.path = folder;
 
     if (!makeFolder(folder, dirFd)) {

@@ -4,6 +4,7 @@
 // wrap them. A read that does not fit yields 0 and reports false.
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace marrowin {
 
@@ -41,6 +42,13 @@ struct ByteView {
         bool ok = u32(off, bits);
         std::memcpy(&out, &bits, 4);
         return ok;
+    }
+    // A text field of at most maxBytes, ended at its first zero byte (a full field needs none).
+    std::string text(uint64_t off, uint64_t maxBytes) const {
+        std::string out;
+        for (uint64_t i = 0; i < maxBytes && fits(off, i + 1) && data[off + i] != 0; ++i)
+            out.push_back(char(data[off + i]));
+        return out;
     }
     // Convenience forms for places where a missing byte simply reads as zero.
     uint8_t u8(uint64_t off) const { uint8_t v; u8(off, v); return v; }

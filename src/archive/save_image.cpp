@@ -118,13 +118,7 @@ const char* archiveKindName(ArchiveKind kind) {
 std::string getFolderName(const SaveImage& image) {
     ByteView v = image.view();
     if (!(v.u8(ENTRY_MODE_OFFSET) & MODE_DIRECTORY_BIT)) return {};
-    std::string name;
-    for (uint64_t i = 0; i < ENTRY_NAME_FIELD_SIZE; ++i) {
-        uint8_t c = v.u8(ENTRY_NAME_OFFSET + i);
-        if (c == 0) break;
-        name.push_back(char(c));
-    }
-    return name;
+    return v.text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE);
 }
 
 uint64_t nextEntryOffset(const SaveImage& image, uint64_t offset) {

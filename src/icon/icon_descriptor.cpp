@@ -20,17 +20,6 @@ void forEachDescriptor(const SaveImage& image, Fn&& fn) {
     });
 }
 
-// A 64-byte text field, ended at its first zero byte.
-std::string readTextField(const ByteView& v, uint64_t offset) {
-    std::string text;
-    for (uint64_t i = 0; i < DESCRIPTOR_TEXT_SIZE; ++i) {
-        uint8_t c = v.u8(offset + i);
-        if (c == 0) break;
-        text.push_back(char(c));
-    }
-    return text;
-}
-
 // A value that is not a finite number leaves the light's component as it was.
 void store(float& target, float value) {
     if (std::isfinite(value)) target = value;
@@ -41,7 +30,7 @@ void store(float& target, float value) {
 std::string readSaveTitle(const SaveImage& image) {
     std::string title;
     ByteView v = image.view();
-    forEachDescriptor(image, [&](uint64_t data) { title = readTextField(v, data + DESCRIPTOR_TITLE_OFFSET); });
+    forEachDescriptor(image, [&](uint64_t data) { title = v.text(data + DESCRIPTOR_TITLE_OFFSET, DESCRIPTOR_TEXT_SIZE); });
     return title;
 }
 
@@ -50,7 +39,8 @@ std::string readIconFileName(const SaveImage& image, int index) {
     if (index < 0 || index > 2) return name;
     ByteView v = image.view();
     forEachDescriptor(image, [&](uint64_t data) {
-        name = readTextField(v, data + DESCRIPTOR_ICON_NAME_OFFSET + DESCRIPTOR_TEXT_SIZE * uint64_t(index));
+        name = v.text(data + DESCRIPTOR_ICON_NAME_OFFSET + DESCRIPTOR_TEXT_SIZE * uint64_t(index),
+                      DESCRIPTOR_TEXT_SIZE);
     });
     return name;
 }
