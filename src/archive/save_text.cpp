@@ -228,6 +228,12 @@ std::string hostNameToSaveText(std::string_view host) {
     return out;
 }
 
+size_t utf8SequenceLength(std::string_view text, size_t i) {
+    if (i >= text.size()) return 0;
+    char32_t cp;
+    return decodeUtf8(reinterpret_cast<const uint8_t*>(text.data()) + i, text.size() - i, cp);
+}
+
 std::string safePathComponent(std::string_view hostName) {
     std::string out(hostName);
     // A zero byte would cut the name short inside the system call ("..\0x" would become "..").

@@ -20,6 +20,10 @@ std::string saveTextToHostName(std::string_view sjis);
 // other byte is kept as it is.
 std::string hostNameToSaveText(std::string_view host);
 
+// Length of the well-formed UTF-8 character starting at text[i] (shortest form, no
+// surrogates, at most U+10FFFF), or 0 when there is none.
+size_t utf8SequenceLength(std::string_view text, size_t i);
+
 // Makes one path component that stays inside its folder: '/' and NUL become '_', and an
 // empty name, "." or ".." gets a '_' in front. Everything else is kept.
 std::string safePathComponent(std::string_view hostName);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "archive/host_files.h"
+#include "archive/save_text.h"
 
 namespace marrowin::cli {
 
@@ -103,37 +104,11 @@ const char* kindText(ArchiveKind kind) {
     }
 }
 
-namespace {
-
-// Length of the valid UTF-8 sequence at s[i], or 0.
-size_t utf8Length(std::string_view s, size_t i) {
-    auto at = [&](size_t k) { return k < s.size() ? uint8_t(s[k]) : 0; };
-    auto cont = [&](size_t k) { return (at(k) & 0xC0) == 0x80; };
-    uint8_t c = at(i);
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return cont(i + 1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        uint8_t c1 = at(i + 1);
-        if (c == 0xE0 && c1 < 0xA0) return 0;  // overlong
-        if (c == 0xED && c1 >= 0xA0) return 0; // surrogates
-        return cont(i + 1) && cont(i + 2) ? 3 : 0;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        uint8_t c1 = at(i + 1);
-        if (c == 0xF0 && c1 < 0x90) return 0;
-        if (c == 0xF4 && c1 >= 0x90) return 0;  // above U+10FFFF
-        return cont(i + 1) && cont(i + 2) && cont(i + 3) ? 4 : 0;
-    }
-    return 0;
-}
-
-}  // namespace
-
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size();) {
         uint8_t c = uint8_t(text[i]);
-        size_t n = utf8Length(text, i);
+        size_t n = utf8SequenceLength(text, i);
         if (n == 0) {
             out += "\\ufffd";
             ++i;
