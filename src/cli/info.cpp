@@ -25,15 +25,6 @@ const char* const INFO_USAGE =
 const char* const ICON_ROLES[3] = {"normal", "copy", "delete"};
 const char* const LIGHT_GROUPS[4] = {"position", "ambient", "diffuse", "specular"};
 
-const float* lightGroup(const LightSettings& l, int g) {
-    switch (g) {
-    case 0: return l.position;
-    case 1: return l.ambient;
-    case 2: return l.diffuse;
-    default: return l.specular;
-    }
-}
-
 struct SaveFacts {
     std::string folder, title;
     std::string icons[3];
@@ -56,8 +47,8 @@ SaveFacts gatherFacts(const SaveImage& image) {
     // taken into the lights, and then shows as such (null in JSON) instead of a default.
     LightSettings lights[3];
     for (LightSettings& l : lights)
-        for (float* group : {l.position, l.ambient, l.diffuse, l.specular})
-            std::fill_n(group, 4, std::numeric_limits<float>::quiet_NaN());
+        for (size_t g = 0; g < 4; ++g)
+            std::fill_n(lightGroup(l, g), 4, std::numeric_limits<float>::quiet_NaN());
     f.hasLights = loadDescriptorLights(image, lights);
     std::memcpy(f.lights, lights, sizeof f.lights);
     walkFileEntries(image, [&](const FileEntry& e) {

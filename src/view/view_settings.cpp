@@ -139,9 +139,7 @@ const std::array<ViewField, VIEW_FIELD_COUNT> VIEW_FIELDS = {{
     ViewField{515, 81, "material.shininess.3"},
 }};
 
-namespace {
-
-float* groupOf(LightSettings& l, size_t g) {
+float* lightGroup(LightSettings& l, size_t g) {
     switch (g) {
         case 0: return l.position;
         case 1: return l.ambient;
@@ -149,6 +147,12 @@ float* groupOf(LightSettings& l, size_t g) {
         default: return l.specular;
     }
 }
+
+const float* lightGroup(const LightSettings& l, size_t g) {
+    return lightGroup(const_cast<LightSettings&>(l), g);
+}
+
+namespace {
 
 float* groupOf(MaterialSettings& m, size_t g) {
     switch (g) {
@@ -176,7 +180,7 @@ float* fieldPointer(ViewSettings& s, size_t i) {
     if (i < 13) return &s.translation[i - 10];
     if (i < 16) return &s.center[i - 13];
     size_t j = i - 18;
-    if (j < 48) return &groupOf(s.lights[j / 16], (j % 16) / 4)[j % 4];
+    if (j < 48) return &lightGroup(s.lights[j / 16], (j % 16) / 4)[j % 4];
     j -= 48;
     return &groupOf(s.material, j / 4)[j % 4];
 }

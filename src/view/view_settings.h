@@ -38,6 +38,10 @@ static_assert(sizeof(ViewSettings) == 82 * sizeof(float));
 
 constexpr size_t VIEW_FIELD_COUNT = 82;
 
+// Group g of a light: 0 position, 1 ambient, 2 diffuse, 3 specular.
+float* lightGroup(LightSettings& light, size_t g);
+const float* lightGroup(const LightSettings& light, size_t g);
+
 // The block as it stands at process start: fovY to rate 0, lights and material at their
 // initial values.
 ViewSettings initialViewSettings();
