@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <utility>
 
 #include "archive/save_text.h"
@@ -220,16 +219,6 @@ std::string folderBaseName(const std::string& path) {
     return base;
 }
 
-using FileId = std::pair<dev_t, ino_t>;
-
-// Follows links, as the listing and the reads do.
-bool fileIdAt(int dirFd, const std::string& name, FileId& id) {
-    struct stat st;
-    if (::fstatat(dirFd, name.c_str(), &st, 0) != 0) return false;
-    id = {st.st_dev, st.st_ino};
-    return true;
-}
-
 }  // namespace
 
 ExportResult packFolder(const std::string& folderPath, int dirFd) {
@@ -246,6 +235,14 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
         safePathComponent(cutHostName(hostBase, HOST_NAME_MAX_BYTES - 4) + ".psu");
     result.path = archiveName;
 
+    // Replacing a link or a folder at the archive's name is refused.
+    struct stat target;
+    bool targetExists;
+    if (!replaceableName(dirFd, archiveName, target, targetExists)) {
+        appendNote(result.error, "will not replace " + archiveName + ": not a regular file");
+        return result;
+    }
+
     // Entry names must end inside their 512-byte header (with a terminating zero).
     struct Source {
         std::string hostName;
@@ -255,6 +252,11 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
     std::vector<Source> sources;
     for (const FolderItem& item : items) {
         if (!item.isRegular) continue;
+        // The archive this run replaces may lie in the folder itself: it is not packed into
+        // its successor. (The new one is written under a name made after the listing.)
+        if (targetExists && item.device == uint64_t(target.st_dev) &&
+            item.inode == uint64_t(target.st_ino))
+            continue;
         std::string saveName = hostNameToSaveText(item.name);
         if (saveName.size() >= ENTRY_NAME_MAX) {
             appendNote(result.error, "passed over " + item.name + ": name longer than " +
@@ -269,14 +271,6 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
     }
     if (sources.empty()) {
         appendNote(result.error, "no files to pack in " + folderPath + ", nothing written");
-        return result;
-    }
-
-    // Replacing a link or a folder at the archive's name is refused.
-    struct stat target;
-    bool targetExists;
-    if (!replaceableName(dirFd, archiveName, target, targetExists)) {
-        appendNote(result.error, "will not replace " + archiveName + ": not a regular file");
         return result;
     }
 
@@ -300,18 +294,6 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
         result.ok = false;
         return result;
     };
-
-    // The archive being written (and the one it replaces) may lie in the folder itself.
-    std::set<FileId> outputs;
-    FileId id;
-    if (fileIdAt(dirFd, tempName, id)) outputs.insert(id);
-    if (targetExists) outputs.insert({target.st_dev, target.st_ino});
-    std::erase_if(sources, [&](const Source& s) {
-        return fileIdAt(folderFd.fd, s.hostName, id) && outputs.count(id) != 0;
-    });
-    if (sources.empty()) {
-        return fail("no files to pack in " + folderPath + ", nothing written");
-    }
 
     const LocalTime now = localTimeNow();
     uint8_t header[ENTRY_HEADER_SIZE];

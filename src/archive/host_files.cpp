@@ -132,6 +132,8 @@ bool listFolder(const std::string& path, std::vector<FolderItem>& items) {
             item.isRegular = S_ISREG(st.st_mode);
             item.isFolder = S_ISDIR(st.st_mode);
             if (item.isRegular) item.size = uint64_t(st.st_size);
+            item.device = uint64_t(st.st_dev);
+            item.inode = uint64_t(st.st_ino);
         }
         items.push_back(std::move(item));
     }

@@ -55,6 +55,7 @@ struct FolderItem {
     uint64_t size = 0;
     bool isFolder = false;
     bool isRegular = false;
+    uint64_t device = 0, inode = 0;  // of what the name leads to: tells two names of one file
 };
 // Lists a folder's items (without "." and ".."), sorted by name so archives are reproducible.
 // False when the folder cannot be listed.
