@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "archive/save_text.h"
+#include "icon/icon_descriptor.h"
 
 namespace marrowin {
 
@@ -134,6 +135,10 @@ ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string&
     }
     result.error = "no free name for " + base;
     return result;
+}
+
+ExportResult writeSaveCopy(const SaveImage& image, int dirFd) {
+    return writeUniqueCopy(getFolderName(image) + " " + readSaveTitle(image), "psu", image, dirFd);
 }
 
 // ---- extraction --------------------------------------------------------------------------

@@ -27,6 +27,10 @@ struct ExportResult {
 ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string& extension,
                              const SaveImage& image, int dirFd = AT_FDCWD);
 
+// The copy the window's copy option and `marrowin-cli copy` make: base "<folder> <title>"
+// (save text), extension "psu".
+ExportResult writeSaveCopy(const SaveImage& image, int dirFd = AT_FDCWD);
+
 // Creates the save's folder (named from the first header's name field) and writes every file
 // entry's data into it, replacing files of the same names.
 ExportResult extractArchive(const SaveImage& image, int dirFd = AT_FDCWD);

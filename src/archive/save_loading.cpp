@@ -58,7 +58,7 @@ void loadPath(LoadHost& host, SaveImage& current, const std::string& baseCaption
     host.setCaption(saveTextToDisplay(folder) + " " + saveTextToDisplay(title) + " - " +
                     baseCaption);
 
-    if (host.isOptionOn(CMD_OPT_COPY)) writeUniqueCopy(folder + " " + title, "psu", current);
+    if (host.isOptionOn(CMD_OPT_COPY)) writeSaveCopy(current);
     if (host.isOptionOn(CMD_OPT_EXTRACT)) extractArchive(current);
 
     host.selectIcon(0);

@@ -9,7 +9,6 @@
 #include "archive/save_image.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "icon/icon_descriptor.h"
 
 namespace marrowin::cli {
 
@@ -70,9 +69,8 @@ bool copyOne(const char* command, const std::string& input, const ExportArgs& ar
         std::fprintf(stderr, "marrowin-cli %s: %s\n", command, error.c_str());
         return false;
     }
-    // The same name the window's copy option gives: folder name, a space, the title.
-    ExportResult r =
-        writeUniqueCopy(getFolderName(a.image) + " " + readSaveTitle(a.image), "psu", a.image, dirFd);
+    // The same copy the window's copy option makes.
+    ExportResult r = writeSaveCopy(a.image, dirFd);
     if (!report(command, input, r)) return false;
     std::printf("%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
     return true;
