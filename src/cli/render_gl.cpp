@@ -37,7 +37,7 @@ const char* const RENDER_USAGE =
     "                which is never replaced.\n";
 
 constexpr const char* DEFAULT_OUTPUT = "render.png";
-constexpr uint32_t MAX_SIDE = 16384;
+constexpr uint32_t MAX_SIDE = OffscreenRenderer::MAX_SIDE;
 constexpr unsigned long MAX_PAINTS = 1000000;
 
 // A whole decimal number from first to last, no sign, no spaces.

@@ -73,7 +73,7 @@ std::string eglErrorText(const char* what) {
 
 std::unique_ptr<OffscreenRenderer> OffscreenRenderer::create(uint32_t width, uint32_t height,
                                                              std::string& error) {
-    if (width == 0 || height == 0 || width > 16384 || height > 16384) {
+    if (width == 0 || height == 0 || width > MAX_SIDE || height > MAX_SIDE) {
         error = "the picture size must be between 1 and 16384 pixels each way";
         return nullptr;
     }

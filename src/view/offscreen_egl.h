@@ -12,6 +12,9 @@ namespace marrowin {
 
 class OffscreenRenderer : public RenderSurface {
 public:
+    // The largest picture side it makes, either way.
+    static constexpr uint32_t MAX_SIDE = 16384;
+
     // Makes a context with a width x height RGBA8 colour buffer and a 16-bit depth buffer and
     // makes it current on this thread. Gives nullptr and a reason when that is not possible.
     static std::unique_ptr<OffscreenRenderer> create(uint32_t width, uint32_t height,
