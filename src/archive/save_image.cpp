@@ -109,7 +109,7 @@ ArchiveKind detectArchiveKind(const SaveImage& image) {
 const char* archiveKindName(ArchiveKind kind) {
     switch (kind) {
         case ArchiveKind::SaveArchive: return "save archive";
-        case ArchiveKind::PowerSaveArchive: return "Ps2PowerSave archive (refused)";
+        case ArchiveKind::PowerSaveArchive: return "Ps2PowerSave archive";
         case ArchiveKind::NotRecognized: break;
     }
     return "not recognised";

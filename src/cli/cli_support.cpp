@@ -96,14 +96,6 @@ std::string terminalText(std::string_view text) {
     return out;
 }
 
-const char* kindText(ArchiveKind kind) {
-    switch (kind) {
-    case ArchiveKind::SaveArchive: return "save archive";
-    case ArchiveKind::PowerSaveArchive: return "Ps2PowerSave archive";
-    default: return "not recognised";
-    }
-}
-
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size();) {

@@ -18,8 +18,6 @@ struct LoadedArchive {
     ArchiveKind kind = ArchiveKind::NotRecognized;
 };
 bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error);
-// The kind as a person reads it: "save archive", "Ps2PowerSave archive", "not recognised".
-const char* kindText(ArchiveKind kind);
 
 // Text from a save made safe for a terminal: control bytes (escape sequences, line breaks)
 // are shown as \xHH.

@@ -66,7 +66,7 @@ std::string jsonVector(const float* v) {
 }
 
 void printJson(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
-    std::string s = "{\"path\":" + jsonString(path) + ",\"kind\":" + jsonString(kindText(kind));
+    std::string s = "{\"path\":" + jsonString(path) + ",\"kind\":" + jsonString(archiveKindName(kind));
     if (f) {
         s += ",\"folder\":" + jsonString(f->folder) + ",\"title\":" + jsonString(f->title);
         s += ",\"icons\":{";
@@ -100,7 +100,7 @@ void printJson(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
 }
 
 void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
-    std::printf("%s\n  kind: %s\n", terminalText(path).c_str(), kindText(kind));
+    std::printf("%s\n  kind: %s\n", terminalText(path).c_str(), archiveKindName(kind));
     if (!f) return;
     std::printf("  folder: %s\n  title: %s\n", terminalText(f->folder).c_str(),
                 terminalText(f->title).c_str());
