@@ -61,12 +61,6 @@ ConfigWindow* ConfigWindow::create(ViewSettings& settings) {
     return window;
 }
 
-wxTextCtrl* ConfigWindow::field(int id) const {
-    for (size_t i = 0; i < VIEW_FIELD_COUNT; ++i)
-        if (VIEW_FIELDS[i].id == id) return fields_[i];
-    return nullptr;
-}
-
 void ConfigWindow::fillConfigDialog() {
     for (size_t i = 0; i < VIEW_FIELD_COUNT; ++i) {
         if (!fields_[i]) continue;

@@ -24,8 +24,6 @@ public:
     // Gives the number of refused fields.
     int applyConfigDialog();
 
-    wxTextCtrl* field(int id) const;
-
 private:
     explicit ConfigWindow(ViewSettings& settings) : settings_(settings) {}
     void onButton(wxCommandEvent& event);
