@@ -1,10 +1,14 @@
 #include "cli/cli_support.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -146,10 +150,115 @@ std::string formatEntryTime(const uint8_t* t) {
     return buf;
 }
 
+bool parseCount(const std::string& text, unsigned long max, unsigned long& out) {
+    if (text.empty() || text.size() > 9) return false;
+    unsigned long v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + unsigned(c - '0');
+    }
+    if (v == 0 || v > max) return false;
+    out = v;
+    return true;
+}
+
+bool parseSize(const std::string& text, uint32_t maxSide, uint32_t& width, uint32_t& height) {
+    const size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) return false;
+    unsigned long w = 0, h = 0;
+    if (!parseCount(text.substr(0, x), maxSide, w) || !parseCount(text.substr(x + 1), maxSide, h))
+        return false;
+    width = uint32_t(w);
+    height = uint32_t(h);
+    return true;
+}
+
 int openOutputFolder(const std::string& path, std::string& error) {
     int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) error = path + ": cannot open output folder: " + std::strerror(errno);
     return fd;
+}
+
+namespace {
+
+Progress* activeProgress = nullptr;
+
+int terminalColumns(int fd) {
+    struct winsize size {};
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
+    return 80;
+}
+
+}  // namespace
+
+Progress::Progress(const char* command, size_t total)
+    : Progress(stderr, total > 1 && isatty(STDERR_FILENO), command, total,
+               terminalColumns(STDERR_FILENO)) {}
+
+Progress::Progress(FILE* stream, bool shown, const char* command, size_t total, int columns)
+    : stream_(stream), shown_(shown), command_(command), total_(total),
+      columns_(columns < 20 ? 20 : columns), previous_(activeProgress) {
+    activeProgress = this;
+}
+
+Progress::~Progress() {
+    clear();
+    activeProgress = previous_;
+}
+
+void Progress::begin(size_t index, std::string_view name) {
+    if (!shown_) return;
+    // "COMMAND [#####.....] 3/10 NAME", cut to the line so it never wraps.
+    constexpr int BAR = 20;
+    const size_t done = total_ ? std::min(index, total_) : 0;
+    const int filled = total_ ? int(done * BAR / total_) : 0;
+    std::string line = command_ + " [";
+    line.append(size_t(filled), '#');
+    line.append(size_t(BAR - filled), '.');
+    line += "] " + std::to_string(index + 1) + "/" + std::to_string(total_) + " ";
+    const std::string text = terminalText(name);
+    line += text;
+    if (line.size() > size_t(columns_ - 1)) {
+        // Cut on a UTF-8 character boundary.
+        size_t cut = size_t(columns_ - 1);
+        while (cut > 0 && (uint8_t(line[cut]) & 0xC0) == 0x80) --cut;
+        line.resize(cut);
+    }
+    std::fflush(stdout);
+    std::fprintf(stream_, "\r\033[K%s", line.c_str());
+    std::fflush(stream_);
+    onLine_ = true;
+}
+
+void Progress::clear() {
+    if (!onLine_) return;
+    std::fputs("\r\033[K", stream_);
+    std::fflush(stream_);
+    onLine_ = false;
+}
+
+void say(FILE* stream, const char* format, ...) {
+    if (activeProgress) activeProgress->clear();
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stream, format, args);
+    va_end(args);
+    // Output and errors keep their order when both go to one terminal or file.
+    std::fflush(stream);
+}
+
+std::string outputNameFor(const std::string& input, const std::string& ending) {
+    std::string base = input;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const size_t slash = base.rfind('/');
+    if (slash != std::string::npos) base = base.substr(slash + 1);
+    if (base.size() > 4) {
+        std::string tail = base.substr(base.size() - 4);
+        for (char& c : tail) c = char(std::tolower(uint8_t(c)));
+        if (tail == ".psu") base.resize(base.size() - 4);
+    }
+    if (base.empty() || base == "." || base == ".." || base == "/") base = "save";
+    return base + ending;
 }
 
 }  // namespace marrowin::cli

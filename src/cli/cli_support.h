@@ -1,5 +1,7 @@
 #pragma once
-// Pieces the commands share: loading an archive given on the command line, JSON text.
+// Pieces the commands share: loading an archive given on the command line, JSON text,
+// progress over many inputs.
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -44,7 +46,48 @@ int walkArguments(int argc, char** argv, const char* usage, const OptionHandler&
 // Prints "marrowin-cli COMMAND: MESSAGE" and the usage on stderr; gives EXIT_USAGE.
 int usageError(const char* command, const std::string& message, const char* usage);
 
+// A whole decimal number from 1 to max, no sign, no spaces.
+bool parseCount(const std::string& text, unsigned long max, unsigned long& out);
+// "WxH", each side 1 to maxSide.
+bool parseSize(const std::string& text, uint32_t maxSide, uint32_t& width, uint32_t& height);
+
 // Opens DIR for the export commands; -1 with a message on failure.
 int openOutputFolder(const std::string& path, std::string& error);
+
+// A one-line bar for commands that work through several inputs, on stderr and only when
+// stderr is a terminal (nothing at all otherwise, so logs and pipes stay clean). While one
+// is active, every message of the commands goes through say(), which takes the bar off the
+// line first; the next begin() draws it again.
+class Progress {
+public:
+    // On stderr, shown when it is a terminal and there is more than one input.
+    Progress(const char* command, size_t total);
+    // On any stream, for tests; `columns` is the line width.
+    Progress(FILE* stream, bool shown, const char* command, size_t total, int columns);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // Work on input `index` (from 0) begins.
+    void begin(size_t index, std::string_view name);
+    // Takes the bar off the line (also done at destruction).
+    void clear();
+
+private:
+    FILE* stream_;
+    bool shown_;
+    bool onLine_ = false;
+    std::string command_;
+    size_t total_;
+    int columns_;
+    Progress* previous_;
+};
+
+// fprintf for the commands' messages: clears an active progress bar first.
+void say(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The picture or output name for an input in a batch: the input's last path component with a
+// ".psu" ending (any letter case) taken off, and `ending` put on ("x/Save.PSU" -> "Save.png").
+std::string outputNameFor(const std::string& input, const std::string& ending);
 
 }  // namespace marrowin::cli

@@ -10,5 +10,7 @@ int runPack(int argc, char** argv);
 int runCopy(int argc, char** argv);
 // Off-screen rendering of a save's icon; built only with OpenGL.
 int runRender(int argc, char** argv);
+// A square picture of the save's normal icon for file managers; built only with OpenGL.
+int runThumbnail(int argc, char** argv);
 
 }  // namespace marrowin::cli

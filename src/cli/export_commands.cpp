@@ -47,14 +47,13 @@ std::string shown(const ExportArgs& args, const std::string& name) {
 
 // Reports one operation; true when it succeeded.
 bool report(const char* command, const std::string& input, const ExportResult& r) {
-    std::fflush(stdout);
     if (!r.ok) {
-        std::fprintf(stderr, "marrowin-cli %s: %s: %s\n", command, input.c_str(),
+        say(stderr, "marrowin-cli %s: %s: %s\n", command, input.c_str(),
                      r.error.empty() ? "failed" : r.error.c_str());
         return false;
     }
     if (!r.error.empty())
-        std::fprintf(stderr, "marrowin-cli %s: %s: note: %s\n", command, input.c_str(),
+        say(stderr, "marrowin-cli %s: %s: note: %s\n", command, input.c_str(),
                      r.error.c_str());
     return true;
 }
@@ -66,13 +65,13 @@ bool copyOne(const char* command, const std::string& input, const ExportArgs& ar
     LoadedArchive a;
     std::string error;
     if (!loadArchive(input, a, error)) {
-        std::fprintf(stderr, "marrowin-cli %s: %s\n", command, error.c_str());
+        say(stderr, "marrowin-cli %s: %s\n", command, error.c_str());
         return false;
     }
     // The same copy the window's copy option makes.
     ExportResult r = writeSaveCopy(a.image, dirFd);
     if (!report(command, input, r)) return false;
-    std::printf("%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
+    say(stdout, "%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
     return true;
 }
 
@@ -80,25 +79,25 @@ bool extractOne(const char* command, const std::string& input, const ExportArgs&
     LoadedArchive a;
     std::string error;
     if (!loadArchive(input, a, error)) {
-        std::fprintf(stderr, "marrowin-cli %s: %s\n", command, error.c_str());
+        say(stderr, "marrowin-cli %s: %s\n", command, error.c_str());
         return false;
     }
     ExportResult r = extractArchive(a.image, dirFd);
     // Files written before a failure are still listed.
-    std::printf("%s: %zu file%s into %s\n", input.c_str(), r.files.size(),
+    say(stdout, "%s: %zu file%s into %s\n", input.c_str(), r.files.size(),
                 r.files.size() == 1 ? "" : "s", shown(args, r.path).c_str());
-    for (const std::string& f : r.files) std::printf("  %s\n", shown(args, f).c_str());
+    for (const std::string& f : r.files) say(stdout, "  %s\n", shown(args, f).c_str());
     return report(command, input, r);
 }
 
 bool packOne(const char* command, const std::string& input, const ExportArgs& args, int dirFd) {
     if (pathKind(input) != PathKind::Folder) {
-        std::fprintf(stderr, "marrowin-cli %s: %s: not a folder\n", command, input.c_str());
+        say(stderr, "marrowin-cli %s: %s: not a folder\n", command, input.c_str());
         return false;
     }
     ExportResult r = packFolder(input, dirFd);
     if (!report(command, input, r)) return false;
-    std::printf("%s: wrote %s with %zu file%s\n", input.c_str(), shown(args, r.path).c_str(),
+    say(stdout, "%s: wrote %s with %zu file%s\n", input.c_str(), shown(args, r.path).c_str(),
                 r.files.size(), r.files.size() == 1 ? "" : "s");
     return true;
 }
@@ -110,12 +109,15 @@ int runExport(int argc, char** argv, const char* usage, Operation op) {
     std::string error;
     int dirFd = openOutputFolder(args.outputDir, error);
     if (dirFd < 0) {
-        std::fprintf(stderr, "marrowin-cli %s: %s\n", argv[0], error.c_str());
+        say(stderr, "marrowin-cli %s: %s\n", argv[0], error.c_str());
         return 1;
     }
     int status = 0;
-    for (const std::string& input : args.inputs)
-        if (!op(argv[0], input, args, dirFd)) status = 1;
+    Progress progress(argv[0], args.inputs.size());
+    for (size_t i = 0; i < args.inputs.size(); ++i) {
+        progress.begin(i, args.inputs[i]);
+        if (!op(argv[0], args.inputs[i], args, dirFd)) status = 1;
+    }
     ::close(dirFd);
     return status;
 }

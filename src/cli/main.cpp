@@ -17,7 +17,8 @@ const char* const USAGE =
     "  extract [-C DIR] ARCHIVE...   write each archive's files into a folder in DIR\n"
     "  pack [-C DIR] FOLDER...       pack each folder's files into NAME.psu in DIR\n"
     "  copy [-C DIR] ARCHIVE...      copy each archive as \"FOLDER TITLE.psu\" into DIR\n"
-    "  render ...                    draw a save's icon into an image (OpenGL builds)\n"
+    "  render ...                    draw a save's icon into PNG pictures (OpenGL builds)\n"
+    "  thumbnail ...                 a save's icon as a square thumbnail (OpenGL builds)\n"
     "Options:\n"
     "  --help      this text; COMMAND --help for one command\n"
     "  --version   the program's version\n";
@@ -28,9 +29,10 @@ struct Command {
 };
 
 #ifndef MARROWIN_HAVE_GL
-int renderNotBuilt(int, char**) {
-    std::fputs("marrowin-cli: render is not built into this program (built without OpenGL)\n",
-               stderr);
+int renderNotBuilt(int, char** argv) {
+    std::fprintf(stderr,
+                 "marrowin-cli: %s is not built into this program (built without OpenGL)\n",
+                 argv[0]);
     return 1;
 }
 #endif
@@ -42,8 +44,10 @@ const Command COMMANDS[] = {
     {"copy", marrowin::cli::runCopy},
 #ifdef MARROWIN_HAVE_GL
     {"render", marrowin::cli::runRender},
+    {"thumbnail", marrowin::cli::runThumbnail},
 #else
     {"render", renderNotBuilt},
+    {"thumbnail", renderNotBuilt},
 #endif
 };
 

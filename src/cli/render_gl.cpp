@@ -1,23 +1,19 @@
-// render: draws a save's icon off-screen the way the window does and saves the frame as PNG.
+// render: draws a save's icon off-screen the way the window does and saves frames as PNG.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/host_files.h"
-#include "archive/save_text.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "icon/icon_descriptor.h"
-#include "icon/icon_draw.h"
-#include "icon/icon_view.h"
-#include "view/gl_frame.h"
-#include "view/offscreen_egl.h"
+#include "cli/icon_picture.h"
 #include "view/png_io.h"
-#include "view/view_settings.h"
 
 namespace marrowin::cli {
 
@@ -25,44 +21,42 @@ namespace {
 
 const char* const RENDER_USAGE =
     "usage: marrowin-cli render [--icon normal|copy|delete] [--size WxH] [--paint N]\n"
-    "                           [-o OUT.png] ARCHIVE\n"
+    "                           [--yaw DEG] [--pitch DEG] [-o OUT.png] ARCHIVE\n"
+    "       marrowin-cli render [OPTIONS] [--frames N] [--out-dir DIR] ARCHIVE...\n"
     "Draws the save's icon as the window shows it (default view, the save's own lights)\n"
     "without a display and writes the picture as PNG.\n"
-    "  --icon NAME   which icon: normal (default), copy or delete (or 0, 1, 2)\n"
-    "  --size WxH    picture size in pixels, 1 to 16384 each way (default 640x480)\n"
-    "  --paint N     number of frames to draw, 1 to 1000000 (default 1); the icon\n"
-    "                changes shape every 4 frames (the first shape shows for 3)\n"
-    "  -o OUT.png    the picture to write; an existing file of that name is replaced.\n"
-    "                Without -o the picture is render.png in the current directory,\n"
-    "                which is never replaced.\n";
+    "  --icon NAME    which icon: normal (default), copy or delete (or 0, 1, 2)\n"
+    "  --size WxH     picture size in pixels, 1 to 16384 each way (default 640x480)\n"
+    "  --paint N      number of frames to draw, 1 to 1000000 (default 1); the icon\n"
+    "                 changes shape every 4 frames (the first shape shows for 3)\n"
+    "  --frames N     write the picture of each of the first N paints (1 to 100000),\n"
+    "                 as NAME-0001.png, NAME-0002.png, ... (for making animations)\n"
+    "  --yaw DEG      turn the view about the vertical axis by DEG degrees\n"
+    "  --pitch DEG    tilt the view about the horizontal axis by DEG degrees\n"
+    "  -o OUT.png     the picture to write (one archive, no --frames); an existing file\n"
+    "                 of that name is replaced. Without -o and --out-dir the picture is\n"
+    "                 render.png in the current directory, which is never replaced.\n"
+    "  --out-dir DIR  write each archive's pictures into DIR (made when missing), named\n"
+    "                 after the archive (NAME.png for x/NAME.psu); existing pictures are\n"
+    "                 never replaced. Used whenever several archives are given.\n";
 
 constexpr const char* DEFAULT_OUTPUT = "render.png";
 constexpr uint32_t MAX_SIDE = OffscreenRenderer::MAX_SIDE;
 constexpr unsigned long MAX_PAINTS = 1000000;
+constexpr unsigned long MAX_FRAMES = 100000;
 
-// A whole decimal number from first to last, no sign, no spaces.
-bool parseCount(const std::string& text, unsigned long max, unsigned long& out) {
-    if (text.empty() || text.size() > 9) return false;
-    unsigned long v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + unsigned(c - '0');
-    }
-    if (v == 0 || v > max) return false;
-    out = v;
-    return true;
-}
-
-bool parseSize(const std::string& text, uint32_t& width, uint32_t& height) {
-    const size_t x = text.find_first_of("xX");
-    if (x == std::string::npos) return false;
-    unsigned long w = 0, h = 0;
-    if (!parseCount(text.substr(0, x), MAX_SIDE, w) || !parseCount(text.substr(x + 1), MAX_SIDE, h))
-        return false;
-    width = uint32_t(w);
-    height = uint32_t(h);
-    return true;
-}
+struct RenderArgs {
+    int icon = 0;
+    uint32_t width = 640, height = 480;
+    unsigned long paints = 1;
+    unsigned long frames = 0;  // 0: one picture after `paints` paints
+    bool paintsGiven = false;
+    PictureView look;
+    std::string output;
+    bool outputNamed = false;
+    std::string outDir;
+    std::vector<std::string> archives;
+};
 
 int iconIndexOf(const std::string& name) {
     if (name == "normal" || name == "0") return 0;
@@ -71,105 +65,148 @@ int iconIndexOf(const std::string& name) {
     return -1;
 }
 
-const char* const ICON_NAMES[3] = {"normal", "copy", "delete"};
-
 int renderUsageError(const std::string& message) {
     return usageError("render", message, RENDER_USAGE);
 }
 
-}  // namespace
-
-int runRender(int argc, char** argv) {
-    int icon = 0;
-    uint32_t width = 640, height = 480;
-    unsigned long paints = 1;
-    std::string output;
-    bool outputNamed = false;
-    std::vector<std::string> archives;
-
-    int code = walkArguments(
-        argc, argv, RENDER_USAGE,
-        [&](const std::string& option, const OptionValue& value) -> std::string {
-            const char* v = value();
-            if (option == "--icon") {
-                if (!v || (icon = iconIndexOf(v)) < 0) return "--icon takes normal, copy or delete";
-            } else if (option == "--size") {
-                if (!v || !parseSize(v, width, height))
-                    return "--size takes WxH, each 1 to 16384, e.g. 640x480";
-            } else if (option == "--paint") {
-                if (!v || !parseCount(v, MAX_PAINTS, paints))
-                    return "--paint takes a number from 1 to 1000000";
-            } else if (option == "-o" || option == "--output") {
-                if (!v || !*v) return "-o takes a file name";
-                output = v;
-                outputNamed = true;
-            } else {
-                return "unknown option " + option;
-            }
-            return "";
-        },
-        archives);
-    if (code >= 0) return code;
-    if (archives.size() > 1) return renderUsageError("one archive at a time");
-    const std::string archive = archives.empty() ? std::string() : archives.front();
-    if (archive.empty()) return renderUsageError("no archive given");
-    if (!outputNamed) output = DEFAULT_OUTPUT;
-    if (!outputNamed && pathKind(output) != PathKind::Missing) {
-        std::fprintf(stderr,
-                     "marrowin-cli render: %s already exists; name the picture with -o\n",
-                     output.c_str());
-        return 1;
+// Names of the pictures one archive gives in --out-dir.
+std::vector<std::string> pictureNames(const RenderArgs& args, const std::string& archive) {
+    if (args.frames == 0) return {args.outDir + "/" + outputNameFor(archive, ".png")};
+    const int width = std::max<int>(4, int(std::to_string(args.frames).size()));
+    std::vector<std::string> names;
+    for (unsigned long f = 1; f <= args.frames; ++f) {
+        char number[32];
+        std::snprintf(number, sizeof number, "-%0*lu.png", width, f);
+        names.push_back(args.outDir + "/" + outputNameFor(archive, number));
     }
-    if (outputNamed && pathKind(output) == PathKind::Folder) {
-        std::fprintf(stderr, "marrowin-cli render: %s is a folder\n", output.c_str());
-        return 1;
+    return names;
+}
+
+// Renders one archive; messages on stderr. True when every picture was written.
+bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& archive) {
+    const bool single = args.outDir.empty();
+    const std::vector<std::string> names =
+        single ? std::vector<std::string>{args.output} : pictureNames(args, archive);
+    // Refuse before drawing anything when a picture would replace a file.
+    for (const std::string& name : names) {
+        if (single && args.outputNamed) {
+            if (pathKind(name) == PathKind::Folder) {
+                say(stderr, "marrowin-cli render: %s is a folder\n", name.c_str());
+                return false;
+            }
+        } else if (pathKind(name) != PathKind::Missing) {
+            say(stderr, "marrowin-cli render: %s: %s already exists%s\n", archive.c_str(),
+                name.c_str(), single ? "; name the picture with -o" : "");
+            return false;
+        }
     }
 
     LoadedArchive loaded;
     std::string error;
     if (!loadArchive(archive, loaded, error)) {
-        std::fprintf(stderr, "marrowin-cli render: %s\n", error.c_str());
-        return 1;
+        say(stderr, "marrowin-cli render: %s\n", error.c_str());
+        return false;
+    }
+    if (!picture.show(loaded.image, args.icon, args.look, error)) {
+        say(stderr, "marrowin-cli render: %s: %s\n", archive.c_str(), error.c_str());
+        return false;
+    }
+    const bool replace = single && args.outputNamed;
+    if (args.frames == 0) {
+        for (unsigned long i = 0; i < args.paints; ++i) picture.paint();
+        if (!writePng(names[0], picture.width(), picture.height(), picture.pixels(), replace,
+                      error)) {
+            say(stderr, "marrowin-cli render: %s\n", error.c_str());
+            return false;
+        }
+        say(stdout, "%s\n", names[0].c_str());
+        return true;
+    }
+    for (const std::string& name : names) {
+        picture.paint();
+        if (!writePng(name, picture.width(), picture.height(), picture.pixels(), false, error)) {
+            say(stderr, "marrowin-cli render: %s\n", error.c_str());
+            return false;
+        }
+    }
+    say(stdout, "%s: %zu pictures, %s to %s\n", archive.c_str(), names.size(),
+        names.front().c_str(), names.back().c_str());
+    return true;
+}
+
+}  // namespace
+
+int runRender(int argc, char** argv) {
+    RenderArgs args;
+    int code = walkArguments(
+        argc, argv, RENDER_USAGE,
+        [&](const std::string& option, const OptionValue& value) -> std::string {
+            const char* v = value();
+            if (option == "--icon") {
+                if (!v || (args.icon = iconIndexOf(v)) < 0)
+                    return "--icon takes normal, copy or delete";
+            } else if (option == "--size") {
+                if (!v || !parseSize(v, MAX_SIDE, args.width, args.height))
+                    return "--size takes WxH, each 1 to 16384, e.g. 640x480";
+            } else if (option == "--paint") {
+                if (!v || !parseCount(v, MAX_PAINTS, args.paints))
+                    return "--paint takes a number from 1 to 1000000";
+                args.paintsGiven = true;
+            } else if (option == "--frames") {
+                if (!v || !parseCount(v, MAX_FRAMES, args.frames))
+                    return "--frames takes a number from 1 to 100000";
+            } else if (option == "--yaw") {
+                if (!v || !parseDegrees(v, args.look.yaw)) return "--yaw takes degrees, e.g. 30";
+            } else if (option == "--pitch") {
+                if (!v || !parseDegrees(v, args.look.pitch))
+                    return "--pitch takes degrees, e.g. -15";
+            } else if (option == "-o" || option == "--output") {
+                if (!v || !*v) return "-o takes a file name";
+                args.output = v;
+                args.outputNamed = true;
+            } else if (option == "--out-dir") {
+                if (!v || !*v) return "--out-dir takes a folder";
+                args.outDir = v;
+            } else {
+                return "unknown option " + option;
+            }
+            return "";
+        },
+        args.archives);
+    if (code >= 0) return code;
+    if (args.archives.empty()) return renderUsageError("no archive given");
+    if (args.frames && args.paintsGiven) return renderUsageError("--paint and --frames do not go together");
+    if (args.outputNamed && (args.archives.size() > 1 || args.frames || !args.outDir.empty()))
+        return renderUsageError("-o names one picture: one archive, without --frames or --out-dir");
+    if (args.outDir.empty() && (args.archives.size() > 1 || args.frames)) args.outDir = ".";
+    if (args.outDir.empty() && !args.outputNamed) args.output = DEFAULT_OUTPUT;
+
+    if (!args.outDir.empty()) {
+        const PathKind kind = pathKind(args.outDir);
+        if (kind == PathKind::Missing && ::mkdir(args.outDir.c_str(), 0777) != 0) {
+            std::fprintf(stderr, "marrowin-cli render: cannot make %s: %s\n", args.outDir.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        if (kind != PathKind::Missing && kind != PathKind::Folder) {
+            std::fprintf(stderr, "marrowin-cli render: %s is not a folder\n", args.outDir.c_str());
+            return 1;
+        }
     }
 
-    std::unique_ptr<OffscreenRenderer> surface = OffscreenRenderer::create(width, height, error);
-    if (!surface) {
+    std::string error;
+    std::unique_ptr<IconPicture> picture = IconPicture::create(args.width, args.height, error);
+    if (!picture) {
         std::fprintf(stderr, "marrowin-cli render: cannot render: %s\n", error.c_str());
         return 1;
     }
-
-    // The same steps as the window: defaults, GL state, size, then the icon of the save.
-    ViewSettings settings = initialViewSettings();
-    FrameState frame;
-    IconView view;
-    std::vector<uint8_t> texture(TEXTURE_BUFFER_BYTES, 0);
-    view.textureImage = texture.data();
-    initGLState(settings);
-    resizeView(frame, settings, width, height);
-    selectIcon(view, loaded.image, settings, icon);
-    if (!view.currentModel) {
-        const std::string name = readIconFileName(loaded.image, icon);
-        if (name.empty())
-            std::fprintf(stderr, "marrowin-cli render: %s: the save names no %s icon\n",
-                         archive.c_str(), ICON_NAMES[icon]);
-        else
-            std::fprintf(stderr,
-                         "marrowin-cli render: %s: the %s icon file \"%s\" is not in the save\n",
-                         archive.c_str(), ICON_NAMES[icon], saveTextToDisplay(name).c_str());
-        return 1;
+    int status = 0;
+    Progress progress("render", args.archives.size());
+    for (size_t i = 0; i < args.archives.size(); ++i) {
+        progress.begin(i, args.archives[i]);
+        if (!renderOne(*picture, args, args.archives[i])) status = 1;
     }
-
-    // A window has shown frames before; here one empty frame ends first, so the back buffer
-    // holds the background when the first real frame is drawn.
-    finishFrame(settings, *surface);
-    for (unsigned long i = 0; i < paints; ++i) paintFrame(frame, settings, view, *surface);
-
-    if (!writePng(output, width, height, surface->readFrontBuffer(), outputNamed, error)) {
-        std::fprintf(stderr, "marrowin-cli render: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("%s\n", output.c_str());
-    return 0;
+    return status;
 }
 
 }  // namespace marrowin::cli

@@ -37,7 +37,7 @@ void onPngError(png_structp png, png_const_charp msg) {
 void onPngWarning(png_structp, png_const_charp) {}
 
 bool encode(FILE* file, uint32_t width, uint32_t height, const std::vector<uint8_t>& rgba,
-            std::string& error) {
+            PngAlpha alpha, std::string& error) {
     PngErrorSink sink;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, onPngError,
                                               onPngWarning);
@@ -46,7 +46,8 @@ bool encode(FILE* file, uint32_t width, uint32_t height, const std::vector<uint8
         return false;
     }
     png_infop info = png_create_info_struct(png);
-    std::vector<uint8_t> row(size_t(width) * 3);
+    const bool keep = alpha == PngAlpha::Keep;
+    std::vector<uint8_t> row(keep ? 0 : size_t(width) * 3);
     if (setjmp(sink.jump)) {
         png_destroy_write_struct(&png, &info);
         error = std::string("PNG encoding failed: ") + sink.message;
@@ -54,11 +55,15 @@ bool encode(FILE* file, uint32_t width, uint32_t height, const std::vector<uint8
     }
     if (!info) png_error(png, "out of memory");
     png_init_io(png, file);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, 8, keep ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* src = rgba.data() + size_t(y) * width * 4;
+        if (keep) {
+            png_write_row(png, src);
+            continue;
+        }
         for (uint32_t x = 0; x < width; ++x) {
             row[3 * x] = src[4 * x];
             row[3 * x + 1] = src[4 * x + 1];
@@ -74,7 +79,8 @@ bool encode(FILE* file, uint32_t width, uint32_t height, const std::vector<uint8
 }  // namespace
 
 bool writePng(const std::string& path, uint32_t width, uint32_t height,
-              const std::vector<uint8_t>& rgba, bool replaceExisting, std::string& error) {
+              const std::vector<uint8_t>& rgba, bool replaceExisting, std::string& error,
+              PngAlpha alpha) {
     if (width == 0 || height == 0 || rgba.size() != size_t(width) * height * 4) {
         error = "no picture to write";
         return false;
@@ -96,7 +102,7 @@ bool writePng(const std::string& path, uint32_t width, uint32_t height,
         unlink(temp.c_str());
         return false;
     }
-    bool ok = encode(file, width, height, rgba, error);
+    bool ok = encode(file, width, height, rgba, alpha, error);
     if (std::fflush(file) != 0 || fsync(fd) != 0) {
         if (ok) error = std::string("cannot write: ") + std::strerror(errno);
         ok = false;

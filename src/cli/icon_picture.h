@@ -1,0 +1,53 @@
+#pragma once
+// Pictures of a save's icon without a display, for render and thumbnail: the window's own
+// steps (defaults, GL state, size, icon selection, paints) on an off-screen surface.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/save_image.h"
+#include "icon/icon_view.h"
+#include "view/gl_frame.h"
+#include "view/offscreen_egl.h"
+#include "view/view_settings.h"
+
+namespace marrowin::cli {
+
+extern const char* const ICON_NAMES[3];  // "normal", "copy", "delete"
+
+// How a picture looks at its save, beyond the window's defaults.
+struct PictureView {
+    float yaw = 0;    // degrees about the vertical axis, added to the view's turn
+    float pitch = 0;  // degrees about the horizontal axis
+    bool fit = false; // move the view so the icon fills the picture
+};
+
+class IconPicture {
+public:
+    // One surface of a fixed size, reused for every save drawn with it.
+    static std::unique_ptr<IconPicture> create(uint32_t width, uint32_t height, std::string& error);
+
+    // Starts afresh on icon `icon` of `image`, as a newly started window would show it: the
+    // settings, lights and animation of a previous save do not carry over. The image must stay
+    // alive while painting. False with a message when the save has no such icon.
+    bool show(const SaveImage& image, int icon, const PictureView& view, std::string& error);
+    // One paint; the picture is then in pixels() (RGBA, rows top-down, alpha 0 where nothing
+    // was drawn).
+    void paint();
+    const std::vector<uint8_t>& pixels() const { return surface_->readFrontBuffer(); }
+    uint32_t width() const { return surface_->width(); }
+    uint32_t height() const { return surface_->height(); }
+
+private:
+    std::unique_ptr<OffscreenRenderer> surface_;
+    ViewSettings settings_{};
+    FrameState frame_;
+    IconView view_;
+    std::vector<uint8_t> texture_;
+};
+
+// A finite number of degrees from -100000 to 100000, read without the locale.
+bool parseDegrees(const std::string& text, float& out);
+
+}  // namespace marrowin::cli

@@ -1,0 +1,77 @@
+#include "cli/icon_picture.h"
+
+#include <cctype>
+#include <cmath>
+
+#include "archive/save_text.h"
+#include "icon/icon_descriptor.h"
+#include "icon/icon_draw.h"
+#include "icon/icon_framing.h"
+#include "view/value_text.h"
+
+namespace marrowin::cli {
+
+const char* const ICON_NAMES[3] = {"normal", "copy", "delete"};
+
+std::unique_ptr<IconPicture> IconPicture::create(uint32_t width, uint32_t height,
+                                                 std::string& error) {
+    std::unique_ptr<OffscreenRenderer> surface = OffscreenRenderer::create(width, height, error);
+    if (!surface) return nullptr;
+    std::unique_ptr<IconPicture> picture(new IconPicture());
+    picture->surface_ = std::move(surface);
+    picture->texture_.assign(TEXTURE_BUFFER_BYTES, 0);
+    return picture;
+}
+
+bool IconPicture::show(const SaveImage& image, int icon, const PictureView& look,
+                       std::string& error) {
+    // The same steps as the window: defaults, GL state, size, then the icon of the save.
+    settings_ = initialViewSettings();
+    frame_ = FrameState{};
+    view_ = IconView{};
+    view_.textureImage = texture_.data();
+    initGLState(settings_);
+    resizeView(frame_, settings_, surface_->width(), surface_->height());
+    selectIcon(view_, image, settings_, icon);
+    if (!view_.currentModel) {
+        const std::string name = readIconFileName(image, icon);
+        error = name.empty() ? std::string("the save names no ") + ICON_NAMES[icon] + " icon"
+                             : std::string("the ") + ICON_NAMES[icon] + " icon file \"" +
+                                   saveTextToDisplay(name) + "\" is not in the save";
+        return false;
+    }
+    settings_.rotation[0] += look.pitch;
+    settings_.rotation[1] += look.yaw;
+    // The first paint shows the first shape.
+    if (look.fit) frameModel(settings_, *view_.currentModel, 0);
+    // A window has shown frames before; here one empty frame ends first, so the back buffer
+    // holds the background when the first real frame is drawn.
+    finishFrame(settings_, *surface_);
+    return true;
+}
+
+void IconPicture::paint() { paintFrame(frame_, settings_, view_, *surface_); }
+
+bool parseDegrees(const std::string& text, float& out) {
+    // The whole text must be one decimal number: sign, digits, point, exponent.
+    size_t i = 0, digits = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    for (; i < text.size() && std::isdigit(uint8_t(text[i])); ++i) ++digits;
+    if (i < text.size() && text[i] == '.')
+        for (++i; i < text.size() && std::isdigit(uint8_t(text[i])); ++i) ++digits;
+    if (digits == 0) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+        const size_t start = i;
+        while (i < text.size() && std::isdigit(uint8_t(text[i]))) ++i;
+        if (i == start) return false;
+    }
+    if (i != text.size()) return false;
+    float v;
+    if (!takeViewValue(text, v) || !std::isfinite(v) || std::fabs(v) > 100000) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace marrowin::cli

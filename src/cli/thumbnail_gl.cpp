@@ -1,0 +1,115 @@
+// thumbnail: the save's normal icon as a square picture for file managers (the freedesktop
+// thumbnailer contract: INPUT, OUTPUT and a size in pixels, exit 0 only with a picture).
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/host_files.h"
+#include "cli/cli_support.h"
+#include "cli/commands.h"
+#include "cli/icon_picture.h"
+#include "view/png_io.h"
+
+namespace marrowin::cli {
+
+namespace {
+
+const char* const THUMBNAIL_USAGE =
+    "usage: marrowin-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n"
+    "       marrowin-cli thumbnail [-s SIZE] -d DIR INPUT...\n"
+    "Draws the normal icon of a save archive, lit by the save's lights and turned as the\n"
+    "window shows it, filling a square PNG of SIZE x SIZE pixels (default 256, at most\n"
+    "4096) on a transparent background. Needs no display.\n"
+    "  -s SIZE   the picture's side in pixels\n"
+    "  -d DIR    thumbnails of many archives into DIR, named after each archive\n"
+    "            (NAME.png for x/NAME.psu); existing pictures there are never replaced.\n"
+    "Without -d, OUTPUT is written (an existing file of that name is replaced), as file\n"
+    "managers expect; nothing is written when the input has no icon to show.\n";
+
+constexpr unsigned long MAX_THUMBNAIL_SIDE = 4096;
+
+bool thumbnailOne(IconPicture& picture, const std::string& input, const std::string& output,
+                  bool replace) {
+    if (pathKind(output) == PathKind::Folder) {
+        say(stderr, "marrowin-cli thumbnail: %s is a folder\n", output.c_str());
+        return false;
+    }
+    if (!replace && pathKind(output) != PathKind::Missing) {
+        say(stderr, "marrowin-cli thumbnail: %s: %s already exists\n", input.c_str(),
+            output.c_str());
+        return false;
+    }
+    LoadedArchive loaded;
+    std::string error;
+    if (!loadArchive(input, loaded, error)) {
+        say(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
+        return false;
+    }
+    PictureView look;
+    look.fit = true;
+    if (!picture.show(loaded.image, 0, look, error)) {
+        say(stderr, "marrowin-cli thumbnail: %s: %s\n", input.c_str(), error.c_str());
+        return false;
+    }
+    picture.paint();
+    if (!writePng(output, picture.width(), picture.height(), picture.pixels(), replace, error,
+                  PngAlpha::Keep)) {
+        say(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int runThumbnail(int argc, char** argv) {
+    unsigned long side = 256;
+    std::string outDir;
+    std::vector<std::string> operands;
+    int code = walkArguments(
+        argc, argv, THUMBNAIL_USAGE,
+        [&](const std::string& option, const OptionValue& value) -> std::string {
+            const char* v = value();
+            if (option == "-s" || option == "--size") {
+                if (!v || !parseCount(v, MAX_THUMBNAIL_SIDE, side))
+                    return "-s takes a size from 1 to 4096";
+            } else if (option == "-d" || option == "--out-dir") {
+                if (!v || !*v) return "-d takes a folder";
+                outDir = v;
+            } else {
+                return "unknown option " + option;
+            }
+            return "";
+        },
+        operands);
+    if (code >= 0) return code;
+    if (outDir.empty() && operands.size() != 2)
+        return usageError("thumbnail", "give INPUT and OUTPUT, or -d DIR and the inputs",
+                          THUMBNAIL_USAGE);
+    if (!outDir.empty() && operands.empty())
+        return usageError("thumbnail", "no archive given", THUMBNAIL_USAGE);
+    if (!outDir.empty() && pathKind(outDir) != PathKind::Folder) {
+        std::fprintf(stderr, "marrowin-cli thumbnail: %s is not a folder\n", outDir.c_str());
+        return 1;
+    }
+
+    std::string error;
+    std::unique_ptr<IconPicture> picture = IconPicture::create(uint32_t(side), uint32_t(side), error);
+    if (!picture) {
+        std::fprintf(stderr, "marrowin-cli thumbnail: cannot render: %s\n", error.c_str());
+        return 1;
+    }
+    if (outDir.empty()) return thumbnailOne(*picture, operands[0], operands[1], true) ? 0 : 1;
+
+    int status = 0;
+    Progress progress("thumbnail", operands.size());
+    for (size_t i = 0; i < operands.size(); ++i) {
+        progress.begin(i, operands[i]);
+        const std::string output = outDir + "/" + outputNameFor(operands[i], ".png");
+        if (!thumbnailOne(*picture, operands[i], output, false)) status = 1;
+    }
+    return status;
+}
+
+}  // namespace marrowin::cli
