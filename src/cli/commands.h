@@ -8,6 +8,8 @@ int runInfo(int argc, char** argv);
 int runExtract(int argc, char** argv);
 int runPack(int argc, char** argv);
 int runCopy(int argc, char** argv);
+// Reports every problem found in each archive; 1 when any has an error.
+int runCheck(int argc, char** argv);
 // Off-screen rendering of a save's icon; built only with OpenGL.
 int runRender(int argc, char** argv);
 // A square picture of the save's normal icon for file managers; built only with OpenGL.

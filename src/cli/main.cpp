@@ -17,6 +17,7 @@ const char* const USAGE =
     "  extract [-C DIR] ARCHIVE...   write each archive's files into a folder in DIR\n"
     "  pack [-C DIR] FOLDER...       pack each folder's files into NAME.psu in DIR\n"
     "  copy [-C DIR] ARCHIVE...      copy each archive as \"FOLDER TITLE.psu\" into DIR\n"
+    "  check [--json] ARCHIVE...     report damage and oddities in archives\n"
     "  render ...                    draw a save's icon into PNG pictures (OpenGL builds)\n"
     "  thumbnail ...                 a save's icon as a square thumbnail (OpenGL builds)\n"
     "Options:\n"
@@ -42,6 +43,7 @@ const Command COMMANDS[] = {
     {"extract", marrowin::cli::runExtract},
     {"pack", marrowin::cli::runPack},
     {"copy", marrowin::cli::runCopy},
+    {"check", marrowin::cli::runCheck},
 #ifdef MARROWIN_HAVE_GL
     {"render", marrowin::cli::runRender},
     {"thumbnail", marrowin::cli::runThumbnail},
