@@ -1,0 +1,293 @@
+#!/usr/bin/env python3
+"""What a user gets from installing Marrowin: the tree under a prefix, and the Debian package.
+
+  test_install.py prefix BUILD_DIR SOURCE_DIR
+  test_install.py deb    BUILD_DIR SOURCE_DIR VERSION
+
+Both run the installed thumbnailer the way a file manager does: the Exec line of the
+.thumbnailer file, split like a desktop-entry Exec line, field codes replaced, with the
+installed bin directory first on PATH.
+"""
+
+import configparser
+import os
+import shlex
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import urllib.parse
+import xml.etree.ElementTree as ET
+import zlib
+from pathlib import Path
+
+MIME_NS = "{http://www.freedesktop.org/standards/shared-mime-info}"
+THUMB_SIZE = 128
+
+failures = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+        print("FAIL:", what, file=sys.stderr)
+    return cond
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, capture_output=True, text=True, timeout=60, **kw)
+
+
+def read_entry(path, group):
+    # Desktop files are not INI files (";" lists, "%" codes), so read them raw.
+    parser = configparser.RawConfigParser(interpolation=None, strict=True)
+    parser.optionxform = str
+    parser.read(path, encoding="utf-8")
+    return dict(parser[group]) if parser.has_section(group) else {}
+
+
+def mime_types(xml_path):
+    root = ET.parse(xml_path).getroot()
+    return {t.get("type"): t for t in root.findall(MIME_NS + "mime-type")}
+
+
+# --- PNG reading, enough for what the thumbnail command writes -------------------------------
+
+def read_png(path):
+    """Returns (width, height, color type, bit depth, rows of bytes) of an 8-bit PNG."""
+    data = Path(path).read_bytes()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError("not a PNG signature")
+    pos, idat, ihdr = 8, b"", None
+    while pos + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            ihdr = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        elif kind == b"IEND":
+            break
+        pos += 12 + length
+    width, height, depth, ctype, _, _, interlace = ihdr
+    if depth != 8 or interlace != 0 or ctype not in (2, 6):
+        return width, height, ctype, depth, None
+    bpp = 4 if ctype == 6 else 3
+    raw = zlib.decompress(idat)
+    stride = width * bpp
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        f = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for x in range(stride):
+            a = line[x - bpp] if x >= bpp else 0
+            b = prev[x]
+            c = prev[x - bpp] if x >= bpp else 0
+            if f == 1:
+                line[x] = (line[x] + a) & 0xFF
+            elif f == 2:
+                line[x] = (line[x] + b) & 0xFF
+            elif f == 3:
+                line[x] = (line[x] + (a + b) // 2) & 0xFF
+            elif f == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+                line[x] = (line[x] + pred) & 0xFF
+        rows.append(bytes(line))
+        prev = line
+    return width, height, ctype, depth, rows
+
+
+def check_thumbnail(path, what):
+    if not check(path.is_file(), f"{what}: no picture written at {path}"):
+        return
+    width, height, ctype, depth, rows = read_png(path)
+    check((width, height) == (THUMB_SIZE, THUMB_SIZE),
+          f"{what}: picture is {width}x{height}, asked for {THUMB_SIZE}")
+    if not check(ctype == 6 and depth == 8 and rows is not None,
+                 f"{what}: picture is not 8-bit RGBA (colour type {ctype}, depth {depth})"):
+        return
+    pixels = {row[i:i + 4] for row in rows for i in range(0, len(row), 4)}
+    drawn = sum(1 for row in rows for i in range(3, len(row), 4) if row[i] > 0)
+    # An icon drawn with texture and lights has many colours and covers part of the picture.
+    check(len(pixels) >= 16, f"{what}: only {len(pixels)} colours, not a drawn icon")
+    check(drawn >= THUMB_SIZE * THUMB_SIZE // 20, f"{what}: only {drawn} pixels drawn")
+
+
+# --- the file manager's side -----------------------------------------------------------------
+
+def thumbnailer_argv(exec_line, infile, outfile, size):
+    """Splits a desktop-entry Exec line and expands the thumbnailer field codes."""
+    codes = {"%i": str(infile), "%o": str(outfile), "%s": str(size),
+             "%u": Path(infile).absolute().as_uri(), "%%": "%"}
+    argv = []
+    for arg in shlex.split(exec_line):
+        out, i = "", 0
+        while i < len(arg):
+            if arg[i] == "%" and arg[i:i + 2] in codes:
+                out += codes[arg[i:i + 2]]
+                i += 2
+            else:
+                out += arg[i]
+                i += 1
+        argv.append(out)
+    return argv
+
+
+def run_thumbnailer(thumbnailer, bindir, infile, outfile):
+    entry = read_entry(thumbnailer, "Thumbnailer Entry")
+    env = dict(os.environ, PATH=f"{bindir}:{os.environ.get('PATH', '/usr/bin:/bin')}")
+    # A file manager skips the thumbnailer when TryExec is not found on PATH.
+    check(shutil.which(entry.get("TryExec", ""), path=env["PATH"]) == str(bindir / entry.get("TryExec", "")),
+          f"TryExec {entry.get('TryExec')!r} does not resolve to the installed program")
+    argv = thumbnailer_argv(entry["Exec"], infile, outfile, THUMB_SIZE)
+    # Resolve the program as a file manager does (the installed one first), then run it
+    # from an unrelated directory.
+    argv[0] = shutil.which(argv[0], path=env["PATH"]) or argv[0]
+    return run(argv, env=env, cwd=tempfile.gettempdir())
+
+
+def check_file_manager_view(share, bindir, archive, work):
+    """Type, thumbnailer and desktop entry agree, and the thumbnailer draws the archive."""
+    types = mime_types(share / "mime/packages/marrowin.xml")
+    check(len(types) == 1, f"MIME package declares {len(types)} types")
+    mtype, node = next(iter(types.items()))
+    globs = [g.get("pattern") for g in node.findall(MIME_NS + "glob")]
+    check(globs == ["*.psu"], f"MIME globs are {globs}")
+    check(not node.findall(MIME_NS + "magic"), "save archives have no magic bytes to match")
+
+    thumbnailer = share / "thumbnailers/marrowin.thumbnailer"
+    entry = read_entry(thumbnailer, "Thumbnailer Entry")
+    check(mtype in entry.get("MimeType", "").split(";"),
+          f"thumbnailer MimeType {entry.get('MimeType')!r} misses {mtype}")
+    desktop = read_entry(share / "applications/marrowin.desktop", "Desktop Entry")
+    check(mtype in desktop.get("MimeType", "").split(";"),
+          f"desktop entry MimeType {desktop.get('MimeType')!r} misses {mtype}")
+    check((share / f"icons/hicolor/32x32/apps/{desktop.get('Icon')}.png").is_file(),
+          f"desktop entry icon {desktop.get('Icon')!r} is not installed")
+    validator = shutil.which("desktop-file-validate")
+    if validator:
+        result = run([validator, str(share / "applications/marrowin.desktop")])
+        check(result.returncode == 0 and not result.stdout.strip(),
+              f"desktop-file-validate: {result.stdout}{result.stderr}")
+
+    out = work / "thumb out" / "a.png"
+    out.parent.mkdir()
+    result = run_thumbnailer(thumbnailer, bindir, archive, out)
+    check(result.returncode == 0, f"thumbnailer exit {result.returncode}: {result.stderr}")
+    check_thumbnail(out, "thumbnail")
+
+    # A file named like a save that is not one: the file manager must see a failure and no
+    # picture, or it would cache a broken thumbnail.
+    fake = work / "not a save.psu"
+    fake.write_bytes(b"\0" * 4096)
+    bad_out = work / "thumb out" / "bad.png"
+    result = run_thumbnailer(thumbnailer, bindir, fake, bad_out)
+    check(result.returncode != 0, "thumbnailer succeeded on a file that is no save archive")
+    check(not bad_out.exists(), "thumbnailer left a picture for a file that is no save archive")
+    return mtype
+
+
+def check_mime_database(mime_dir, mtype):
+    tool = shutil.which("update-mime-database")
+    if not tool:
+        print("update-mime-database not found: MIME database not checked")
+        return
+    result = run([tool, str(mime_dir)])
+    check(result.returncode == 0, f"update-mime-database: {result.stderr}")
+    globs = (mime_dir / "globs2").read_text().splitlines()
+    matches = [line for line in globs if line.split(":")[1:3] == [mtype, "*.psu"]]
+    check(len(matches) == 1, f"globs2 does not map *.psu to {mtype}: {globs}")
+    # No case-sensitive flag: "SAVE.PSU" from a memory-card tool matches too.
+    check(all(":cs" not in line for line in matches), f"*.psu is case-sensitive: {matches}")
+
+
+def pack_real_save(cli, work):
+    """An archive of a real icon, packed by the installed marrowin-cli."""
+    data = SOURCE / "tests/data"
+    folder = work / "My Saves" / "OPL"
+    folder.mkdir(parents=True)
+    shutil.copyfile(data / "opl.icn", folder / "opl.icn")
+    shutil.copyfile(data / "opl-icon.sys", folder / "icon.sys")
+    result = run([str(cli), "pack", "-C", str(folder.parent), str(folder)])
+    check(result.returncode == 0, f"pack: {result.stderr}")
+    return folder.parent / "OPL.psu"
+
+
+# --- the two tests ---------------------------------------------------------------------------
+
+INSTALLED = ["bin/marrowin", "bin/marrowin-cli", "share/applications/marrowin.desktop",
+             "share/icons/hicolor/32x32/apps/marrowin.png", "share/mime/packages/marrowin.xml",
+             "share/thumbnailers/marrowin.thumbnailer"]
+
+
+def test_prefix(build, work):
+    prefix = work / "prefix"
+    result = run(["cmake", "--install", str(build), "--prefix", str(prefix)])
+    if not check(result.returncode == 0, f"cmake --install: {result.stdout}{result.stderr}"):
+        return
+    for rel in INSTALLED:
+        check((prefix / rel).is_file(), f"{rel} not installed")
+    for rel in ("bin/marrowin", "bin/marrowin-cli"):
+        check(os.access(prefix / rel, os.X_OK), f"{rel} is not executable")
+    archive = pack_real_save(prefix / "bin/marrowin-cli", work)
+    mtype = check_file_manager_view(prefix / "share", prefix / "bin", archive, work)
+    check_mime_database(prefix / "share/mime", mtype)
+
+
+def test_deb(build, work, version):
+    arch = run(["dpkg", "--print-architecture"]).stdout.strip()
+    result = subprocess.run(["cpack", "--config", str(build / "CPackConfig.cmake"), "-G", "DEB",
+                             "-B", str(work / "pkg")], capture_output=True, text=True, timeout=120)
+    deb = work / "pkg" / f"marrowin_{version}_{arch}.deb"
+    if not check(result.returncode == 0 and deb.is_file(),
+                 f"cpack made no {deb.name}: {result.stdout}{result.stderr}"):
+        return
+
+    fields = {}
+    for name in ("Package", "Version", "Architecture", "Depends", "Recommends", "Section"):
+        fields[name] = run(["dpkg-deb", "-f", str(deb), name]).stdout.strip()
+    check(fields["Package"] == "marrowin" and fields["Version"] == version
+          and fields["Architecture"] == arch, f"control fields: {fields}")
+    check("shared-mime-info" in fields["Recommends"], f"Recommends: {fields['Recommends']}")
+    depends = [alt.split()[0] for dep in fields["Depends"].split(",") for alt in dep.split("|")]
+    # The libraries the programs link, as the distribution packages them.
+    for lib in ("libc6", "libstdc++6", "libegl1", "libpng16-16", "libglu1-mesa"):
+        check(lib in depends, f"Depends misses {lib}: {fields['Depends']}")
+    check(any(d.startswith("libwxgtk") for d in depends), f"Depends misses wx: {fields['Depends']}")
+    # Each one is a package of this system: the build linked against it.
+    for dep in depends:
+        check(run(["dpkg-query", "-W", dep]).returncode == 0, f"Depends names {dep}, no package here")
+
+    listing = run(["dpkg-deb", "-c", str(deb)]).stdout.split("\n")
+    paths = {line.split()[-1].lstrip(".") for line in listing if line.strip()}
+    for rel in INSTALLED:
+        check(f"/usr/{rel}" in paths, f"/usr/{rel} missing from the package")
+    check(all(p == "/" or p.startswith("/usr/") for p in paths),
+          f"package puts files outside /usr: {sorted(p for p in paths if not p.startswith('/usr/'))}")
+
+    root = work / "root"
+    check(run(["dpkg-deb", "-x", str(deb), str(root)]).returncode == 0, "dpkg-deb -x failed")
+    if shutil.which("file"):
+        for rel in ("usr/bin/marrowin", "usr/bin/marrowin-cli"):
+            kind = run(["file", "-b", str(root / rel)]).stdout
+            check(", stripped" in kind, f"{rel} is not stripped: {kind}")
+    usr = root / "usr"
+    mtype = check_file_manager_view(usr / "share", usr / "bin", SOURCE / "samples/demo.psu", work)
+    check_mime_database(usr / "share/mime", mtype)
+
+
+if __name__ == "__main__":
+    mode, build, SOURCE = sys.argv[1], Path(sys.argv[2]).resolve(), Path(sys.argv[3]).resolve()
+    with tempfile.TemporaryDirectory(prefix="marrowin-install-") as tmp:
+        if mode == "prefix":
+            test_prefix(build, Path(tmp))
+        elif mode == "deb":
+            test_deb(build, Path(tmp), sys.argv[4])
+        else:
+            sys.exit(f"unknown mode {mode}")
+    if failures:
+        sys.exit(f"{len(failures)} check(s) failed")
+    print("ok")
