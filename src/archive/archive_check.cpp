@@ -201,11 +201,12 @@ private:
 
     void checkCount() {
         if (!firstIsDirectory_ || entries_.empty()) return;
-        uint64_t counted = entries_.size() - 1;
-        uint32_t said = v_.u32(ENTRY_SIZE_OFFSET);
-        if (said == counted) return;
+        // "." and ".." and the files; a directory among the files is no entry of this folder.
         uint64_t files = 0;
         for (const Entry& e : entries_) files += e.directory ? 0 : 1;
+        uint64_t counted = files + 2;
+        uint32_t said = v_.u32(ENTRY_SIZE_OFFSET);
+        if (said == counted) return;
         error(entries_[0].name, ENTRY_SIZE_OFFSET,
               "the folder's entry counts " + num(said) + " entries, the archive holds " + num(counted) +
                   " (\".\", \"..\" and " + num(files) + (files == 1 ? " file)" : " files)"));
