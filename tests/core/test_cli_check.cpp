@@ -1,0 +1,109 @@
+// marrowin-cli check as a person runs it: lines, exit codes and JSON.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "export_test_support.h"
+#include "fixtures.h"
+
+namespace marrowin {
+namespace {
+
+using fixtures::ArchiveBuilder;
+using fixtures::Bytes;
+using testing::TempDir;
+using testing::readText;
+using testing::writeFile;
+
+struct CliRun {
+    int code = -1;
+    std::string out, err;
+};
+
+CliRun cli(const TempDir& dir, const std::string& args) {
+    std::string outFile = dir / ".stdout", errFile = dir / ".stderr";
+    std::string cmd = "cd '" + dir.path() + "' && '" MARROWIN_CLI "' " + args + " >'" + outFile +
+                      "' 2>'" + errFile + "'";
+    int status = std::system(cmd.c_str());
+    CliRun r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readText(outFile);
+    r.err = readText(errFile);
+    ::unlink(outFile.c_str());
+    ::unlink(errFile.c_str());
+    return r;
+}
+
+// A save whose model entry is also named with an escape sequence and whose descriptor pads
+// with 0xFF: one error (the icon name finds nothing) and one warning.
+Bytes damagedSave() {
+    fixtures::DescriptorRecipe d;
+    d.iconNames = {"icon.icn", "icon.icn", "gone\x1b.icn"};
+    ArchiveBuilder a;
+    a.file("icon.sys", fixtures::buildDescriptor(d), 0xFF);
+    a.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
+    return a.build();
+}
+
+TEST(CliCheck, TextLinesNameTheEntryAndOffsetAndTheExitSaysWhetherAnyFailed) {
+    TempDir dir;
+    writeFile(dir / "good.psu", fixtures::iconSave());
+    writeFile(dir / "bad.psu", damagedSave());
+
+    CliRun good = cli(dir, "check good.psu");
+    EXPECT_EQ(good.code, 0) << good.err;
+    EXPECT_EQ(good.out, "good.psu: ok\n");
+
+    CliRun r = cli(dir, "check good.psu bad.psu missing.psu");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("good.psu: ok\n"), std::string::npos) << r.out;
+    // The descriptor's data start at 0x800; its delete icon name at 0x800 + 388.
+    EXPECT_NE(r.out.find("bad.psu: error: \"icon.sys\" at 0x984: the delete icon's name "
+                         "\"gone\\x1B.icn\" matches no file\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("bad.psu: warning: \"icon.sys\" at 0xBC4: padding"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("bad.psu: 1 error, 1 warning\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("missing.psu: error: no such file\n"), std::string::npos) << r.out;
+
+    // Warnings alone do not fail.
+    Bytes padded = fixtures::iconSave();
+    padded.resize(padded.size() + 100, 0);
+    writeFile(dir / "padded.psu", padded);
+    CliRun warned = cli(dir, "check padded.psu");
+    EXPECT_EQ(warned.code, 0);
+    EXPECT_NE(warned.out.find("padded.psu: 0 errors, 1 warning\n"), std::string::npos) << warned.out;
+
+    EXPECT_EQ(cli(dir, "check").code, 2);
+    EXPECT_EQ(cli(dir, "check --frobnicate good.psu").code, 2);
+}
+
+TEST(CliCheck, JsonIsOneDocumentWithAnObjectPerArchive) {
+    TempDir dir;
+    writeFile(dir / "good.psu", fixtures::iconSave());
+    writeFile(dir / "bad.psu", damagedSave());
+    writeFile(dir / "text.psu", std::string(2000, 'x'));
+    CliRun r = cli(dir, "check --json good.psu bad.psu text.psu missing.psu");
+    EXPECT_EQ(r.code, 1) << r.err;
+    writeFile(dir / "out.json", r.out);
+    std::string check =
+        "python3 -c 'import json,sys\n"
+        "a=json.load(open(sys.argv[1],encoding=\"utf-8\"))\n"
+        "assert [o[\"path\"] for o in a]==[\"good.psu\",\"bad.psu\",\"text.psu\",\"missing.psu\"]\n"
+        "assert a[0][\"ok\"] and a[0][\"problems\"]==[] and a[0][\"kind\"]==\"save archive\"\n"
+        "p=a[1][\"problems\"]\n"
+        "assert not a[1][\"ok\"] and a[1][\"errors\"]==1 and a[1][\"warnings\"]==1\n"
+        "assert {(x[\"severity\"],x[\"entry\"],x[\"offset\"]) for x in p}=="
+        "{(\"error\",\"icon.sys\",0x984),(\"warning\",\"icon.sys\",0xBC4)}\n"
+        "assert \"gone\\x1b.icn\" in [x for x in p if x[\"severity\"]==\"error\"][0][\"message\"]\n"
+        "assert a[2][\"kind\"]==\"not recognised\" and a[2][\"errors\"]==1\n"
+        "assert a[3][\"kind\"] is None and a[3][\"problems\"][0][\"offset\"] is None' '" +
+        (dir / "out.json") + "'";
+    EXPECT_EQ(std::system(check.c_str()), 0) << r.out;
+}
+
+}  // namespace
+}  // namespace marrowin
