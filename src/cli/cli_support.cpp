@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -171,6 +172,20 @@ bool parseSize(const std::string& text, uint32_t maxSide, uint32_t& width, uint3
     width = uint32_t(w);
     height = uint32_t(h);
     return true;
+}
+
+bool ensureOutputFolder(const std::string& path, std::string& error) {
+    const PathKind kind = pathKind(path);
+    if (kind == PathKind::Folder) return true;
+    if (kind != PathKind::Missing) {
+        error = path + " is not a folder";
+        return false;
+    }
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = "cannot make " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return pathKind(path) == PathKind::Folder || (error = path + " is not a folder", false);
 }
 
 int openOutputFolder(const std::string& path, std::string& error) {

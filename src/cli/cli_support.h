@@ -51,6 +51,9 @@ bool parseCount(const std::string& text, unsigned long max, unsigned long& out);
 // "WxH", each side 1 to maxSide.
 bool parseSize(const std::string& text, uint32_t maxSide, uint32_t& width, uint32_t& height);
 
+// Makes sure DIR is a folder for pictures, making it (one level) when it is missing.
+bool ensureOutputFolder(const std::string& path, std::string& error);
+
 // Opens DIR for the export commands; -1 with a message on failure.
 int openOutputFolder(const std::string& path, std::string& error);
 

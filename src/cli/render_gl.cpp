@@ -1,10 +1,6 @@
 // render: draws a save's icon off-screen the way the window does and saves frames as PNG.
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -181,20 +177,11 @@ int runRender(int argc, char** argv) {
     if (args.outDir.empty() && (args.archives.size() > 1 || args.frames)) args.outDir = ".";
     if (args.outDir.empty() && !args.outputNamed) args.output = DEFAULT_OUTPUT;
 
-    if (!args.outDir.empty()) {
-        const PathKind kind = pathKind(args.outDir);
-        if (kind == PathKind::Missing && ::mkdir(args.outDir.c_str(), 0777) != 0) {
-            std::fprintf(stderr, "marrowin-cli render: cannot make %s: %s\n", args.outDir.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-        if (kind != PathKind::Missing && kind != PathKind::Folder) {
-            std::fprintf(stderr, "marrowin-cli render: %s is not a folder\n", args.outDir.c_str());
-            return 1;
-        }
-    }
-
     std::string error;
+    if (!args.outDir.empty() && !ensureOutputFolder(args.outDir, error)) {
+        std::fprintf(stderr, "marrowin-cli render: %s\n", error.c_str());
+        return 1;
+    }
     std::unique_ptr<IconPicture> picture = IconPicture::create(args.width, args.height, error);
     if (!picture) {
         std::fprintf(stderr, "marrowin-cli render: cannot render: %s\n", error.c_str());

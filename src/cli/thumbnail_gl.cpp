@@ -22,8 +22,9 @@ const char* const THUMBNAIL_USAGE =
     "window shows it, filling a square PNG of SIZE x SIZE pixels (default 256, at most\n"
     "4096) on a transparent background. Needs no display.\n"
     "  -s SIZE   the picture's side in pixels\n"
-    "  -d DIR    thumbnails of many archives into DIR, named after each archive\n"
-    "            (NAME.png for x/NAME.psu); existing pictures there are never replaced.\n"
+    "  -d DIR    thumbnails of many archives into DIR (made when missing), named after\n"
+    "            each archive (NAME.png for x/NAME.psu); existing pictures there are\n"
+    "            never replaced.\n"
     "Without -d, OUTPUT is written (an existing file of that name is replaced), as file\n"
     "managers expect; nothing is written when the input has no icon to show.\n";
 
@@ -89,12 +90,11 @@ int runThumbnail(int argc, char** argv) {
                           THUMBNAIL_USAGE);
     if (!outDir.empty() && operands.empty())
         return usageError("thumbnail", "no archive given", THUMBNAIL_USAGE);
-    if (!outDir.empty() && pathKind(outDir) != PathKind::Folder) {
-        std::fprintf(stderr, "marrowin-cli thumbnail: %s is not a folder\n", outDir.c_str());
+    std::string error;
+    if (!outDir.empty() && !ensureOutputFolder(outDir, error)) {
+        std::fprintf(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
         return 1;
     }
-
-    std::string error;
     std::unique_ptr<IconPicture> picture = IconPicture::create(uint32_t(side), uint32_t(side), error);
     if (!picture) {
         std::fprintf(stderr, "marrowin-cli thumbnail: cannot render: %s\n", error.c_str());

@@ -1,11 +1,15 @@
 // marrowin-cli as a person runs it: the real program in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "export_test_support.h"
 #include "fixtures.h"
@@ -188,6 +192,67 @@ TEST(Cli, MissingOutputFolderIsAnError) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("nowhere"), std::string::npos);
     EXPECT_FALSE(exists(dir / "BASLUS-20000SAVE"));
+}
+
+// Runs marrowin-cli in `dir` with stderr on a pseudo-terminal (as in a terminal window) and
+// stdout in a file; gives what each received.
+CliRun cliOnTerminal(const TempDir& dir, const std::vector<std::string>& args) {
+    CliRun r;
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return r;
+    const std::string outFile = dir / ".stdout";
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(dir.path().c_str()) != 0) _exit(127);
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, 1);
+        dup2(slave, 2);
+        std::vector<char*> argv{const_cast<char*>(MARROWIN_CLI)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(MARROWIN_CLI, argv.data());
+        _exit(127);
+    }
+    ::close(slave);
+    char buf[4096];
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) r.err.append(buf, size_t(n));
+    ::close(master);
+    int status = 0;
+    waitpid(child, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readText(outFile);
+    return r;
+}
+
+// Batch work shows a bar on a terminal, nothing of it in a pipe or file, and carries on past
+// a bad input in either case.
+TEST(Cli, ProgressShowsOnATerminalOnlyAndBadInputsDoNotStopTheBatch) {
+    TempDir dir;
+    const Bytes save = fixtures::iconSave();
+    writeFile(dir / "a.psu", save);
+    writeFile(dir / "c.psu", save);
+    writeFile(dir / "b.psu", std::string(2000, 'b'));
+
+    const CliRun quiet = cli(dir, "copy a.psu b.psu c.psu");
+    EXPECT_EQ(quiet.code, 1);
+    EXPECT_EQ(countOf(quiet.out, ": wrote "), 2);
+    EXPECT_EQ(quiet.err.find('\r'), std::string::npos);
+    EXPECT_EQ(quiet.err, "marrowin-cli copy: b.psu: not a save archive\n");
+
+    const CliRun shown = cliOnTerminal(dir, {"copy", "a.psu", "b.psu", "c.psu"});
+    EXPECT_EQ(shown.code, 1);
+    EXPECT_EQ(countOf(shown.out, ": wrote "), 2);
+    EXPECT_NE(shown.err.find("1/3 a.psu"), std::string::npos) << shown.err;
+    EXPECT_NE(shown.err.find("3/3 c.psu"), std::string::npos) << shown.err;
+    // The error stands on a line of its own: the bar is taken off first...
+    EXPECT_NE(shown.err.find("\r\033[Kmarrowin-cli copy: b.psu: not a save archive"),
+              std::string::npos)
+        << shown.err;
+    // ...and the line is left clean at the end.
+    EXPECT_EQ(shown.err.substr(shown.err.size() - 4), "\r\033[K");
+
+    // One input shows no bar.
+    EXPECT_EQ(cliOnTerminal(dir, {"copy", "a.psu"}).err.find('['), std::string::npos);
 }
 
 }  // namespace

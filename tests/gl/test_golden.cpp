@@ -9,6 +9,7 @@
 #include "archive/host_files.h"
 #include "fixtures.h"
 #include "gl_support.h"
+#include "picture_support.h"
 #include "icon/icon_draw.h"
 #include "view/png_io.h"
 
@@ -19,11 +20,6 @@ namespace {
 
 const std::string DEMO = std::string(MARROWIN_SAMPLES) + "/demo.psu";
 const std::string GOLDEN = std::string(MARROWIN_TEST_DATA) + "/golden/";
-
-struct Picture {
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgba;
-};
 
 // The steps of the window (and of the render command) for one save, off-screen.
 Picture renderSave(const std::string& path, int icon, uint32_t width, uint32_t height,
@@ -53,13 +49,6 @@ Picture renderSave(const std::string& path, int icon, uint32_t width, uint32_t h
     return out;
 }
 
-Picture loadPng(const std::string& path) {
-    Picture p;
-    std::string error;
-    EXPECT_TRUE(readPng(path, p.width, p.height, p.rgba, error)) << error;
-    return p;
-}
-
 // Rasterisers may differ in a few edge pixels; the picture as a whole must match.
 void expectSimilar(const Picture& actual, const Picture& expected, const std::string& what) {
     ASSERT_EQ(actual.width, expected.width) << what;
@@ -80,21 +69,6 @@ void expectSimilar(const Picture& actual, const Picture& expected, const std::st
     for (int c = 0; c < 3; ++c) EXPECT_LT(sum[c] / pixels, 0.5) << what << " channel " << c;
     EXPECT_LT(double(differing) / pixels, 0.002) << what << ": " << differing << " pixels differ";
 }
-
-int run(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/marrowin-render-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    std::string path;
-};
 
 }  // namespace
 
@@ -193,3 +167,64 @@ TEST(RenderCommand, RunsWithoutADisplay) {
                   " render --size 16x16 -o '" + dir.path + "/x.png' '" + DEMO + "' >/dev/null"),
               0);
 }
+
+namespace {
+
+bool samePixels(const Picture& a, const Picture& b) { return a.rgba == b.rgba; }
+
+TEST(RenderCommand, FramesAreTheSuccessivePaintsOfTheAnimation) {
+    TempDir dir;
+    const std::string out = dir.path + "/anim";
+    ASSERT_EQ(run(std::string(MARROWIN_CLI) + " render --size 160x120 --frames 5 --out-dir '" +
+                  out + "' '" + DEMO + "' >/dev/null"),
+              0);
+    std::vector<Picture> frames;
+    for (int f = 1; f <= 5; ++f) frames.push_back(loadPng(out + "/demo-000" + std::to_string(f) + ".png"));
+    EXPECT_FALSE(std::filesystem::exists(out + "/demo-0006.png"));
+    // The first shape shows for three paints, the second from the fourth on.
+    EXPECT_TRUE(samePixels(frames[0], frames[2]));
+    EXPECT_FALSE(samePixels(frames[2], frames[3]));
+    expectSimilar(frames[0], renderSave(DEMO, 0, 160, 120, 1), "frame 1");
+    expectSimilar(frames[3], renderSave(DEMO, 0, 160, 120, 4), "frame 4");
+
+    // Running again replaces nothing.
+    EXPECT_EQ(run(std::string(MARROWIN_CLI) + " render --frames 2 --out-dir '" + out + "' '" +
+                  DEMO + "' 2>/dev/null"),
+              1);
+    EXPECT_EQ(loadPng(out + "/demo-0001.png").width, 160u);
+}
+
+TEST(RenderCommand, ManyArchivesCarryOnPastBadOnes) {
+    TempDir dir;
+    const std::string junk = dir.path + "/junk.psu";
+    std::ofstream(junk) << std::string(3000, 'j');
+    const std::string cli = std::string(MARROWIN_CLI);
+    EXPECT_EQ(run("cd '" + dir.path + "' && " + cli + " render --size 32x32 '" + junk + "' '" +
+                  DEMO + "' >/dev/null 2>&1"),
+              1);
+    EXPECT_EQ(loadPng(dir.path + "/demo.png").width, 32u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/junk.png"));
+
+    for (const std::string& args :
+         {"-o x.png '" + DEMO + "' '" + DEMO + "'", "--frames 2 -o x.png '" + DEMO + "'",
+          "--paint 2 --frames 2 '" + DEMO + "'", "--yaw abc '" + DEMO + "'",
+          "--pitch 1e9 '" + DEMO + "'", "--yaw '' '" + DEMO + "'", "--frames 0 '" + DEMO + "'"})
+        EXPECT_EQ(run("cd '" + dir.path + "' && " + cli + " render " + args + " 2>/dev/null"), 2)
+            << args;
+}
+
+TEST(RenderCommand, YawAndPitchTurnTheView) {
+    TempDir dir;
+    const std::string cli = std::string(MARROWIN_CLI) + " render --size 160x120 ";
+    auto picture = [&](const std::string& turn) {
+        const std::string out = dir.path + "/p.png";
+        EXPECT_EQ(run(cli + turn + " -o '" + out + "' '" + DEMO + "' >/dev/null"), 0) << turn;
+        return loadPng(out);
+    };
+    const Picture plain = picture("");
+    EXPECT_FALSE(samePixels(picture("--yaw 90"), plain));
+    EXPECT_FALSE(samePixels(picture("--pitch -30"), plain));
+    expectSimilar(picture("--yaw 360 --pitch -360"), plain, "a whole turn");
+}
+
+}  // namespace

@@ -1,0 +1,200 @@
+// Thumbnails: the framing that makes an icon fill its picture, and the thumbnail command as
+// file managers and scripts run it.
+#include <fstream>
+
+#include "archive/archive_export.h"
+#include "fixtures.h"
+#include "gl_support.h"
+#include "icon/icon_draw.h"
+#include "icon/icon_framing.h"
+#include "picture_support.h"
+
+using namespace marrowin;
+using namespace marrowin::gltest;
+
+namespace {
+
+const std::string CLI = MARROWIN_CLI;
+const std::string DEMO = std::string(MARROWIN_SAMPLES) + "/demo.psu";
+
+// An off-centre, lopsided box: framing must move it, not only scale it.
+fixtures::ModelRecipe lopsidedModel() {
+    fixtures::ModelRecipe m = fixtures::triangleModel();
+    m.vertices.clear();
+    for (int i = 0; i < 8; ++i) {
+        fixtures::ModelVertex v;
+        v.positions = {{int16_t(i & 1 ? 3 * 4096 : 4096), int16_t(i & 2 ? 2048 : -6000),
+                        int16_t(i & 4 ? 8000 : 1000), 0}};
+        m.vertices.push_back(v);
+    }
+    m.vertices.resize(9, m.vertices.back());
+    return m;
+}
+
+class Framing : public GLFixture {};
+
+// Every vertex, through the matrices the frame really loads, lands inside the picture, and
+// the outermost one reaches the asked fill: the icon fills the picture whatever the turn.
+TEST_F(Framing, PutsEveryVertexInsideThePictureAndFillsIt) {
+    const fixtures::Bytes bytes = fixtures::iconSave({}, lopsidedModel());
+    SaveImage image = fixtures::imageOf(bytes);
+    selectIcon(view, image, settings, 0);
+    ASSERT_TRUE(view.currentModel);
+    const IconModel& model = *view.currentModel;
+    const ModelHeader header = readModelHeader(model);
+
+    const float turns[][2] = {{0, 0}, {30, -20}, {90, 0}, {-135, 75}};
+    for (const auto& turn : turns) {
+        resetViewSettings(settings);
+        settings.rotation[1] += turn[0];
+        settings.rotation[0] += turn[1];
+        const float fill = 0.8f;
+        ASSERT_TRUE(frameModel(settings, model, 0, fill));
+        applyProjection(settings);
+        applyView(settings);
+        const Matrix mvp = multiply(readMatrix(GL_PROJECTION_MATRIX), readMatrix(GL_MODELVIEW_MATRIX));
+        double reach = 0;
+        for (uint64_t i = 0; i < header.vertexCount; ++i) {
+            Vertex v;
+            ASSERT_TRUE(readVertex(model, header, i, 0, v));
+            const float p[4] = {v.position[0] / 4096.0f, v.position[1] / 4096.0f,
+                                v.position[2] / 4096.0f, 1};
+            const auto clip = transform(mvp, p);
+            ASSERT_GT(clip[3], 0) << "vertex behind the eye";
+            const double x = clip[0] / clip[3], y = clip[1] / clip[3], z = clip[2] / clip[3];
+            EXPECT_LE(std::fabs(x), fill + 1e-4);
+            EXPECT_LE(std::fabs(y), fill + 1e-4);
+            EXPECT_GT(z, -1);  // between the near and far planes
+            EXPECT_LT(z, 1);
+            reach = std::max({reach, std::fabs(x), std::fabs(y)});
+        }
+        EXPECT_NEAR(reach, fill, 1e-3) << "turn " << turn[0] << ", " << turn[1];
+    }
+}
+
+TEST_F(Framing, LeavesTheViewAloneWithoutVerticesToFrame) {
+    fixtures::ModelRecipe none = fixtures::triangleModel();
+    none.vertices.clear();
+    const fixtures::Bytes bytes = fixtures::iconSave({}, none);
+    SaveImage image = fixtures::imageOf(bytes);
+    const IconModel model{&image, *findFileEntry(image, "icon.icn")};
+    const ViewSettings before = settings;
+    EXPECT_FALSE(frameModel(settings, model, 0));
+    EXPECT_FALSE(frameModel(settings, IconModel{&image, *findFileEntry(image, "icon.sys")}, 7));
+    EXPECT_EQ(std::memcmp(&before, &settings, sizeof settings), 0);
+}
+
+struct Coverage {
+    uint32_t left = UINT32_MAX, top = UINT32_MAX, right = 0, bottom = 0;
+    size_t opaque = 0, clear = 0;
+};
+Coverage coverageOf(const Picture& p) {
+    Coverage c;
+    for (uint32_t y = 0; y < p.height; ++y)
+        for (uint32_t x = 0; x < p.width; ++x) {
+            const uint8_t a = p.rgba[(size_t(y) * p.width + x) * 4 + 3];
+            if (a == 0) {
+                ++c.clear;
+                continue;
+            }
+            ++c.opaque;
+            c.left = std::min(c.left, x);
+            c.right = std::max(c.right, x);
+            c.top = std::min(c.top, y);
+            c.bottom = std::max(c.bottom, y);
+        }
+    return c;
+}
+
+std::string writeSave(const TempDir& dir, const std::string& name, const fixtures::Bytes& b) {
+    const std::string path = dir.path + "/" + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+    return path;
+}
+
+// The OPL icon as people keep it: its files packed into an archive.
+std::string packedOpl(const TempDir& dir) {
+    const std::string folder = dir.path + "/OPL";
+    std::filesystem::create_directory(folder);
+    std::filesystem::copy_file(fixtures::testDataPath("opl.icn"), folder + "/opl.icn");
+    std::filesystem::copy_file(fixtures::testDataPath("opl-icon.sys"), folder + "/icon.sys");
+    const int dirFd = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
+    EXPECT_TRUE(packFolder(folder, dirFd).ok);
+    close(dirFd);
+    return folder + ".psu";
+}
+
+TEST(ThumbnailCommand, DrawsTheIconCentredAndFillingATransparentSquare) {
+    TempDir dir;
+    for (const std::string& save : {DEMO, packedOpl(dir)}) {
+        const std::string out = dir.path + "/thumb.png";
+        ASSERT_EQ(run(CLI + " thumbnail '" + save + "' '" + out + "'"), 0) << save;
+        const Picture p = loadPng(out);
+        ASSERT_EQ(p.width, 256u);
+        ASSERT_EQ(p.height, 256u);
+        const Coverage c = coverageOf(p);
+        EXPECT_GT(c.clear, 0u) << "the backdrop is transparent";
+        EXPECT_GT(c.opaque, size_t(256 * 256 / 20)) << save;
+        const uint32_t w = c.right - c.left + 1, h = c.bottom - c.top + 1;
+        EXPECT_GE(std::max(w, h), 200u) << save << ": the icon fills the picture";
+        EXPECT_LE(std::max(w, h), 245u) << save << ": with a margin";
+        EXPECT_NEAR((c.left + c.right) / 2.0, 127.5, 16) << save;
+        EXPECT_NEAR((c.top + c.bottom) / 2.0, 127.5, 16) << save;
+        std::filesystem::remove(out);
+    }
+}
+
+// The freedesktop contract: OUTPUT is written (replacing what the file manager left there)
+// only for a picture, and the exit code says whether there is one.
+TEST(ThumbnailCommand, WritesOutputOnlyForASaveWithAnIcon) {
+    TempDir dir;
+    const std::string out = dir.path + "/t.png";
+    std::ofstream(out) << "stale";
+    ASSERT_EQ(run(CLI + " thumbnail -s 64 '" + DEMO + "' '" + out + "'"), 0);
+    EXPECT_EQ(loadPng(out).width, 64u);
+
+    const std::string junk = writeSave(dir, "junk.psu", fixtures::Bytes(4096, 'x'));
+    // The descriptor names a normal icon that the save does not hold.
+    fixtures::ArchiveBuilder noIcon("BASLUS-20000SAVE");
+    fixtures::DescriptorRecipe names;
+    names.iconNames[0] = "missing.icn";
+    noIcon.file("icon.sys", fixtures::buildDescriptor(names));
+    noIcon.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
+    const std::string iconless = writeSave(dir, "iconless.psu", noIcon.build());
+    for (const std::string& bad : {junk, iconless, dir.path + "/none.psu", dir.path}) {
+        const std::string fresh = dir.path + "/fresh.png";
+        EXPECT_EQ(run(CLI + " thumbnail '" + bad + "' '" + fresh + "' 2>/dev/null"), 1) << bad;
+        EXPECT_FALSE(std::filesystem::exists(fresh)) << bad;
+        std::filesystem::remove(fresh);
+    }
+    for (const char* args : {"-s 0", "-s 4097", "-s x", "--bogus"})
+        EXPECT_EQ(run(CLI + " thumbnail " + args + " '" + DEMO + "' '" + out + "' 2>/dev/null"), 2)
+            << args;
+    EXPECT_EQ(run(CLI + " thumbnail '" + DEMO + "' 2>/dev/null"), 2);
+    EXPECT_EQ(run(CLI + " thumbnail '" + DEMO + "' a.png b.png 2>/dev/null"), 2);
+    EXPECT_EQ(run("env -u DISPLAY -u WAYLAND_DISPLAY " + CLI + " thumbnail -s 32 '" + DEMO +
+                  "' '" + out + "'"),
+              0);
+}
+
+TEST(ThumbnailCommand, BatchCarriesOnPastBadInputsAndNeverReplaces) {
+    TempDir dir;
+    const std::string junk = writeSave(dir, "junk.PSU", fixtures::Bytes(100, 0));
+    const std::string outDir = dir.path + "/thumbs";
+    const std::string inputs = "'" + DEMO + "' '" + junk + "' '" + packedOpl(dir) + "'";
+    EXPECT_EQ(run(CLI + " thumbnail -s 48 -d '" + outDir + "' " + inputs + " 2>/dev/null"), 1);
+    EXPECT_EQ(loadPng(outDir + "/demo.png").width, 48u);
+    EXPECT_EQ(loadPng(outDir + "/OPL.png").width, 48u);
+    EXPECT_FALSE(std::filesystem::exists(outDir + "/junk.png"));
+
+    // Again: every picture is there already and stays as it is.
+    std::ofstream(outDir + "/demo.png") << "mine";
+    EXPECT_EQ(run(CLI + " thumbnail -s 48 -d '" + outDir + "' '" + DEMO + "' 2>/dev/null"), 1);
+    std::ifstream kept(outDir + "/demo.png");
+    std::string text;
+    kept >> text;
+    EXPECT_EQ(text, "mine");
+}
+
+}  // namespace
