@@ -57,6 +57,10 @@ bool encode(FILE* file, uint32_t width, uint32_t height, const std::vector<uint8
     png_init_io(png, file);
     png_set_IHDR(png, info, width, height, 8, keep ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Rendered pictures are mostly flat background: a fast setting packs them almost as
+    // small as the default and in a fraction of the time.
+    png_set_compression_level(png, 2);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
     png_write_info(png, info);
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* src = rgba.data() + size_t(y) * width * 4;
