@@ -7,7 +7,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets=${2:-"fuzz_save_image fuzz_draw_gl"}
+targets=${2:-"fuzz_save_image fuzz_check_archive fuzz_draw_gl"}
 dir=build-fuzz
 
 gl=OFF

@@ -1,0 +1,43 @@
+// The archive check over untrusted bytes: it must end quickly whatever the counts say, and
+// what it reports must hold together.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "archive/archive_check.h"
+#include "archive/save_image.h"
+
+namespace {
+
+void check(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "invariant broken: %s\n", what);
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace marrowin;
+    if (size > UINT32_MAX) return 0;
+    SaveImage image = makeSaveImage(data, uint32_t(size));
+    if (image.empty()) return 0;
+    std::vector<CheckProblem> problems = checkArchive(image);
+
+    const bool archive = detectArchiveKind(image) == ArchiveKind::SaveArchive;
+    check(archive || (problems.size() == 1 && problems[0].severity == CheckProblem::Severity::Error),
+          "an archive that is not recognised gets one error");
+    uint64_t previous = 0;
+    for (const CheckProblem& p : problems) {
+        check(!p.message.empty(), "every problem says what it is");
+        check(p.offset >= previous, "problems come in file order");
+        // Offsets point into the file, or just past it where something runs off its end.
+        check(p.offset <= uint64_t(size) + 2 * ENTRY_HEADER_SIZE, "offsets near the file");
+        check(p.entry.size() <= ENTRY_NAME_MAX, "entry names bounded by their header");
+        previous = p.offset;
+    }
+    // The same bytes give the same report.
+    check(checkArchive(image).size() == problems.size(), "the check is repeatable");
+    return 0;
+}
