@@ -54,6 +54,15 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
         return false;
     }
     picture.paint();
+    // A model without triangles in view leaves the picture empty; a file manager is better
+    // served by its generic icon than by a blank thumbnail.
+    const std::vector<uint8_t>& rgba = picture.pixels();
+    bool drawn = false;
+    for (size_t i = 3; i < rgba.size() && !drawn; i += 4) drawn = rgba[i] != 0;
+    if (!drawn) {
+        say(stderr, "marrowin-cli thumbnail: %s: the icon draws nothing\n", input.c_str());
+        return false;
+    }
     if (!writePng(output, picture.width(), picture.height(), picture.pixels(), replace, error,
                   PngAlpha::Keep)) {
         say(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());

@@ -162,7 +162,11 @@ TEST(ThumbnailCommand, WritesOutputOnlyForASaveWithAnIcon) {
     noIcon.file("icon.sys", fixtures::buildDescriptor(names));
     noIcon.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
     const std::string iconless = writeSave(dir, "iconless.psu", noIcon.build());
-    for (const std::string& bad : {junk, iconless, dir.path + "/none.psu", dir.path}) {
+    // A model with no triangles draws nothing: no blank thumbnail.
+    fixtures::ModelRecipe empty = fixtures::triangleModel();
+    empty.vertices.clear();
+    const std::string blank = writeSave(dir, "blank.psu", fixtures::iconSave({}, empty));
+    for (const std::string& bad : {junk, iconless, blank, dir.path + "/none.psu", dir.path}) {
         const std::string fresh = dir.path + "/fresh.png";
         EXPECT_EQ(run(CLI + " thumbnail '" + bad + "' '" + fresh + "' 2>/dev/null"), 1) << bad;
         EXPECT_FALSE(std::filesystem::exists(fresh)) << bad;
