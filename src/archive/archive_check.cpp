@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "archive/archive_export.h"
 #include "archive/save_text.h"
 #include "icon/icon_descriptor.h"
 #include "icon/icon_model.h"
@@ -22,11 +23,6 @@ constexpr uint64_t ANIMATION_HEAD_SIZE = 20;
 constexpr size_t HOST_NAME_MAX_BYTES = 255;
 const char* const ICON_ROLES[3] = {"normal", "copy", "delete"};
 
-uint64_t addSat(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
-uint64_t mulSat(uint64_t a, uint64_t b) {
-    if (a != 0 && b > UINT64_MAX / a) return UINT64_MAX;
-    return a * b;
-}
 uint64_t padded(uint64_t size) { return (size + (DATA_BLOCK_SIZE - 1)) & ~uint64_t(DATA_BLOCK_SIZE - 1); }
 
 std::string hex(uint64_t v) {
@@ -36,16 +32,6 @@ std::string hex(uint64_t v) {
 }
 std::string num(uint64_t v) { return std::to_string(v); }
 std::string quoted(std::string_view saveText) { return "\"" + std::string(saveText) + "\""; }
-
-// Extraction's own cut of a host name: never inside a UTF-8 sequence.
-std::string cutHostName(std::string name, size_t maxBytes) {
-    if (name.size() <= maxBytes) return name;
-    size_t k = maxBytes;
-    while (k > 0 && (uint8_t(name[k]) & 0xC0) == 0x80 && maxBytes - k < 4) --k;
-    if ((uint8_t(name[k]) & 0xC0) == 0x80) k = maxBytes;
-    name.resize(k);
-    return name;
-}
 
 // The lookup's case fold: bytes that differ only in bit 5 are one.
 std::string foldedName(std::string_view name) {
@@ -219,7 +205,7 @@ private:
             if (e.directory || e.offset == 0) continue;
             uint64_t nameAt = e.offset + ENTRY_NAME_OFFSET;
             std::string host = saveTextToHostName(e.name);
-            std::string onDisk = cutHostName(safePathComponent(host), HOST_NAME_MAX_BYTES);
+            std::string onDisk = extractedFileName(e.name);
             if (e.name.empty())
                 error(e.name, nameAt, "empty file name: extraction writes it as \"_\"");
             else if (host == "." || host == "..")
@@ -301,7 +287,7 @@ private:
     std::string pastWhat(const Entry& e, uint64_t end) const {
         uint64_t data = e.offset + ENTRY_HEADER_SIZE;
         bool pastEntry = end > e.size;
-        bool pastFile = addSat(data, end) > fileSize_;
+        bool pastFile = addSaturating(data, end) > fileSize_;
         if (pastEntry && pastFile) return "runs past the end of its entry and of the file";
         if (pastEntry) return "runs past the end of its entry";
         if (pastFile) return "runs past the end of the file";
@@ -324,8 +310,8 @@ private:
             warning(name, data + 16, "vertexCount " + num(h.vertexCount) +
                                          " is not a multiple of 3: the last vertices make no triangle");
 
-        uint64_t records = mulSat(h.vertexCount, vertexRecordSize(h.shapeCount));
-        uint64_t section = addSat(MODEL_HEADER_SIZE, records);
+        uint64_t records = mulSaturating(h.vertexCount, vertexRecordSize(h.shapeCount));
+        uint64_t section = addSaturating(MODEL_HEADER_SIZE, records);
         past = pastWhat(e, section);
         if (!past.empty()) {
             error(name, data + MODEL_HEADER_SIZE,

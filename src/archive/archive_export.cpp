@@ -76,6 +76,10 @@ bool replaceableName(int dirFd, const std::string& name, struct stat& existing, 
 
 }  // namespace
 
+std::string extractedFileName(std::string_view entryName) {
+    return cutHostName(hostComponent(entryName), HOST_NAME_MAX_BYTES);
+}
+
 void stampEntryTimes(uint8_t* header, const LocalTime& time) {
     uint8_t stamp[8] = {0,
                         time.second,
@@ -167,7 +171,7 @@ ExportResult extractArchive(const SaveImage& image, int dirFd) {
 
     bool allWritten = true;
     walkFileEntries(image, [&](const FileEntry& e) {
-        const std::string name = cutHostName(hostComponent(e.name), HOST_NAME_MAX_BYTES);
+        const std::string name = extractedFileName(e.name);
         const std::string shownName = folder + "/" + name;
         // Only what the file holds: a cut-off entry is written short.
         uint64_t available = e.dataOffset < image.fileSize ? image.fileSize - e.dataOffset : 0;

@@ -39,6 +39,10 @@ ExportResult extractArchive(const SaveImage& image, int dirFd = AT_FDCWD);
 // nothing when the folder has no regular files.
 ExportResult packFolder(const std::string& folderPath, int dirFd = AT_FDCWD);
 
+// The name extraction gives the file of an entry (save text): one safe host path component
+// of at most 255 bytes.
+std::string extractedFileName(std::string_view entryName);
+
 // Sets the created and modified stamps of a 512-byte header.
 void stampEntryTimes(uint8_t* header, const LocalTime& time);
 

@@ -8,6 +8,14 @@
 
 namespace marrowin {
 
+// Offset arithmetic on counts from a file: stops at the largest value instead of wrapping,
+// so a sum past the buffer stays past it.
+inline uint64_t addSaturating(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+inline uint64_t mulSaturating(uint64_t a, uint64_t b) {
+    if (a != 0 && b > UINT64_MAX / a) return UINT64_MAX;
+    return a * b;
+}
+
 struct ByteView {
     const uint8_t* data = nullptr;
     uint64_t size = 0;

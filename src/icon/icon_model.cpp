@@ -7,12 +7,6 @@ namespace marrowin {
 
 namespace {
 
-uint64_t addSaturating(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
-uint64_t mulSaturating(uint64_t a, uint64_t b) {
-    if (a != 0 && b > UINT64_MAX / a) return UINT64_MAX;
-    return a * b;
-}
-
 inline void putPixel(uint8_t* out, uint16_t p) {
     out[0] = uint8_t((p & 0x1F) << 3);
     out[1] = uint8_t(((p >> 5) & 0x1F) << 3);
