@@ -1,11 +1,12 @@
 // The whole read path over one untrusted archive: recognition, folder name, descriptor,
-// lookups, every file entry taken as an icon model (texture and vertex records), name
-// conversions and extraction to disk. Besides the sanitizers, a few invariants are checked.
+// lookups, every file entry taken as an icon model (texture, vertex records and the framing
+// of thumbnails), name conversions and extraction to disk. Besides the sanitizers, a few invariants are checked.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "archive/save_image.h"
 #include "archive/save_text.h"
 #include "icon/icon_descriptor.h"
+#include "icon/icon_framing.h"
 #include "icon/icon_model.h"
 
 namespace {
@@ -113,6 +115,18 @@ void readModel(const SaveImage& image, uint64_t dataOffset, uint8_t* texture, ui
     for (uint64_t i = 0; i < n && vertexBudget > 0; ++i, --vertexBudget)
         for (uint32_t s : shapes) check(readVertex(model, h, i, s, v) == (s < h.shapeCount), "vertex read");
     if (n < h.vertexCount) check(!readVertex(model, h, n, 0, v), "vertex past the buffer is refused");
+
+    // Framing for thumbnails: a usable view or none at all.
+    ViewSettings view = initialViewSettings();
+    resetViewSettings(view);
+    view.aspect = 1;
+    if (frameModel(view, model, 0)) {
+        for (float t : view.translation) check(std::isfinite(t), "framed translation is finite");
+        check(view.zNear > 0 && view.zNear < view.zFar && std::isfinite(view.zFar),
+              "framed depth range");
+    } else {
+        check(n == 0 || h.shapeCount == 0, "a model with vertices is framed");
+    }
 }
 
 }  // namespace
