@@ -170,7 +170,7 @@ private:
         uint64_t data = e.offset + ENTRY_HEADER_SIZE;
         uint64_t present = data < fileSize_ ? fileSize_ - data : 0;
         if (e.size > present) {
-            error(e.name, data, "data run past the end of the file: " + num(e.size) + " bytes, " +
+            error(e.name, data, "its data runs past the end of the file: " + num(e.size) + " bytes, " +
                                     num(present) + " present");
             return;
         }
@@ -315,7 +315,7 @@ private:
         past = pastWhat(e, section);
         if (!past.empty()) {
             error(name, data + MODEL_HEADER_SIZE,
-                  "the vertex records (" + num(h.vertexCount) + " of " + num(vertexRecordSize(h.shapeCount)) +
+                  "the vertex data (" + num(h.vertexCount) + " records of " + num(vertexRecordSize(h.shapeCount)) +
                       " bytes) " + past);
             return;
         }

@@ -231,7 +231,7 @@ TEST(ArchiveCheck, ModelPartsThatRunPastTheEntryOrTheFile) {
     m.vertexCountOverride = 3000;
     ModelSave s = modelSave(m);
     EXPECT_TRUE(has(check(s.bytes), Severity::Error, "icon.icn", s.model + 20,
-                    "vertex records (3000 of 24 bytes) runs past the end of its entry"));
+                    "vertex data (3000 records of 24 bytes) runs past the end of its entry"));
     m.vertexCountOverride = 0xFFFFFFFF;
     s = modelSave(m, false);
     EXPECT_TRUE(has(check(s.bytes), Severity::Error, "icon.icn", s.model + 20,
