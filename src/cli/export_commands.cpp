@@ -49,12 +49,11 @@ std::string shown(const ExportArgs& args, const std::string& name) {
 bool report(const char* command, const std::string& input, const ExportResult& r) {
     if (!r.ok) {
         say(stderr, "marrowin-cli %s: %s: %s\n", command, input.c_str(),
-                     r.error.empty() ? "failed" : r.error.c_str());
+            r.error.empty() ? "failed" : r.error.c_str());
         return false;
     }
     if (!r.error.empty())
-        say(stderr, "marrowin-cli %s: %s: note: %s\n", command, input.c_str(),
-                     r.error.c_str());
+        say(stderr, "marrowin-cli %s: %s: note: %s\n", command, input.c_str(), r.error.c_str());
     return true;
 }
 
@@ -85,7 +84,7 @@ bool extractOne(const char* command, const std::string& input, const ExportArgs&
     ExportResult r = extractArchive(a.image, dirFd);
     // Files written before a failure are still listed.
     say(stdout, "%s: %zu file%s into %s\n", input.c_str(), r.files.size(),
-                r.files.size() == 1 ? "" : "s", shown(args, r.path).c_str());
+        r.files.size() == 1 ? "" : "s", shown(args, r.path).c_str());
     for (const std::string& f : r.files) say(stdout, "  %s\n", shown(args, f).c_str());
     return report(command, input, r);
 }
@@ -98,7 +97,7 @@ bool packOne(const char* command, const std::string& input, const ExportArgs& ar
     ExportResult r = packFolder(input, dirFd);
     if (!report(command, input, r)) return false;
     say(stdout, "%s: wrote %s with %zu file%s\n", input.c_str(), shown(args, r.path).c_str(),
-                r.files.size(), r.files.size() == 1 ? "" : "s");
+        r.files.size(), r.files.size() == 1 ? "" : "s");
     return true;
 }
 

@@ -9,8 +9,8 @@
 namespace marrowin {
 
 // Moves the view (translation, near and far planes) so that every vertex of `shape`, as
-// the settings' rotation turns it, lies inside a square picture of the settings' field of view
-// and aspect, filling `fill` (0 to 1] of its width or height. The rotation, field of view and
+// the settings' rotation turns it, lies inside the picture that the settings' field of view
+// and aspect make, filling `fill` (0 to 1] of its width or height. The rotation, field of view and
 // lights stay. Gives false and changes nothing when the model has no vertex to frame.
 bool frameModel(ViewSettings& settings, const IconModel& model, uint32_t shape, float fill = 0.9f);
 
