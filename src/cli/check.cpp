@@ -104,16 +104,8 @@ std::string jsonReport(const Report& r) {
 int runCheck(int argc, char** argv) {
     bool json = false;
     std::vector<std::string> paths;
-    int code = walkArguments(
-        argc, argv, CHECK_USAGE,
-        [&](const std::string& option, const OptionValue&) -> std::string {
-            if (option != "--json") return "unknown option " + option;
-            json = true;
-            return "";
-        },
-        paths);
+    const int code = walkReportArguments(argc, argv, CHECK_USAGE, json, paths);
     if (code >= 0) return code;
-    if (paths.empty()) return usageError("check", "no archive given", CHECK_USAGE);
 
     int status = 0;
     if (json) std::fputs("[", stdout);

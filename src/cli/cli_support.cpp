@@ -85,6 +85,21 @@ int walkArguments(int argc, char** argv, const char* usage, const OptionHandler&
     return -1;
 }
 
+int walkReportArguments(int argc, char** argv, const char* usage, bool& json,
+                        std::vector<std::string>& paths) {
+    const int code = walkArguments(
+        argc, argv, usage,
+        [&](const std::string& option, const OptionValue&) -> std::string {
+            if (option != "--json") return "unknown option " + option;
+            json = true;
+            return "";
+        },
+        paths);
+    if (code >= 0) return code;
+    if (paths.empty()) return usageError(argv[0], "no archive given", usage);
+    return -1;
+}
+
 std::string terminalText(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -43,6 +43,10 @@ using OptionValue = std::function<const char*()>;
 using OptionHandler = std::function<std::string(const std::string& option, const OptionValue& value)>;
 int walkArguments(int argc, char** argv, const char* usage, const OptionHandler& option,
                   std::vector<std::string>& operands);
+// The arguments of the report commands: [--json] ARCHIVE... (at least one). Gives -1 to go on,
+// or the exit code.
+int walkReportArguments(int argc, char** argv, const char* usage, bool& json,
+                        std::vector<std::string>& paths);
 // Prints "marrowin-cli COMMAND: MESSAGE" and the usage on stderr; gives EXIT_USAGE.
 int usageError(const char* command, const std::string& message, const char* usage);
 

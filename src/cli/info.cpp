@@ -130,16 +130,8 @@ void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
 int runInfo(int argc, char** argv) {
     bool json = false;
     std::vector<std::string> paths;
-    int code = walkArguments(
-        argc, argv, INFO_USAGE,
-        [&](const std::string& option, const OptionValue&) -> std::string {
-            if (option != "--json") return "unknown option " + option;
-            json = true;
-            return "";
-        },
-        paths);
+    const int code = walkReportArguments(argc, argv, INFO_USAGE, json, paths);
     if (code >= 0) return code;
-    if (paths.empty()) return usageError("info", "no archive given", INFO_USAGE);
 
     int status = 0;
     for (const std::string& path : paths) {

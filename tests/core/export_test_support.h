@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,5 +81,28 @@ inline fixtures::Bytes patternBytes(size_t n, uint8_t seed = 1) {
     for (size_t i = 0; i < n; ++i) b[i] = uint8_t(seed + i * 7 + (i >> 8));
     return b;
 }
+
+#ifdef MARROWIN_CLI
+// marrowin-cli as a person runs it: exit code, stdout and stderr.
+struct CliRun {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs marrowin-cli with `args` (already quoted for the shell) in `dir`.
+inline CliRun cli(const TempDir& dir, const std::string& args) {
+    std::string outFile = dir / ".stdout", errFile = dir / ".stderr";
+    std::string cmd = "cd '" + dir.path() + "' && '" MARROWIN_CLI "' " + args + " >'" + outFile +
+                      "' 2>'" + errFile + "'";
+    int status = std::system(cmd.c_str());
+    CliRun r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readText(outFile);
+    r.err = readText(errFile);
+    ::unlink(outFile.c_str());
+    ::unlink(errFile.c_str());
+    return r;
+}
+#endif
 
 }  // namespace marrowin::testing

@@ -20,32 +20,15 @@ namespace {
 using fixtures::ArchiveBuilder;
 using fixtures::Bytes;
 using fixtures::testDataPath;
+using testing::CliRun;
 using testing::TempDir;
+using testing::cli;
 using testing::exists;
 using testing::makeDir;
 using testing::namesIn;
 using testing::readText;
 using testing::writeFile;
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
-
-// Runs marrowin-cli with `args` (already quoted for the shell) in `dir`.
-CliRun cli(const TempDir& dir, const std::string& args) {
-    std::string outFile = dir / ".stdout", errFile = dir / ".stderr";
-    std::string cmd = "cd '" + dir.path() + "' && '" MARROWIN_CLI "' " + args + " >'" + outFile +
-                      "' 2>'" + errFile + "'";
-    int status = std::system(cmd.c_str());
-    CliRun r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readText(outFile);
-    r.err = readText(errFile);
-    ::unlink(outFile.c_str());
-    ::unlink(errFile.c_str());
-    return r;
-}
 
 int countOf(const std::string& text, const std::string& what) {
     int n = 0;

@@ -14,28 +14,12 @@ namespace {
 
 using fixtures::ArchiveBuilder;
 using fixtures::Bytes;
+using testing::CliRun;
 using testing::TempDir;
+using testing::cli;
 using testing::readText;
 using testing::writeFile;
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
-
-CliRun cli(const TempDir& dir, const std::string& args) {
-    std::string outFile = dir / ".stdout", errFile = dir / ".stderr";
-    std::string cmd = "cd '" + dir.path() + "' && '" MARROWIN_CLI "' " + args + " >'" + outFile +
-                      "' 2>'" + errFile + "'";
-    int status = std::system(cmd.c_str());
-    CliRun r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readText(outFile);
-    r.err = readText(errFile);
-    ::unlink(outFile.c_str());
-    ::unlink(errFile.c_str());
-    return r;
-}
 
 // A save whose model entry is also named with an escape sequence and whose descriptor pads
 // with 0xFF: one error (the icon name finds nothing) and one warning.
