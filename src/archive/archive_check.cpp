@@ -21,7 +21,6 @@ constexpr uint64_t PLAIN_TEXTURE_BYTES = 2 * uint64_t(TEXTURE_PIXELS);
 constexpr uint64_t ANIMATION_HEAD_SIZE = 20;
 // The longest file name Linux takes in one component (as extraction cuts them).
 constexpr size_t HOST_NAME_MAX_BYTES = 255;
-const char* const ICON_ROLES[3] = {"normal", "copy", "delete"};
 
 uint64_t padded(uint64_t size) { return (size + (DATA_BLOCK_SIZE - 1)) & ~uint64_t(DATA_BLOCK_SIZE - 1); }
 
@@ -244,9 +243,7 @@ private:
         std::vector<const Entry*> descriptors;
         for (const Entry& e : entries_) {
             if (e.directory) continue;
-            uint64_t d = e.offset + ENTRY_HEADER_SIZE;
-            if (v_.u8(d) == 'P' && v_.u8(d + 1) == 'S' && v_.u8(d + 2) == '2' && v_.u8(d + 3) == 'D')
-                descriptors.push_back(&e);
+            if (isDescriptorData(image_, e.offset + ENTRY_HEADER_SIZE)) descriptors.push_back(&e);
         }
         if (descriptors.empty()) {
             error({}, 0, "no icon descriptor (no file whose data begin with \"PS2D\")");
@@ -266,7 +263,7 @@ private:
         for (int i = 0; i < 3; ++i) {
             uint64_t field = data + DESCRIPTOR_ICON_NAME_OFFSET + DESCRIPTOR_TEXT_SIZE * uint64_t(i);
             std::string name = readIconFileName(image_, i);
-            std::string role = std::string("the ") + ICON_ROLES[i] + " icon's name";
+            std::string role = std::string("the ") + ICON_ROLE_NAMES[i] + " icon's name";
             if (name.empty()) {
                 error(used.name, field, role + " is empty");
                 continue;

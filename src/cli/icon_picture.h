@@ -14,8 +14,6 @@
 
 namespace marrowin::cli {
 
-extern const char* const ICON_NAMES[3];  // "normal", "copy", "delete"
-
 // How a picture looks at its save, beyond the window's defaults.
 struct PictureView {
     float yaw = 0;    // degrees about the vertical axis, added to the view's turn

@@ -11,8 +11,6 @@
 
 namespace marrowin::cli {
 
-const char* const ICON_NAMES[3] = {"normal", "copy", "delete"};
-
 std::unique_ptr<IconPicture> IconPicture::create(uint32_t width, uint32_t height,
                                                  std::string& error) {
     std::unique_ptr<OffscreenRenderer> surface = OffscreenRenderer::create(width, height, error);
@@ -35,8 +33,8 @@ bool IconPicture::show(const SaveImage& image, int icon, const PictureView& look
     selectIcon(view_, image, settings_, icon);
     if (!view_.currentModel) {
         const std::string name = readIconFileName(image, icon);
-        error = name.empty() ? std::string("the save names no ") + ICON_NAMES[icon] + " icon"
-                             : std::string("the ") + ICON_NAMES[icon] + " icon file \"" +
+        error = name.empty() ? std::string("the save names no ") + ICON_ROLE_NAMES[icon] + " icon"
+                             : std::string("the ") + ICON_ROLE_NAMES[icon] + " icon file \"" +
                                    saveTextToDisplay(name) + "\" is not in the save";
         return false;
     }

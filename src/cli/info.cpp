@@ -22,7 +22,6 @@ const char* const INFO_USAGE =
     "Shows each archive's kind, folder name, title, icon file names, lights and files.\n"
     "  --json   one JSON object per archive per line\n";
 
-const char* const ICON_ROLES[3] = {"normal", "copy", "delete"};
 const char* const LIGHT_GROUPS[4] = {"position", "ambient", "diffuse", "specular"};
 
 struct SaveFacts {
@@ -71,7 +70,7 @@ void printJson(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
         s += ",\"folder\":" + jsonString(f->folder) + ",\"title\":" + jsonString(f->title);
         s += ",\"icons\":{";
         for (int i = 0; i < 3; ++i)
-            s += std::string(i ? "," : "") + "\"" + ICON_ROLES[i] + "\":" + jsonString(f->icons[i]);
+            s += std::string(i ? "," : "") + "\"" + ICON_ROLE_NAMES[i] + "\":" + jsonString(f->icons[i]);
         s += "},\"lights\":";
         if (f->hasLights) {
             s += "[";
@@ -105,7 +104,7 @@ void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
     std::printf("  folder: %s\n  title: %s\n", terminalText(f->folder).c_str(),
                 terminalText(f->title).c_str());
     for (int i = 0; i < 3; ++i)
-        std::printf("  icon (%s): %s\n", ICON_ROLES[i], terminalText(f->icons[i]).c_str());
+        std::printf("  icon (%s): %s\n", ICON_ROLE_NAMES[i], terminalText(f->icons[i]).c_str());
     if (f->hasLights) {
         for (int k = 0; k < 3; ++k) {
             std::printf("  light %d:", k);

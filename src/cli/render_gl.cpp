@@ -9,6 +9,7 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/icon_picture.h"
+#include "icon/icon_descriptor.h"
 #include "view/png_io.h"
 
 namespace marrowin::cli {
@@ -55,9 +56,8 @@ struct RenderArgs {
 };
 
 int iconIndexOf(const std::string& name) {
-    if (name == "normal" || name == "0") return 0;
-    if (name == "copy" || name == "1") return 1;
-    if (name == "delete" || name == "2") return 2;
+    for (int i = 0; i < 3; ++i)
+        if (name == ICON_ROLE_NAMES[i] || name == std::to_string(i)) return i;
     return -1;
 }
 

@@ -4,19 +4,21 @@
 
 namespace marrowin {
 
-namespace {
+const char* const ICON_ROLE_NAMES[3] = {"normal", "copy", "delete"};
 
-bool isDescriptor(const ByteView& v, uint64_t dataOffset) {
+bool isDescriptorData(const SaveImage& image, uint64_t dataOffset) {
+    const ByteView v = image.view();
     return v.u8(dataOffset) == 'P' && v.u8(dataOffset + 1) == 'S' && v.u8(dataOffset + 2) == '2' &&
            v.u8(dataOffset + 3) == 'D';
 }
 
+namespace {
+
 // Calls fn(dataOffset) for every descriptor in archive order.
 template <class Fn>
 void forEachDescriptor(const SaveImage& image, Fn&& fn) {
-    ByteView v = image.view();
     walkFileEntries(image, [&](const FileEntry& e) {
-        if (isDescriptor(v, e.dataOffset)) fn(e.dataOffset);
+        if (isDescriptorData(image, e.dataOffset)) fn(e.dataOffset);
     });
 }
 

@@ -12,6 +12,13 @@ constexpr uint32_t DESCRIPTOR_ICON_NAME_OFFSET = 260;
 constexpr uint32_t DESCRIPTOR_TEXT_SIZE = 64;
 constexpr uint32_t DESCRIPTOR_SIZE = 964;
 
+// What icons 0, 1 and 2 are for: "normal", "copy", "delete".
+extern const char* const ICON_ROLE_NAMES[3];
+
+// True when a file entry's data at dataOffset begin with "PS2D": a descriptor, whatever its
+// name.
+bool isDescriptorData(const SaveImage& image, uint64_t dataOffset);
+
 // Title of the last descriptor, 0 to 64 bytes of save text; empty without one.
 std::string readSaveTitle(const SaveImage& image);
 // File name of icon 0 (normal), 1 (copy) or 2 (delete); empty without a descriptor.
