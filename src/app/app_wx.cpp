@@ -4,7 +4,11 @@
 #include <wx/log.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/main_frame_wx.h"
 #include "app/resources_wx.h"
 #include "view/view_settings.h"
@@ -22,10 +26,13 @@ void printAssert(const wxString& file, int line, const wxString& func, const wxS
                  static_cast<const char*>(msg.utf8_str()));
 }
 
+// Paths from the command line, as raw bytes: wx would convert them in the C locale it keeps,
+// which drops every name that is not ASCII.
+std::vector<std::string> startPaths;
+
 class MarrowinApp : public wxApp {
 public:
     bool OnInit() override {
-        // No command line: a path given to the program opens nothing.
         wxSetAssertHandler(printAssert);
         // Messages go to stderr: a message box would stop the program as a failed check does.
         delete wxLog::SetActiveTarget(new wxLogStderr);
@@ -40,6 +47,8 @@ public:
         // The GL context needs the window to exist on the screen.
         frame->Show();
         frame->initMainWindow();
+        // Opened once the event loop runs, as a drop on the shown window would be.
+        if (!startPaths.empty()) frame->CallAfter([frame] { frame->loadPaths(startPaths); });
         return true;
     }
     int OnExit() override { return 0; }
@@ -51,4 +60,27 @@ private:
 }  // namespace
 }  // namespace marrowin
 
-wxIMPLEMENT_APP(marrowin::MarrowinApp);
+wxIMPLEMENT_APP_NO_MAIN(marrowin::MarrowinApp);
+
+int main(int argc, char** argv) {
+    using namespace marrowin;
+    ProgramArguments args = splitProgramArguments(argc, argv);
+    if (!args.error.empty()) {
+        std::fprintf(stderr, "marrowin: %s\n%s", args.error.c_str(), PROGRAM_USAGE);
+        return 2;
+    }
+    if (args.help) {
+        std::fputs(PROGRAM_USAGE, stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::puts("marrowin " MARROWIN_VERSION);
+        return 0;
+    }
+    // The view draws through GLX only: under Wayland the window goes through XWayland, unless
+    // the user chose a backend. Any other backend is still better than no window at all.
+    setenv("GDK_BACKEND", "x11,*", 0);
+    startPaths = std::move(args.paths);
+    int toolkitArgc = int(args.toolkitArgs.size()) - 1;
+    return wxEntry(toolkitArgc, args.toolkitArgs.data());
+}

@@ -7,6 +7,7 @@
 #include <wx/menu.h>
 #include <wx/xrc/xmlres.h>
 
+#include <cmath>
 #include <cstdlib>
 
 #include "app/resources_wx.h"
@@ -111,7 +112,7 @@ void MainFrame::initMainWindow() {
     // Two size changes, the second with the final client size, so viewport and aspect match
     // the client area before the first frame.
     ready_ = true;
-    wxSize client = canvas_->GetClientSize();
+    wxSize client = drawableSize();
     resizeView(frame_, settings_, 0, 0);
     resizeView(frame_, settings_, uint32_t(client.x), uint32_t(client.y));
 
@@ -204,9 +205,15 @@ void MainFrame::chooseAndLoadFile() {
 }
 
 void MainFrame::loadDroppedFiles(const wxArrayString& paths) {
-    for (const wxString& path : paths) {
+    std::vector<std::string> bytes;
+    for (const wxString& path : paths) bytes.push_back(pathBytes(path));
+    loadPaths(bytes);
+}
+
+void MainFrame::loadPaths(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
         if (closing_) return;
-        loadPath(*this, currentSaveImage, baseCaption_, pathBytes(path));
+        loadPath(*this, currentSaveImage, baseCaption_, path);
     }
 }
 
@@ -215,6 +222,13 @@ void MainFrame::paintOnce() {
     painting_ = true;
     paintFrame(frame_, settings_, icon_, *this);
     painting_ = false;
+}
+
+wxSize MainFrame::drawableSize() const {
+    // Mouse positions stay in logical units; only the viewport needs device pixels.
+    const double scale = canvas_->GetContentScaleFactor();
+    wxSize logical = canvas_->GetClientSize();
+    return wxSize(int(std::lround(logical.x * scale)), int(std::lround(logical.y * scale)));
 }
 
 void MainFrame::onIdle(wxIdleEvent& event) {
@@ -233,7 +247,7 @@ void MainFrame::onPaint(wxPaintEvent&) {
 void MainFrame::onCanvasSize(wxSizeEvent& event) {
     event.Skip();
     if (!ready_ || closing_) return;
-    wxSize size = canvas_->GetClientSize();
+    wxSize size = drawableSize();
     resizeView(frame_, settings_, uint32_t(std::max(size.x, 0)), uint32_t(std::max(size.y, 0)));
 }
 

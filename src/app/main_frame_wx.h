@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "archive/save_loading.h"
 #include "icon/icon_view.h"
@@ -43,6 +44,8 @@ public:
     void runCommand(int command);
     void chooseAndLoadFile();
     void loadDroppedFiles(const wxArrayString& paths);
+    // Each path in turn, as a drop of them would.
+    void loadPaths(const std::vector<std::string>& paths);
     void closeMainWindow();
 
 private:
@@ -55,6 +58,8 @@ private:
     void onMenuClose(wxMenuEvent& event);
     void onClose(wxCloseEvent& event);
     void paintOnce();
+    // The canvas in the GL drawable's pixels (larger than its logical size under GDK_SCALE).
+    wxSize drawableSize() const;
     int wxIdFor(int command) const;
 
     ViewSettings& settings_;

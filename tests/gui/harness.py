@@ -26,8 +26,10 @@ def wait_for(predicate, timeout=10.0, step=0.05, what="condition"):
 class Session:
     """One Xvfb, one marrowin, one fresh current directory."""
 
-    def __init__(self, binary=None):
+    def __init__(self, binary=None, screen=(SCREEN_W, SCREEN_H), env=None):
         self.binary = binary or os.environ["MARROWIN_BIN"]
+        self.screen = screen
+        self.extra_env = env or {}
         self.workdir = tempfile.mkdtemp(prefix="marrowin-gui-")
         self.cwd = os.path.join(self.workdir, "cwd")
         os.mkdir(self.cwd)
@@ -44,7 +46,7 @@ class Session:
             read_end, write_end = os.pipe()
             self.xvfb = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                 f"{SCREEN_W}x{SCREEN_H}x24", "-nolisten", "tcp"],
+                 f"{self.screen[0]}x{self.screen[1]}x24", "-nolisten", "tcp"],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(write_end,))
             os.close(write_end)
             with os.fdopen(read_end) as announced:
@@ -63,6 +65,11 @@ class Session:
         self.env = dict(os.environ, DISPLAY=self.display_name, GDK_BACKEND="x11",
                         NO_AT_BRIDGE="1", GTK_A11Y="none")
         self.env.pop("WAYLAND_DISPLAY", None)
+        for name, value in self.extra_env.items():
+            if value is None:
+                self.env.pop(name, None)
+            else:
+                self.env[name] = value
         self.root = self.dpy.screen().root
         return self
 

@@ -3,14 +3,18 @@
 Usage: test_gui.py CASE (see CASES at the end)."""
 import hashlib
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import BACKGROUND, Session, close, wait_for  # noqa: E402
+from Xlib import X  # noqa: E402
 
 SAMPLE = None  # made once per case by make-sample, outside the program's current directory
+TEST_DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
 
 
 def demo_sample(s):
@@ -76,17 +80,153 @@ def write_field(s, point, text):
 
 # ---- cases ----
 
+def real_save(s):
+    """An archive packed from the real OPL icon files, named OPLSAVE."""
+    folder = os.path.join(s.workdir, "OPLSAVE")
+    os.mkdir(folder)
+    shutil.copyfile(os.path.join(TEST_DATA, "opl.icn"), os.path.join(folder, "opl.icn"))
+    shutil.copyfile(os.path.join(TEST_DATA, "opl-icon.sys"), os.path.join(folder, "icon.sys"))
+    subprocess.run([os.environ["MARROWIN_CLI"], "pack", "-C", s.workdir, folder], check=True,
+                   stdout=subprocess.DEVNULL)
+    return folder + ".psu"
+
+
 def case_start():
     with Session() as s:
-        # A path on the command line opens nothing.
         sample = demo_sample(s)
-        s.start([sample])
+        s.start()
         assert s.caption() == "Marrowin", s.caption()
         assert s.non_background(s.view_rect()) == 0, "the empty view is background only"
         assert close(s.pixel(*s.view_centre(1)[:2]), BACKGROUND)
         # Created hidden: GTK may not even have made its X window yet.
         cfg = s.find_window("Configure GL", exact=True)
         assert cfg is None or not s.is_mapped(cfg), "the configuration window is hidden"
+
+
+def case_command_line():
+    # Paths on the command line are opened as drops of them would be, once the window is up.
+    with Session() as s:
+        s.start([demo_sample(s)])
+        s.wait_caption(DEMO_CAPTION)
+        wait_for(lambda: s.non_background(s.view_centre()) > 100, 5, what="icon drawn")
+    with Session() as s:
+        # Two saves: both are loaded in turn and the last one stays shown.
+        real = real_save(s)
+        s.start([demo_sample(s), real])
+        wait_for(lambda: (s.caption() or "").startswith("OPLSAVE "), 10,
+                 what=f"the second save's caption, have {s.caption()!r}")
+        assert s.caption().endswith(" - Marrowin"), s.caption()
+        wait_for(lambda: s.non_background(s.view_rect()) > 100, 5, what="icon drawn")
+        assert os.listdir(s.cwd) == [], "the options are off at start: nothing written"
+    with Session() as s:
+        # A save, then a file that is not one: the view ends empty, as with two drops.
+        junk = os.path.join(s.workdir, "ジャンク.bin")
+        with open(junk, "wb") as f:
+            f.write(b"\0" * 4096)
+        s.start([demo_sample(s), junk])
+        time.sleep(1.5)
+        assert s.caption() == "Marrowin", s.caption()
+        assert s.non_background(s.view_rect()) == 0
+
+
+def icon_box(s, menu_height):
+    """Bounding box centre (relative to the view) and pixel count of the icon."""
+    x, y, w, h = s.geometry(s.main)
+    h -= menu_height
+    data = s.root.get_image(x, y + menu_height, w, h, X.ZPixmap, 0xFFFFFFFF).data
+    bg = bytes((BACKGROUND[2], BACKGROUND[1], BACKGROUND[0]))
+    xs, ys, count = [], [], 0
+    for r in range(h):
+        row = data[r * w * 4:(r + 1) * w * 4]
+        for c in range(w):
+            p = row[c * 4:c * 4 + 3]
+            if any(abs(a - b) > 6 for a, b in zip(p, bg)):
+                xs.append(c)
+                ys.append(r)
+                count += 1
+    assert count > 100, "the icon is drawn"
+    return (min(xs) + max(xs)) / 2 / w, (min(ys) + max(ys)) / 2 / h, count
+
+
+def case_hidpi():
+    # Under GDK_SCALE=2 the view fills its canvas: the icon sits where it sits at scale 1,
+    # drawn with about four times the pixels.
+    found = {}
+    for scale in (1, 2):
+        with Session(screen=(1600, 1200), env={"GDK_SCALE": str(scale)}) as s:
+            s.start([demo_sample(s)])
+            s.wait_caption(DEMO_CAPTION)
+            stop_animation(s)
+            time.sleep(0.5)
+            # The menu bar is about 25 logical pixels high; skip a little more.
+            found[scale] = icon_box(s, 32 * scale)
+    (cx1, cy1, n1), (cx2, cy2, n2) = found[1], found[2]
+    assert abs(cx1 - cx2) < 0.03 and abs(cy1 - cy2) < 0.03, found
+    assert 3.3 < n2 / n1 < 4.7, found
+
+
+def case_wayland():
+    # In a Wayland session (weston, headless, with XWayland) the program goes to X11 through
+    # XWayland by itself, where its GL view works, even though nobody set GDK_BACKEND.
+    if not shutil.which("weston") or not shutil.which("Xwayland"):
+        print("skipped: weston or Xwayland missing")
+        sys.exit(77)
+    work = tempfile.mkdtemp(prefix="marrowin-wayland-")
+    runtime = os.path.join(work, "runtime")
+    os.mkdir(runtime, 0o700)
+    env = dict(os.environ, XDG_RUNTIME_DIR=runtime, NO_AT_BRIDGE="1", GTK_A11Y="none")
+    for name in ("DISPLAY", "WAYLAND_DISPLAY", "GDK_BACKEND"):
+        env.pop(name, None)
+    weston_log = os.path.join(work, "weston.log")
+    weston = subprocess.Popen(["weston", "--backend=headless-backend.so", "--xwayland",
+                               "--socket=marrowin-test", "--idle-time=0", "--log=" + weston_log],
+                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    app = None
+    try:
+        def x_display():
+            text = open(weston_log, errors="replace").read() if os.path.exists(weston_log) else ""
+            for line in text.splitlines():
+                if "xserver listening on display" in line:
+                    return line.rsplit(" ", 1)[-1]
+            return None
+        number = wait_for(x_display, 15, what="XWayland display")
+        env.update(WAYLAND_DISPLAY="marrowin-test", DISPLAY=number)
+        sample = os.path.join(work, "demo.psu")
+        subprocess.run([os.environ["MARROWIN_MAKE_SAMPLE"], sample], check=True,
+                       stdout=subprocess.DEVNULL)
+        app = subprocess.Popen([os.environ["MARROWIN_BIN"], sample], cwd=work, env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        dpy = wait_for(lambda: _connect(number), 15, what="XWayland connection")
+
+        def caption_on_x():
+            # weston's window manager puts each window into a frame of its own.
+            frames = dpy.screen().root.query_tree().children
+            for w in frames + [c for f in frames for c in f.query_tree().children]:
+                try:
+                    prop = w.get_full_property(dpy.intern_atom("_NET_WM_NAME"),
+                                               dpy.intern_atom("UTF8_STRING"))
+                except Exception:
+                    continue
+                if prop and prop.value.decode("utf-8", "replace") == DEMO_CAPTION:
+                    return True
+            return False
+        wait_for(caption_on_x, 20, what="the window on XWayland")
+        assert app.poll() is None, "the program is running"
+        dpy.close()
+    finally:
+        for p in (app, weston):
+            if p and p.poll() is None:
+                p.kill()
+                p.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def _connect(name):
+    from Xlib import display as xdisplay
+    try:
+        return xdisplay.Display(name)
+    except Exception:
+        return None
 
 
 def case_drop():
