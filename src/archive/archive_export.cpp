@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <map>
+#include <set>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -53,25 +55,16 @@ struct FdGuard {
     }
 };
 
-// A temporary name in the output directory that did not exist before. Files that replace
-// others are written there first and renamed into place, so a failure never leaves a half
-// file and the name is replaced rather than written through (a hard link planted under it
-// keeps its contents).
-HostFile createTemporary(int dirFd, std::string& name) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        name = ".marrowin-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
-        HostFile f = createExclusive(name, dirFd);
-        if (f.isOpen() || errno != EEXIST) return f;
-    }
-    errno = EEXIST;
-    return HostFile();
-}
-
 // True when `name` is free or a regular file that may be replaced; links, folders and
 // devices are never replaced. `existing` receives what is there.
 bool replaceableName(int dirFd, const std::string& name, struct stat& existing, bool& exists) {
     exists = ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     return !exists || S_ISREG(existing.st_mode);
+}
+
+// Syncs a folder after a name was placed in it; a failure is noted, the file is in place.
+void syncPlaced(int dirFd, ExportResult& result) {
+    if (!syncFolder(dirFd)) appendNote(result.error, "cannot sync the folder: " + errnoText(errno));
 }
 
 }  // namespace
@@ -105,6 +98,19 @@ ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string&
     const std::string base = hostComponent(baseSaveText);
     std::string ext = extension;
     std::replace(ext.begin(), ext.end(), '/', '_');
+    removeStaleTemporaries(dirFd);
+
+    // The whole copy is on the disk under a temporary name before it takes a real one, so an
+    // interrupted copy never looks like a damaged save.
+    TemporaryFile temp;
+    if (!temp.create(dirFd)) {
+        result.error = "cannot create a file in the output folder: " + errnoText(errno);
+        return result;
+    }
+    if (!temp.file().write(image.bytes, image.fileSize) || !temp.finish()) {
+        result.error = "cannot write the copy: " + errnoText(errno);
+        return result;
+    }
 
     // Names that do not fit in one component are shortened (base only), so a long title
     // still gets its copy; the numbering keeps shortened names apart.
@@ -115,24 +121,15 @@ ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string&
             return result;
         }
         std::string name = cutHostName(base, HOST_NAME_MAX_BYTES - suffix.size()) + suffix;
-
-        // Exclusive creation is the test for a free name: an existing file is never opened,
-        // whether or not it could be read.
-        HostFile out = createExclusive(name, dirFd);
-        if (!out.isOpen()) {
-            int err = errno;
-            if (err == EEXIST) continue;
+        // Placing without replacing is the test for a free name: an existing file is never
+        // opened or replaced, whether or not it could be read.
+        int err = temp.placeWithoutReplacing(name);
+        if (err == EEXIST) continue;
+        if (err != 0) {
             result.error = "cannot create " + name + ": " + errnoText(err);
             return result;
         }
-        if (!out.write(image.bytes, image.fileSize)) {
-            int err = errno;
-            out.close();
-            ::unlinkat(dirFd, name.c_str(), 0);
-            result.error = "cannot write " + name + ": " + errnoText(err);
-            return result;
-        }
-        out.close();
+        syncPlaced(dirFd, result);
         result.ok = true;
         result.path = name;
         return result;
@@ -147,7 +144,28 @@ ExportResult writeSaveCopy(const SaveImage& image, int dirFd) {
 
 // ---- extraction --------------------------------------------------------------------------
 
-ExportResult extractArchive(const SaveImage& image, int dirFd) {
+namespace {
+
+// "NAME (N)" for the N-th file of one name, the number before the extension ("a (2).bin"), so
+// the kind of file stays visible; cut to one component.
+std::string numberedName(const std::string& name, long number) {
+    std::string tag = " (" + std::to_string(number) + ")";
+    size_t dot = name.rfind('.');
+    if (dot == 0 || dot == std::string::npos || name.size() - dot > 16) dot = name.size();
+    std::string ext = name.substr(dot);
+    return cutHostName(name.substr(0, dot), HOST_NAME_MAX_BYTES - tag.size() - ext.size()) + tag + ext;
+}
+
+struct FileId {
+    uint64_t device, inode;
+    bool operator<(const FileId& o) const {
+        return device != o.device ? device < o.device : inode < o.inode;
+    }
+};
+
+}  // namespace
+
+ExportResult extractArchive(const SaveImage& image, int dirFd, const ExportOptions& options) {
     ExportResult result;
     if (image.empty()) {
         result.error = "no archive loaded";
@@ -168,40 +186,65 @@ ExportResult extractArchive(const SaveImage& image, int dirFd) {
         result.error = "cannot open folder " + folder + ": " + errnoText(errno);
         return result;
     }
+    removeStaleTemporaries(folderFd.fd);
 
+    // Files this run wrote, by identity: a later entry that lands on one of them (the same
+    // name twice, or names a case-blind file system takes as one) gets a numbered name instead.
+    std::set<FileId> written;
     bool allWritten = true;
+    bool placedAny = false;
     walkFileEntries(image, [&](const FileEntry& e) {
         const std::string name = extractedFileName(e.name);
-        const std::string shownName = folder + "/" + name;
-        // Only what the file holds: a cut-off entry is written short.
-        uint64_t available = e.dataOffset < image.fileSize ? image.fileSize - e.dataOffset : 0;
-        uint64_t length = std::min<uint64_t>(e.size, available);
         auto failed = [&](const std::string& why) {
             appendNote(result.error, why);
             allWritten = false;
         };
 
+        std::string target = name;
         struct stat existing;
-        bool exists;
-        if (!replaceableName(folderFd.fd, name, existing, exists))
-            return failed("will not replace " + shownName + ": not a regular file");
-        std::string temp;
-        HostFile out = createTemporary(folderFd.fd, temp);
-        if (!out.isOpen()) return failed("cannot create " + shownName + ": " + errnoText(errno));
-        bool written = out.write(image.bytes + e.dataOffset, length);
-        int err = errno;
-        out.close();
-        if (!written || ::renameat(folderFd.fd, temp.c_str(), folderFd.fd, name.c_str()) != 0) {
-            if (written) err = errno;
-            ::unlinkat(folderFd.fd, temp.c_str(), 0);
-            return failed("cannot write " + shownName + ": " + errnoText(err));
+        bool exists = false;
+        for (long number = 2;; ++number) {
+            if (!replaceableName(folderFd.fd, target, existing, exists))
+                return failed("will not replace " + folder + "/" + target + ": not a regular file");
+            if (!exists || !written.count({uint64_t(existing.st_dev), uint64_t(existing.st_ino)}))
+                break;
+            target = numberedName(name, number);
         }
+        const std::string shownName = folder + "/" + target;
+        if (exists && options.keep) {
+            result.kept.push_back(shownName);
+            return;
+        }
+
+        // Only what the file holds: a cut-off entry is written short.
+        uint64_t available = e.dataOffset < image.fileSize ? image.fileSize - e.dataOffset : 0;
+        uint64_t length = std::min<uint64_t>(e.size, available);
+
+        TemporaryFile temp;
+        if (!temp.create(folderFd.fd))
+            return failed("cannot create " + shownName + ": " + errnoText(errno));
+        struct stat own;
+        if (::fstat(temp.file().fd(), &own) != 0) return failed("cannot create " + shownName + ": " + errnoText(errno));
+        if (!temp.file().write(image.bytes + e.dataOffset, length) || !temp.finish())
+            return failed("cannot write " + shownName + ": " + errnoText(errno));
+        int err = options.keep ? temp.placeWithoutReplacing(target) : temp.placeReplacing(target);
+        if (err == EEXIST && options.keep) {
+            result.kept.push_back(shownName);
+            return;
+        }
+        if (err != 0) return failed("cannot write " + shownName + ": " + errnoText(err));
+        placedAny = true;
+        written.insert({uint64_t(own.st_dev), uint64_t(own.st_ino)});
+
+        if (target != name)
+            result.renamed.push_back(folder + "/" + name + " -> " + shownName);
         if (length < e.size)
-            appendNote(result.error, shownName + " is cut off: " +
-                                         std::to_string(length) + " of " +
-                                         std::to_string(e.size) + " bytes written");
+            result.incomplete.push_back(shownName + ": cut off by the end of the archive, " +
+                                        std::to_string(length) + " of " + std::to_string(e.size) +
+                                        " bytes written");
         result.files.push_back(shownName);
     });
+    if (placedAny) syncPlaced(folderFd.fd, result);
     result.ok = allWritten;
     return result;
 }
@@ -230,7 +273,26 @@ std::string folderBaseName(const std::string& path) {
 
 }  // namespace
 
-ExportResult packFolder(const std::string& folderPath, int dirFd) {
+namespace {
+
+// True when `path` (a link in the folder) leads to something inside the folder `realFolder`.
+bool leadsInside(const std::string& path, const std::string& realFolder) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return false;
+    std::string r(real);
+    std::free(real);
+    if (realFolder == "/") return true;
+    return r.size() > realFolder.size() && r.compare(0, realFolder.size(), realFolder) == 0 &&
+           r[realFolder.size()] == '/';
+}
+
+uint64_t paddedSize(uint64_t size) {
+    return (size + (DATA_BLOCK_SIZE - 1)) & ~uint64_t(DATA_BLOCK_SIZE - 1);
+}
+
+}  // namespace
+
+ExportResult packFolder(const std::string& folderPath, int dirFd, const ExportOptions& options) {
     ExportResult result;
     std::vector<FolderItem> items;
     if (!listFolder(folderPath, items)) {
@@ -252,13 +314,27 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
         return result;
     }
 
-    // Entry names must end inside their 512-byte header (with a terminating zero).
+    // Everything that would make the archive lose or change something is found before a
+    // byte is written; each is named, and nothing is written.
+    std::vector<std::string> refusals;
+    std::string folderField;
+    if (!hostNameToSaveName(hostBase, folderField))
+        refusals.push_back("the folder name " + hostBase + " holds characters a save cannot hold "
+                           "(Shift-JIS has no code for them)");
+
+    char* realFolderText = ::realpath(folderPath.c_str(), nullptr);
+    const std::string realFolder = realFolderText ? realFolderText : "";
+    std::free(realFolderText);
+
     struct Source {
         std::string hostName;
         std::string saveName;
         uint64_t size;
     };
     std::vector<Source> sources;
+    std::map<std::string, std::string> bySaveName;    // save name -> host name
+    std::map<std::string, std::string> byFoldedName;  // the lookup's case fold -> host name
+    uint64_t archiveSize = 3 * uint64_t(ENTRY_HEADER_SIZE);
     for (const FolderItem& item : items) {
         if (!item.isRegular) continue;
         // The archive this run replaces may lie in the folder itself: it is not packed into
@@ -266,20 +342,57 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
         if (targetExists && item.device == uint64_t(target.st_dev) &&
             item.inode == uint64_t(target.st_ino))
             continue;
-        std::string saveName = hostNameToSaveText(item.name);
+        if (item.isLink && !options.followLinks &&
+            (realFolder.empty() || !leadsInside(folderPath + "/" + item.name, realFolder))) {
+            result.skipped.push_back(item.name);
+            appendNote(result.error, "left out " + item.name + ": a link to a file outside the folder");
+            continue;
+        }
+        std::string saveName;
+        if (!hostNameToSaveName(item.name, saveName)) {
+            refusals.push_back(item.name + ": its name holds characters a save cannot hold "
+                               "(Shift-JIS has no code for them)");
+            continue;
+        }
         if (saveName.size() >= ENTRY_NAME_MAX) {
-            appendNote(result.error, "passed over " + item.name + ": name longer than " +
-                                         std::to_string(ENTRY_NAME_MAX - 1) + " bytes");
+            refusals.push_back(item.name + ": name longer than " + std::to_string(ENTRY_NAME_MAX - 1) +
+                               " bytes");
             continue;
         }
-        if (item.size > UINT32_MAX) {
-            appendNote(result.error, "passed over " + item.name + ": 4 GiB or larger");
+        auto [same, fresh] = bySaveName.emplace(saveName, item.name);
+        if (!fresh) {
+            refusals.push_back(same->second + " and " + item.name +
+                               " have one name in a save (the same Shift-JIS)");
             continue;
         }
+        std::string folded = saveName;
+        for (char& c : folded) c = char(uint8_t(c) & ~0x20);
+        auto [alike, freshFold] = byFoldedName.emplace(folded, item.name);
+        if (!freshFold)
+            appendNote(result.error, alike->second + " and " + item.name +
+                                         " differ only in letter case: a save's lookups find "
+                                         "only the later one");
+        archiveSize += ENTRY_HEADER_SIZE + paddedSize(item.size);
         sources.push_back({item.name, std::move(saveName), item.size});
+    }
+    if (!refusals.empty()) {
+        for (const std::string& r : refusals) appendNote(result.error, r);
+        appendNote(result.error, "nothing written");
+        return result;
     }
     if (sources.empty()) {
         appendNote(result.error, "no files to pack in " + folderPath + ", nothing written");
+        return result;
+    }
+    // Larger archives cannot be opened again (sizes are 32-bit).
+    if (archiveSize > UINT32_MAX) {
+        appendNote(result.error, "the archive would be " + std::to_string(archiveSize) +
+                                     " bytes, 4 GiB or more; nothing written");
+        return result;
+    }
+    if (targetExists && options.keep) {
+        result.kept.push_back(archiveName);
+        result.ok = true;
         return result;
     }
 
@@ -289,18 +402,20 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
         return result;
     }
 
-    std::string tempName;
-    HostFile out = createTemporary(dirFd, tempName);
-    if (!out.isOpen()) {
+    removeStaleTemporaries(dirFd);
+    TemporaryFile temp;
+    if (!temp.create(dirFd)) {
         appendNote(result.error, "cannot create an archive in the output folder: " +
                                      errnoText(errno));
         return result;
     }
+    HostFile& out = temp.file();
     auto fail = [&](const std::string& why) {
-        out.close();
-        ::unlinkat(dirFd, tempName.c_str(), 0);
+        temp.discard();
         appendNote(result.error, why);
         result.ok = false;
+        result.files.clear();
+        result.incomplete.clear();
         return result;
     };
 
@@ -316,7 +431,6 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
 
     // The folder's entry: its name field takes at most 64 bytes, with no terminator when full.
     startHeader(MODE_DIRECTORY, uint32_t(sources.size() + 2));
-    std::string folderField = hostNameToSaveText(hostBase);
     std::memcpy(header + ENTRY_NAME_OFFSET, folderField.data(),
                 std::min(folderField.size(), size_t(ENTRY_NAME_FIELD_SIZE)));
     bool written = out.write(header, sizeof header);
@@ -335,37 +449,38 @@ ExportResult packFolder(const std::string& folderPath, int dirFd) {
             return fail("cannot write " + archiveName + ": " + errnoText(errno));
 
         // A file that cannot be read, or shrank since the listing, is filled out with zero
-        // blocks so the layout still matches its header.
+        // blocks so the layout still matches its header; it is reported as incomplete.
         HostFile in = openForReading(s.hostName, folderFd.fd);
-        if (!in.isOpen())
-            appendNote(result.error, "cannot read " + s.hostName + ": packed as zero bytes");
-        bool shortRead = false;
+        std::string why = in.isOpen() ? "" : "cannot be read (" + errnoText(errno) + ")";
+        uint64_t got = 0;
         for (uint64_t left = s.size; left > 0;) {
             uint64_t want = std::min<uint64_t>(left, DATA_BLOCK_SIZE);
-            uint64_t got = 0;
-            if (in.isOpen() && !shortRead) {
-                got = in.read(block, want);
-                if (got < want) shortRead = true;
-            }
-            std::memset(block + got, 0, DATA_BLOCK_SIZE - got);
+            uint64_t n = why.empty() ? in.read(block, want) : 0;
+            if (n < want && why.empty()) why = "shrank or could not be read whole";
+            got += n;
+            std::memset(block + n, 0, DATA_BLOCK_SIZE - n);
             if (!out.write(block, DATA_BLOCK_SIZE))
                 return fail("cannot write " + archiveName + ": " + errnoText(errno));
             left -= want;
         }
-        if (shortRead)
-            appendNote(result.error, s.hostName + " shrank or could not be read whole: "
-                                                  "filled out with zero bytes");
+        if (why.empty() && in.read(block, 1) != 0) why = "grew while it was packed";
+        if (!why.empty())
+            result.incomplete.push_back(s.hostName + ": " + why + ", " + std::to_string(got) + " of " +
+                                        std::to_string(s.size) + " bytes packed");
         result.files.push_back(s.hostName);
     }
 
-    out.close();
-    if (::renameat(dirFd, tempName.c_str(), dirFd, archiveName.c_str()) != 0) {
-        int err = errno;
-        ::unlinkat(dirFd, tempName.c_str(), 0);
-        appendNote(result.error, "cannot put " + archiveName + " in place: " + errnoText(err));
+    if (!temp.finish()) return fail("cannot write " + archiveName + ": " + errnoText(errno));
+    int err = options.keep ? temp.placeWithoutReplacing(archiveName) : temp.placeReplacing(archiveName);
+    if (err == EEXIST && options.keep) {
+        result.kept.push_back(archiveName);
         result.files.clear();
+        result.incomplete.clear();
+        result.ok = true;
         return result;
     }
+    if (err != 0) return fail("cannot put " + archiveName + " in place: " + errnoText(err));
+    syncPlaced(dirFd, result);
     result.ok = true;
     return result;
 }

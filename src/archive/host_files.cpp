@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace marrowin {
@@ -19,9 +22,23 @@ HostFile& HostFile::operator=(HostFile&& o) noexcept {
     return *this;
 }
 
-void HostFile::close() {
-    if (fd_ >= 0) ::close(fd_);
+bool HostFile::close() {
+    if (fd_ < 0) return true;
+    // The descriptor is gone whatever close says (Linux); EINTR is not retried.
+    int r = ::close(fd_);
     fd_ = -1;
+    return r == 0;
+}
+
+bool HostFile::sync() {
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    while (::fsync(fd_) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
 }
 
 uint64_t HostFile::read(void* buffer, uint64_t n) {
@@ -126,6 +143,8 @@ bool listFolder(const std::string& path, std::vector<FolderItem>& items) {
         if (name == "." || name == "..") continue;
         FolderItem item;
         item.name = name;
+        struct stat own;
+        item.isLink = fstatat(fd, d->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
         // Links are followed: a link to a regular file counts as that file.
         struct stat st;
         if (fstatat(fd, d->d_name, &st, 0) == 0) {
@@ -140,6 +159,210 @@ bool listFolder(const std::string& path, std::vector<FolderItem>& items) {
     closedir(dir);
     std::sort(items.begin(), items.end(),
               [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return true;
+}
+
+// ---- temporary files ------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* TEMP_PREFIX = ".marrowin-";
+constexpr const char* TEMP_SUFFIX = ".tmp";
+const int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE};
+
+// The one temporary file being written, for the signal handler: only plain data it can use
+// without locks or allocation.
+char activeTempName[64];
+volatile int activeTempDir = AT_FDCWD;
+volatile sig_atomic_t activeTempSet = 0;
+
+extern "C" void removeTempOnSignal(int sig) {
+    int savedErrno = errno;
+    if (activeTempSet) unlinkat(activeTempDir, activeTempName, 0);
+    activeTempSet = 0;
+    // End the way the signal would have ended us: it is delivered again, with the default
+    // action, once this handler returns and unblocks it.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    raise(sig);
+    errno = savedErrno;
+}
+
+// Installs the handler once, for signals nobody else has claimed (left at their default).
+void installSignalCleanup() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    for (int sig : CLEANUP_SIGNALS) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) ||
+            old.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction sa {};
+        sa.sa_handler = removeTempOnSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, nullptr);
+    }
+}
+
+// Blocks the cleanup signals while the registration changes, so the handler never sees half
+// a name.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int sig : CLEANUP_SIGNALS) sigaddset(&set, sig);
+        sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+private:
+    sigset_t old_;
+};
+
+void registerTemp(int dirFd, const std::string& name) {
+    SignalsHeld held;
+    size_t n = std::min(name.size(), sizeof activeTempName - 1);
+    std::memcpy(activeTempName, name.data(), n);
+    activeTempName[n] = '\0';
+    activeTempDir = dirFd;
+    activeTempSet = 1;
+}
+
+void unregisterTemp() {
+    SignalsHeld held;
+    activeTempSet = 0;
+}
+
+bool allDigits(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+bool parseTemporaryName(std::string_view name, long& pid) {
+    std::string_view prefix = TEMP_PREFIX, suffix = TEMP_SUFFIX;
+    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - suffix.size()) != suffix)
+        return false;
+    std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    size_t dash = middle.find('-');
+    if (dash == std::string_view::npos) return false;
+    std::string_view pidText = middle.substr(0, dash), number = middle.substr(dash + 1);
+    // Exactly the names we make: decimal numbers without leading zeros.
+    if (!allDigits(pidText) || !allDigits(number) || pidText[0] == '0' ||
+        (number.size() > 1 && number[0] == '0') || pidText.size() > 9 || number.size() > 9)
+        return false;
+    pid = std::stol(std::string(pidText));
+    return true;
+}
+
+bool TemporaryFile::create(int dirFd) {
+    discard();
+    installSignalCleanup();
+    dirFd_ = dirFd;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string name = TEMP_PREFIX + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
+                           TEMP_SUFFIX;
+        // Signals wait until the new file is registered, so none can leave it behind.
+        SignalsHeld held;
+        HostFile f = createExclusive(name, dirFd);
+        if (f.isOpen()) {
+            registerTemp(dirFd, name);
+            name_ = name;
+            file_ = std::move(f);
+            exists_ = true;
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+bool TemporaryFile::finish() {
+    if (!file_.sync()) {
+        int err = errno;
+        file_.close();
+        errno = err;
+        return false;
+    }
+    return file_.close();
+}
+
+int TemporaryFile::placeReplacing(const std::string& finalName) {
+    if (!exists_) return ENOENT;
+    if (renameat(dirFd_, name_.c_str(), dirFd_, finalName.c_str()) != 0) return errno;
+    exists_ = false;
+    unregisterTemp();
+    return 0;
+}
+
+int TemporaryFile::placeWithoutReplacing(const std::string& finalName) {
+    if (!exists_) return ENOENT;
+    if (renameat2(dirFd_, name_.c_str(), dirFd_, finalName.c_str(), RENAME_NOREPLACE) == 0) {
+        exists_ = false;
+        unregisterTemp();
+        return 0;
+    }
+    int err = errno;
+    if (err != EINVAL && err != ENOSYS && err != ENOTSUP) return err;
+    // File systems without the flag: a second hard link is made only when the name is free.
+    if (linkat(dirFd_, name_.c_str(), dirFd_, finalName.c_str(), 0) != 0) return errno;
+    discard();
+    return 0;
+}
+
+void TemporaryFile::discard() {
+    file_.close();
+    if (exists_) {
+        unlinkat(dirFd_, name_.c_str(), 0);
+        exists_ = false;
+        unregisterTemp();
+    }
+}
+
+size_t removeStaleTemporaries(int dirFd) {
+    int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return 0;
+    }
+    std::vector<std::string> stale;
+    while (dirent* d = readdir(dir)) {
+        long pid = 0;
+        if (!parseTemporaryName(d->d_name, pid) || pid == long(getpid())) continue;
+        struct stat st;
+        if (fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        // Only when that process is gone: a live one may still be writing it.
+        if (kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        stale.push_back(d->d_name);
+    }
+    size_t removed = 0;
+    for (const std::string& name : stale)
+        if (unlinkat(fd, name.c_str(), 0) == 0) ++removed;
+    closedir(dir);
+    return removed;
+}
+
+bool syncFolder(int dirFd) {
+    int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int r;
+    while ((r = ::fsync(fd)) != 0 && errno == EINTR) {
+    }
+    int err = errno;
+    ::close(fd);
+    // Some file systems cannot sync a folder at all; nothing more can be done there.
+    if (r != 0 && err != EINVAL && err != EROFS) {
+        errno = err;
+        return false;
+    }
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace marrowin {
@@ -24,7 +25,11 @@ public:
 
     bool isOpen() const { return fd_ >= 0; }
     int fd() const { return fd_; }
-    void close();
+    // False (with errno) when the system reports an error at close: some file systems report
+    // a failed write only there.
+    bool close();
+    // Puts the file's data on the disk (fsync); false with errno.
+    bool sync();
 
     // Reads up to n bytes, going on after short reads; gives the count read.
     uint64_t read(void* buffer, uint64_t n);
@@ -55,11 +60,57 @@ struct FolderItem {
     uint64_t size = 0;
     bool isFolder = false;
     bool isRegular = false;
+    bool isLink = false;  // the name itself is a symbolic link
     uint64_t device = 0, inode = 0;  // of what the name leads to: tells two names of one file
 };
 // Lists a folder's items (without "." and ".."), sorted by name so archives are reproducible.
 // False when the folder cannot be listed.
 bool listFolder(const std::string& path, std::vector<FolderItem>& items);
+
+// ---- writing without losing anything --------------------------------------------------
+// New files are written under a temporary name ".marrowin-PID-N.tmp" beside their final name,
+// put on the disk, and only then given their final name; so an interrupted run never leaves a
+// partial file under a real name.
+
+// True when `name` is exactly a temporary name of ours; gives the pid in it.
+bool parseTemporaryName(std::string_view name, long& pid);
+
+// A temporary file in a folder. While it exists, a caught SIGINT, SIGTERM, SIGHUP, SIGXFSZ or
+// SIGPIPE removes it before the process ends as the signal says. Removed by the destructor
+// unless it was placed under its final name.
+class TemporaryFile {
+public:
+    TemporaryFile() = default;
+    ~TemporaryFile() { discard(); }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // Creates the file in dirFd (which must stay open while it exists); false with errno.
+    bool create(int dirFd);
+    HostFile& file() { return file_; }
+    const std::string& name() const { return name_; }
+    // Syncs and closes the file, checking both; false with errno.
+    bool finish();
+    // Gives the finished file the name `finalName`, replacing a file there. 0 or an errno.
+    int placeReplacing(const std::string& finalName);
+    // Gives it `finalName` only when that name is free: EEXIST when it is taken. 0 or an errno.
+    int placeWithoutReplacing(const std::string& finalName);
+    // Removes the file (when not placed).
+    void discard();
+
+private:
+    int dirFd_ = AT_FDCWD;
+    std::string name_;
+    HostFile file_;
+    bool exists_ = false;
+};
+
+// Removes temporary files of ours left in the folder by runs that were killed: only regular
+// files whose name matches exactly and whose process is gone. Gives how many went.
+size_t removeStaleTemporaries(int dirFd);
+
+// Puts a folder's entries (a new or renamed name) on the disk; false with errno.
+bool syncFolder(int dirFd);
 
 // The local time of now, in the fields the archive stamps use.
 struct LocalTime {

@@ -1,6 +1,12 @@
 #include "archive/save_loading.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "archive/archive_export.h"
 #include "archive/host_files.h"
@@ -23,7 +29,93 @@ void dropCurrent(LoadHost& host, SaveImage& current) {
     releaseSaveImage(current);
 }
 
+// Reads up to n bytes from a descriptor, going on after short reads; -1 on an error.
+int64_t readUpTo(int fd, uint8_t* p, uint64_t n) {
+    uint64_t done = 0;
+    while (done < n) {
+        ssize_t got = ::read(fd, p + done, size_t(std::min<uint64_t>(n - done, 1 << 20)));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += uint64_t(got);
+    }
+    return int64_t(done);
+}
+
 }  // namespace
+
+RecognisedRead readRecognisedFile(HostFile& file, int64_t size) {
+    RecognisedRead r;
+    if (size < 0) {
+        r.problem = ReadProblem::ReadFailed;
+        return r;
+    }
+    uint8_t head[RECOGNITION_BYTES];
+    uint64_t want = std::min<uint64_t>(uint64_t(size), RECOGNITION_BYTES);
+    // What the file does not deliver stays zero, as in a whole read.
+    std::memset(head, 0, sizeof head);
+    file.read(head, want);
+    r.image = makeSaveImage(head, uint32_t(want));
+    if (r.image.empty()) {
+        r.problem = ReadProblem::NoMemory;
+        return r;
+    }
+    r.kind = detectArchiveKind(r.image);
+    if (r.kind != ArchiveKind::SaveArchive || uint64_t(size) == want) return r;
+    if (size > LARGEST_LOADABLE) {
+        releaseSaveImage(r.image);
+        r.problem = ReadProblem::TooLarge;
+        return r;
+    }
+    releaseSaveImage(r.image);
+    if (::lseek(file.fd(), 0, SEEK_SET) != 0) {
+        r.problem = ReadProblem::ReadFailed;
+        return r;
+    }
+    r.image = readSaveImage(file, uint32_t(size));
+    if (r.image.empty()) r.problem = ReadProblem::NoMemory;
+    return r;
+}
+
+RecognisedRead readRecognisedStream(int fd) {
+    RecognisedRead r;
+    std::vector<uint8_t> bytes(RECOGNITION_BYTES);
+    int64_t got = readUpTo(fd, bytes.data(), RECOGNITION_BYTES);
+    if (got < 0) {
+        r.problem = ReadProblem::ReadFailed;
+        return r;
+    }
+    bytes.resize(size_t(got));
+    r.image = makeSaveImage(bytes.data(), uint32_t(bytes.size()));
+    if (r.image.empty()) {
+        r.problem = ReadProblem::NoMemory;
+        return r;
+    }
+    r.kind = detectArchiveKind(r.image);
+    if (r.kind != ArchiveKind::SaveArchive) return r;
+    releaseSaveImage(r.image);
+    for (;;) {
+        size_t old = bytes.size();
+        uint64_t chunk = std::min<uint64_t>(std::max<uint64_t>(old, 1 << 16), 64 << 20);
+        // One byte past the largest loadable size is enough to know it is too large.
+        chunk = std::min<uint64_t>(chunk, uint64_t(LARGEST_LOADABLE) + 1 - old);
+        bytes.resize(old + chunk);
+        int64_t n = readUpTo(fd, bytes.data() + old, chunk);
+        if (n < 0) {
+            r.problem = ReadProblem::ReadFailed;
+            return r;
+        }
+        bytes.resize(old + size_t(n));
+        if (bytes.size() > uint64_t(LARGEST_LOADABLE)) {
+            r.problem = ReadProblem::TooLarge;
+            return r;
+        }
+        if (uint64_t(n) < chunk) break;
+    }
+    r.image = makeSaveImage(bytes.data(), uint32_t(bytes.size()));
+    if (r.image.empty()) r.problem = ReadProblem::NoMemory;
+    return r;
+}
 
 void loadPath(LoadHost& host, SaveImage& current, const std::string& baseCaption,
               const std::string& path) {
@@ -39,16 +131,15 @@ void loadPath(LoadHost& host, SaveImage& current, const std::string& baseCaption
     int64_t size = file.size();
 
     dropCurrent(host, current);
-    if (size < 0 || size > LARGEST_LOADABLE) {
-        // The old save is gone already: end empty, under the window's own caption.
-        host.setCaption(baseCaption);
-        return;
-    }
-    current = readSaveImage(file, uint32_t(size));
+    // Only a save archive is read whole; the old save is gone already, so anything else
+    // ends empty, under the window's own caption.
+    RecognisedRead read = readRecognisedFile(file, size);
     file.close();
+    current = std::move(read.image);
 
     host.setCaption(baseCaption);
-    if (detectArchiveKind(current) != ArchiveKind::SaveArchive) {
+    if (read.kind != ArchiveKind::SaveArchive || read.problem != ReadProblem::None ||
+        current.empty()) {
         releaseSaveImage(current);
         return;
     }

@@ -24,6 +24,30 @@ public:
     virtual void selectIcon(int index) = 0;
 };
 
+class HostFile;
+
+// Recognition looks no further than this: a file's first 1537 bytes have the kind the whole
+// file has (the kinds depend on the bytes up to 1092 and on whether the file is longer
+// than 1536 and 256 bytes).
+constexpr uint32_t RECOGNITION_BYTES = 1537;
+
+enum class ReadProblem { None, TooLarge, NoMemory, ReadFailed };
+
+// An archive file read the way every loader reads it: its head first, the rest only for a
+// save archive, so a large file of another kind costs neither time nor memory.
+struct RecognisedRead {
+    // The whole file for a save archive; otherwise only its head (up to RECOGNITION_BYTES),
+    // which recognises as the file does. Empty when a save archive could not be read whole.
+    SaveImage image;
+    ArchiveKind kind = ArchiveKind::NotRecognized;  // the file's kind, from its head
+    ReadProblem problem = ReadProblem::None;
+};
+// A regular file of `size` bytes, read from its start.
+RecognisedRead readRecognisedFile(HostFile& file, int64_t size);
+// A stream of unknown length (standard input): read to its end only for a save archive,
+// and refused (TooLarge) past the largest size an image can hold.
+RecognisedRead readRecognisedStream(int fd);
+
 // The one loaded save of the process.
 extern SaveImage currentSaveImage;
 

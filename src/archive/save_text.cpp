@@ -228,6 +228,25 @@ std::string hostNameToSaveText(std::string_view host) {
     return out;
 }
 
+bool hostNameToSaveName(std::string_view host, std::string& saveName) {
+    std::string converted = hostNameToSaveText(host);
+    if (saveTextToHostName(converted) == host) {
+        saveName = std::move(converted);
+        return true;
+    }
+    bool utf8 = true;
+    for (size_t i = 0; i < host.size() && utf8;) {
+        size_t n = utf8SequenceLength(host, i);
+        utf8 = n > 0;
+        i += n;
+    }
+    if (utf8) return false;
+    // Raw bytes: acceptable as they stand when all of them read as Shift-JIS.
+    if (saveTextToDisplay(host).find("\xEF\xBF\xBD") != std::string::npos) return false;
+    saveName = std::string(host);
+    return true;
+}
+
 size_t utf8SequenceLength(std::string_view text, size_t i) {
     if (i >= text.size()) return 0;
     char32_t cp;

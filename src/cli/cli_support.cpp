@@ -14,40 +14,53 @@
 #include <cstring>
 
 #include "archive/host_files.h"
+#include "archive/save_loading.h"
 #include "archive/save_text.h"
 
 namespace marrowin::cli {
 
+bool quiet = false;
+
 bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error) {
-    switch (pathKind(path)) {
-    case PathKind::Missing:
-        error = path + ": no such file";
-        return false;
-    case PathKind::Folder:
-        error = path + ": is a folder, not an archive";
-        return false;
-    case PathKind::Other:
-        error = path + ": not a regular file";
-        return false;
-    default:
+    RecognisedRead read;
+    if (path == "-") {
+        read = readRecognisedStream(STDIN_FILENO);
+    } else {
+        switch (pathKind(path)) {
+        case PathKind::Missing:
+            error = path + ": no such file";
+            return false;
+        case PathKind::Folder:
+            error = path + ": is a folder, not an archive";
+            return false;
+        case PathKind::Other:
+            error = path + ": not a regular file";
+            return false;
+        default:
+            break;
+        }
+        HostFile file = openForReading(path);
+        if (!file.isOpen()) {
+            error = path + ": cannot open: " + std::strerror(errno);
+            return false;
+        }
+        read = readRecognisedFile(file, file.size());
+    }
+    out.kind = read.kind;
+    out.image = std::move(read.image);
+    switch (read.problem) {
+    case ReadProblem::None:
         break;
-    }
-    HostFile file = openForReading(path);
-    if (!file.isOpen()) {
-        error = path + ": cannot open: " + std::strerror(errno);
+    case ReadProblem::TooLarge:
+        error = path + ": too large: 4 GiB or more";
         return false;
-    }
-    int64_t size = file.size();
-    if (size < 0 || size > int64_t(UINT32_MAX)) {
-        error = path + ": not a save archive (size unknown or 4 GiB or more)";
-        return false;
-    }
-    out.image = readSaveImage(file, uint32_t(size));
-    if (out.image.empty()) {
+    case ReadProblem::NoMemory:
         error = path + ": not enough memory to read it";
         return false;
+    case ReadProblem::ReadFailed:
+        error = path + ": cannot read: " + std::strerror(errno);
+        return false;
     }
-    out.kind = detectArchiveKind(out.image);
     if (out.kind == ArchiveKind::PowerSaveArchive) {
         error = path + ": a Ps2PowerSave archive, which is not supported";
         return false;
@@ -76,6 +89,8 @@ int walkArguments(int argc, char** argv, const char* usage, const OptionHandler&
         } else if (a == "--help" || a == "-h") {
             std::fputs(usage, stdout);
             return 0;
+        } else if (a == "-q" || a == "--quiet") {
+            quiet = true;
         } else {
             OptionValue value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
             std::string message = option(a, value);

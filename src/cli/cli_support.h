@@ -13,8 +13,10 @@ namespace marrowin::cli {
 
 constexpr int EXIT_USAGE = 2;
 
-// Reads a file into an image and recognises it. On failure gives false with a message for
-// stderr; `kind` is set whenever the file could be read.
+// Reads a file into an image and recognises it; "-" reads standard input. Only a save
+// archive is read whole: anything else is refused after its first bytes, and its image holds
+// just those (enough for its kind and the check's first finding). On failure gives false with a
+// message for stderr; `kind` is set whenever the file could be read.
 struct LoadedArchive {
     SaveImage image;
     ArchiveKind kind = ArchiveKind::NotRecognized;
@@ -34,8 +36,12 @@ std::string jsonNumber(double value);
 // "YYYY-MM-DD HH:MM:SS" of the 8-byte stamp at `stamp`.
 std::string formatEntryTime(const uint8_t* stamp);
 
+// -q/--quiet on the command line: the commands print no per-file lines (errors still show).
+extern bool quiet;
+
 // Walks a command's arguments (argv[0] is the command's name). "--help" or "-h" prints the
-// usage and ends with 0; "--" ends the options; any other word starting with '-' goes to
+// usage and ends with 0; "-q" or "--quiet" sets `quiet`; "--" ends the options; a lone "-" is
+// an operand (standard input); any other word starting with '-' goes to
 // `option`, which may take its value with `value` (nullptr when there is none) and gives ""
 // when it took the option or a message; everything else is an operand. A message ends the
 // walk with the usage on stderr and EXIT_USAGE. Gives -1 when the command goes on.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/archive_export.h"
+#include "archive/host_files.h"
 #include "archive/save_image.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
@@ -17,10 +18,13 @@ namespace {
 struct ExportArgs {
     std::string outputDir = ".";
     std::vector<std::string> inputs;
+    ExportOptions options;
 };
 
-// Parses [-C DIR] INPUT...; gives -1 to go on, or an exit code.
-int parseExportArgs(int argc, char** argv, const char* usage, ExportArgs& args) {
+enum OptionSet { COPY_OPTIONS = 0, KEEP_OPTION = 1, LINK_OPTION = 2 };
+
+// Parses [-C DIR] [-k] [--follow-links] INPUT...; gives -1 to go on, or an exit code.
+int parseExportArgs(int argc, char** argv, const char* usage, int accepted, ExportArgs& args) {
     int code = walkArguments(
         argc, argv, usage,
         [&](const std::string& option, const OptionValue& value) -> std::string {
@@ -30,6 +34,10 @@ int parseExportArgs(int argc, char** argv, const char* usage, ExportArgs& args) 
                 args.outputDir = dir;
             } else if (option.compare(0, 2, "-C") == 0) {
                 args.outputDir = option.substr(2);
+            } else if ((accepted & KEEP_OPTION) && (option == "-k" || option == "--keep")) {
+                args.options.keep = true;
+            } else if ((accepted & LINK_OPTION) && option == "--follow-links") {
+                args.options.followLinks = true;
             } else {
                 return "unknown option " + option;
             }
@@ -45,16 +53,26 @@ std::string shown(const ExportArgs& args, const std::string& name) {
     return args.outputDir == "." ? name : args.outputDir + "/" + name;
 }
 
-// Reports one operation; true when it succeeded.
-bool report(const char* command, const std::string& input, const ExportResult& r) {
-    if (!r.ok) {
-        say(stderr, "marrowin-cli %s: %s: %s\n", command, input.c_str(),
-            r.error.empty() ? "failed" : r.error.c_str());
-        return false;
-    }
-    if (!r.error.empty())
-        say(stderr, "marrowin-cli %s: %s: note: %s\n", command, input.c_str(), r.error.c_str());
-    return true;
+// Reports one operation on stderr: its failure or notes, then everything that keeps it from
+// being complete. True when it is complete.
+bool report(const char* command, const std::string& input, const ExportArgs& args,
+            const ExportResult& r) {
+    const std::string in = terminalText(input);
+    if (!r.ok)
+        say(stderr, "marrowin-cli %s: %s: %s\n", command, in.c_str(),
+            r.error.empty() ? "failed" : terminalText(r.error).c_str());
+    else if (!r.error.empty())
+        say(stderr, "marrowin-cli %s: %s: note: %s\n", command, in.c_str(), terminalText(r.error).c_str());
+    for (const std::string& f : r.incomplete)
+        say(stderr, "marrowin-cli %s: %s: incomplete: %s\n", command, in.c_str(),
+            terminalText(shown(args, f)).c_str());
+    for (const std::string& f : r.renamed)
+        say(stderr, "marrowin-cli %s: %s: an earlier entry has this name, written under another: %s\n",
+            command, in.c_str(), terminalText(shown(args, f)).c_str());
+    for (const std::string& f : r.kept)
+        say(stderr, "marrowin-cli %s: %s: left alone, already there: %s\n", command, in.c_str(),
+            terminalText(shown(args, f)).c_str());
+    return r.complete();
 }
 
 using Operation = bool (*)(const char* command, const std::string& input, const ExportArgs& args,
@@ -64,13 +82,13 @@ bool copyOne(const char* command, const std::string& input, const ExportArgs& ar
     LoadedArchive a;
     std::string error;
     if (!loadArchive(input, a, error)) {
-        say(stderr, "marrowin-cli %s: %s\n", command, error.c_str());
+        say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
         return false;
     }
     // The same copy the window's copy option makes.
     ExportResult r = writeSaveCopy(a.image, dirFd);
-    if (!report(command, input, r)) return false;
-    say(stdout, "%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
+    if (!report(command, input, args, r)) return false;
+    if (!quiet) say(stdout, "%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
     return true;
 }
 
@@ -78,34 +96,48 @@ bool extractOne(const char* command, const std::string& input, const ExportArgs&
     LoadedArchive a;
     std::string error;
     if (!loadArchive(input, a, error)) {
-        say(stderr, "marrowin-cli %s: %s\n", command, error.c_str());
+        say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
         return false;
     }
-    ExportResult r = extractArchive(a.image, dirFd);
+    ExportResult r = extractArchive(a.image, dirFd, args.options);
     // Files written before a failure are still listed.
-    say(stdout, "%s: %zu file%s into %s\n", input.c_str(), r.files.size(),
-        r.files.size() == 1 ? "" : "s", shown(args, r.path).c_str());
-    for (const std::string& f : r.files) say(stdout, "  %s\n", shown(args, f).c_str());
-    return report(command, input, r);
+    if (!quiet) {
+        say(stdout, "%s: %zu file%s into %s\n", input.c_str(), r.files.size(),
+            r.files.size() == 1 ? "" : "s", shown(args, r.path).c_str());
+        for (const std::string& f : r.files) say(stdout, "  %s\n", shown(args, f).c_str());
+    }
+    return report(command, input, args, r);
 }
 
 bool packOne(const char* command, const std::string& input, const ExportArgs& args, int dirFd) {
-    if (pathKind(input) != PathKind::Folder) {
-        say(stderr, "marrowin-cli %s: %s: not a folder\n", command, input.c_str());
+    switch (pathKind(input)) {
+    case PathKind::Folder:
+        break;
+    case PathKind::Missing:
+        say(stderr, "marrowin-cli %s: %s: no such file or folder\n", command, terminalText(input).c_str());
+        return false;
+    default:
+        say(stderr, "marrowin-cli %s: %s: not a folder\n", command, terminalText(input).c_str());
         return false;
     }
-    ExportResult r = packFolder(input, dirFd);
-    if (!report(command, input, r)) return false;
-    say(stdout, "%s: wrote %s with %zu file%s\n", input.c_str(), shown(args, r.path).c_str(),
-        r.files.size(), r.files.size() == 1 ? "" : "s");
-    return true;
+    ExportResult r = packFolder(input, dirFd, args.options);
+    const bool complete = report(command, input, args, r);
+    if (r.ok && r.kept.empty() && !quiet)
+        say(stdout, "%s: wrote %s with %zu file%s\n", input.c_str(), shown(args, r.path).c_str(),
+            r.files.size(), r.files.size() == 1 ? "" : "s");
+    return complete;
 }
 
-int runExport(int argc, char** argv, const char* usage, Operation op) {
+int runExport(int argc, char** argv, const char* usage, int accepted, Operation op) {
     ExportArgs args;
-    int code = parseExportArgs(argc, argv, usage, args);
+    int code = parseExportArgs(argc, argv, usage, accepted, args);
     if (code >= 0) return code;
     std::string error;
+    // A missing output folder is made (one level), as for pictures.
+    if (!ensureOutputFolder(args.outputDir, error)) {
+        say(stderr, "marrowin-cli %s: %s\n", argv[0], error.c_str());
+        return 1;
+    }
     int dirFd = openOutputFolder(args.outputDir, error);
     if (dirFd < 0) {
         say(stderr, "marrowin-cli %s: %s\n", argv[0], error.c_str());
@@ -125,26 +157,40 @@ int runExport(int argc, char** argv, const char* usage, Operation op) {
 
 int runCopy(int argc, char** argv) {
     return runExport(argc, argv,
-                     "usage: marrowin-cli copy [-C DIR] ARCHIVE...\n"
-                     "Writes each save archive again as \"FOLDER TITLE.psu\" in DIR (default .),\n"
-                     "numbered \"FOLDER TITLE (2).psu\" and so on; never replaces a file.\n",
-                     copyOne);
+                     "usage: marrowin-cli copy [-q] [-C DIR] ARCHIVE...\n"
+                     "Writes each save archive again as \"FOLDER TITLE.psu\" in DIR (default .,\n"
+                     "made when missing), numbered \"FOLDER TITLE (2).psu\" and so on; never\n"
+                     "replaces a file. \"-\" reads the archive from standard input.\n"
+                     "  -q, --quiet   no line per copy (errors still show)\n",
+                     COPY_OPTIONS, copyOne);
 }
 
 int runExtract(int argc, char** argv) {
     return runExport(argc, argv,
-                     "usage: marrowin-cli extract [-C DIR] ARCHIVE...\n"
+                     "usage: marrowin-cli extract [-q] [-k] [-C DIR] ARCHIVE...\n"
                      "Writes the files of each save archive into a folder named after the save,\n"
-                     "in DIR (default .); files of the same names there are replaced.\n",
-                     extractOne);
+                     "in DIR (default ., made when missing); files of the same names there are\n"
+                     "replaced. An entry whose name an earlier entry took is written as\n"
+                     "\"NAME (2)\". Exits 1 when any entry is cut off, renamed or left alone.\n"
+                     "\"-\" reads the archive from standard input.\n"
+                     "  -k, --keep    never replace a file: leave it alone and report it\n"
+                     "  -q, --quiet   no line per file (errors still show)\n",
+                     KEEP_OPTION, extractOne);
 }
 
 int runPack(int argc, char** argv) {
     return runExport(argc, argv,
-                     "usage: marrowin-cli pack [-C DIR] FOLDER...\n"
-                     "Packs the regular files of each folder into \"NAME.psu\" in DIR (default .),\n"
-                     "replacing an archive of that name; subfolders are left out.\n",
-                     packOne);
+                     "usage: marrowin-cli pack [-q] [-k] [--follow-links] [-C DIR] FOLDER...\n"
+                     "Packs the regular files of each folder into \"NAME.psu\" in DIR (default .,\n"
+                     "made when missing), replacing an archive of that name; subfolders are left\n"
+                     "out. Refuses a folder whose file names a save cannot hold (characters\n"
+                     "Shift-JIS lacks, two names that are one in Shift-JIS) or whose archive would\n"
+                     "be 4 GiB or more. Exits 1 when a file could not be packed whole.\n"
+                     "  -k, --keep       never replace NAME.psu: leave it alone and report it\n"
+                     "  --follow-links   also pack links that lead outside the folder\n"
+                     "                   (left out with a note otherwise)\n"
+                     "  -q, --quiet      no line per archive (errors still show)\n",
+                     KEEP_OPTION | LINK_OPTION, packOne);
 }
 
 }  // namespace marrowin::cli
