@@ -22,4 +22,12 @@ target_link_libraries(marrowin PRIVATE marrowin_gl ${wxWidgets_LIBRARIES})
 
 install(TARGETS marrowin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES res/marrowin.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES res/marrowin.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
+# The icon in the hicolor theme: the SVG for any size, and PNGs made from it (by
+# tools/make_icons.sh) for the sizes app grids and docks ask for.
+set(MARROWIN_ICON_DIR ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+install(FILES res/marrowin.svg DESTINATION ${MARROWIN_ICON_DIR}/scalable/apps)
+install(FILES res/marrowin.png DESTINATION ${MARROWIN_ICON_DIR}/32x32/apps)
+foreach(size 48 64 128 256)
+  install(FILES res/marrowin-${size}x${size}.png DESTINATION ${MARROWIN_ICON_DIR}/${size}x${size}/apps
+          RENAME marrowin.png)
+endforeach()
