@@ -10,6 +10,7 @@ installed bin directory first on PATH.
 """
 
 import configparser
+import gzip
 import os
 import shlex
 import shutil
@@ -216,11 +217,166 @@ def pack_real_save(cli, work):
     return folder.parent / "OPL.psu"
 
 
+# --- documents, icons and the shell completion ----------------------------------------------
+
+def check_gzip_reproducible(path):
+    """Debian wants gzip -9n: no file name and no time stamp in the header."""
+    head = path.read_bytes()[:10]
+    check(head[:3] == b"\x1f\x8b\x08", f"{path.name} is not gzip")
+    check(head[3] & 0x08 == 0, f"{path.name} stores a file name (not gzip -n)")
+    check(head[4:8] == b"\0\0\0\0", f"{path.name} stores a time stamp (not gzip -n)")
+    check(head[8] == 2, f"{path.name} is not compressed with -9")
+
+
+def dep5_paragraphs(text):
+    paragraphs, fields, key = [], {}, None
+    for line in text.split("\n") + [""]:
+        if not line.strip():
+            if fields:
+                paragraphs.append(fields)
+            fields, key = {}, None
+        elif line[0] in " \t":
+            check(key is not None, f"copyright: continuation line without a field: {line!r}")
+            fields[key] += "\n" + line.strip()
+        else:
+            key, _, value = line.partition(":")
+            check(key not in fields, f"copyright: field {key} twice in one paragraph")
+            fields[key] = value.strip()
+    return paragraphs
+
+
+def check_copyright(path):
+    """A machine-readable copyright file that accounts for the test data's own licences."""
+    paragraphs = dep5_paragraphs(path.read_text(encoding="utf-8"))
+    header, rest = paragraphs[0], paragraphs[1:]
+    check(header.get("Format", "").startswith(
+        "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0"),
+        f"copyright: Format is {header.get('Format')!r}")
+    files = [p for p in rest if "Files" in p]
+    standalone = {p["License"].split("\n")[0] for p in rest if "Files" not in p and "License" in p}
+    check(files and files[0]["Files"] == "*", "copyright: first Files paragraph is not Files: *")
+    licence_of = {}
+    for p in files:
+        check("Copyright" in p and "License" in p, f"copyright: Files {p['Files']!r} lacks fields")
+        name, _, text = p.get("License", "").partition("\n")
+        # A licence named without its text needs a stand-alone License paragraph.
+        check(text.strip() or name in standalone, f"copyright: no text for licence {name!r}")
+        for pattern in p["Files"].split():
+            licence_of[pattern] = name
+    check(licence_of.get("*") == "Expat", "copyright: the project is not under Expat (MIT)")
+    # Every file listed in tests/data/SOURCES.md, with the licence given there.
+    names = {"MIT": "Expat"}
+    for line in (SOURCE / "tests/data/SOURCES.md").read_text(encoding="utf-8").splitlines():
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        if len(cells) >= 4 and cells[0].endswith((".icn", ".sys")):
+            want = names.get(cells[3], cells[3])
+            got = licence_of.get(f"tests/data/{cells[0]}")
+            check(got == want, f"copyright: tests/data/{cells[0]} listed as {got!r}, SOURCES.md says {want!r}")
+
+
+def check_man_page(path):
+    check_gzip_reproducible(path)
+    man = shutil.which("man")
+    if not man:
+        print("man not found: manual pages not formatted")
+        return
+    env = dict(os.environ, LC_ALL="C.UTF-8", MANWIDTH="80")
+    result = run([man, "--warnings", "-E", "UTF-8", "-l", str(path)], env=env)
+    check(result.returncode == 0 and not result.stderr.strip(), f"man {path.name}: {result.stderr}")
+    check("NAME" in result.stdout and "SYNOPSIS" in result.stdout, f"man {path.name}: no page")
+    return result.stdout
+
+
+def check_documents(prefix):
+    share = prefix / "share"
+    check_copyright(share / "doc/marrowin/copyright")
+    changelog = share / "doc/marrowin/changelog.gz"
+    check_gzip_reproducible(changelog)
+    top = gzip.decompress(changelog.read_bytes()).decode("utf-8").split("\n")[0]
+    version = run([str(prefix / "bin/marrowin-cli"), "--version"]).stdout.split()[-1]
+    check(top.startswith(f"marrowin ({version})"), f"changelog starts {top!r}, program is {version}")
+    gui = check_man_page(share / "man/man1/marrowin.1.gz") or ""
+    check("GDK_BACKEND" in gui and "開く" in gui, "marrowin(1) misses the environment or the menus")
+    cli = check_man_page(share / "man/man1/marrowin-cli.1.gz") or ""
+    # Every command the program knows is in its page.
+    for command in cli_commands(prefix / "bin/marrowin-cli"):
+        check(f"{command} " in cli, f"marrowin-cli(1) does not describe {command}")
+
+    for n in ICON_SIZES:
+        width, height, ctype, _, _ = read_png(share / f"icons/hicolor/{n}x{n}/apps/marrowin.png")
+        check((width, height, ctype) == (n, n, 6), f"{n}x{n} icon is {width}x{height}, colour type {ctype}")
+    svg = ET.parse(share / "icons/hicolor/scalable/apps/marrowin.svg").getroot()
+    check(svg.tag == "{http://www.w3.org/2000/svg}svg", f"scalable icon root is {svg.tag}")
+
+
+def cli_commands(cli):
+    commands = []
+    for line in run([str(cli), "--help"]).stdout.split("Commands:")[-1].split("\n")[1:]:
+        if not line.startswith("  "):
+            break
+        commands.append(line.split()[0])
+    return commands
+
+
+COMPLETE = r"""
+[ "$1" = yes ] && . /usr/share/bash-completion/bash_completion
+. "$2"
+PROG=$3
+cd "$4"
+c() {
+    COMP_WORDS=("$PROG" "$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMP_LINE="${COMP_WORDS[*]}"; COMP_POINT=${#COMP_LINE}; COMPREPLY=()
+    _marrowin_cli
+    echo "${COMPREPLY[*]}"
+}
+c ""
+c info --
+c extract -
+c pack --f
+c render --icon ""
+c info ""
+c pack ""
+"""
+
+
+def check_completion(script, cli, work):
+    bash = shutil.which("bash")
+    if not check(bash is not None, "bash not found"):
+        return
+    folder = work / "complete"
+    (folder / "saves").mkdir(parents=True)
+    (folder / "a.psu").touch()
+    (folder / "B.PSU").touch()
+    (folder / "notes.txt").touch()
+    framework = Path("/usr/share/bash-completion/bash_completion")
+    for loaded in (["yes"] if framework.is_file() else []) + ["no"]:
+        result = run([bash, "-c", COMPLETE, "complete", loaded, str(script), str(cli), str(folder)])
+        lines = result.stdout.split("\n")
+        what = f"completion (bash-completion loaded: {loaded})"
+        if not check(result.returncode == 0 and len(lines) >= 7, f"{what}: {result.stdout}{result.stderr}"):
+            continue
+        commands = lines[0].split()
+        check(set(cli_commands(cli)) <= set(commands) and "info" in commands,
+              f"{what}: commands offered: {commands}")
+        check(sorted(lines[1].split()) == ["--help", "--json"], f"{what}: info -- offers {lines[1]!r}")
+        # Options come from the command's own help, so extract offers its -C and -k.
+        check({"-C", "-k", "--keep", "-q"} <= set(lines[2].split()), f"{what}: extract - offers {lines[2]!r}")
+        check(lines[3].split() == ["--follow-links"], f"{what}: pack --f offers {lines[3]!r}")
+        check(lines[4].split() == ["normal", "copy", "delete"], f"{what}: --icon offers {lines[4]!r}")
+        check(sorted(lines[5].split()) == ["B.PSU", "a.psu", "saves"], f"{what}: info offers {lines[5]!r}")
+        check(lines[6].split() == ["saves"], f"{what}: pack offers {lines[6]!r}")
+
+
 # --- the two tests ---------------------------------------------------------------------------
 
+ICON_SIZES = (32, 48, 64, 128, 256)
 INSTALLED = ["bin/marrowin", "bin/marrowin-cli", "share/applications/marrowin.desktop",
-             "share/icons/hicolor/32x32/apps/marrowin.png", "share/mime/packages/marrowin.xml",
-             "share/thumbnailers/marrowin.thumbnailer"]
+             "share/mime/packages/marrowin.xml", "share/thumbnailers/marrowin.thumbnailer",
+             "share/icons/hicolor/scalable/apps/marrowin.svg",
+             "share/man/man1/marrowin.1.gz", "share/man/man1/marrowin-cli.1.gz",
+             "share/doc/marrowin/copyright", "share/doc/marrowin/changelog.gz",
+             "share/bash-completion/completions/marrowin-cli"]
+INSTALLED += [f"share/icons/hicolor/{n}x{n}/apps/marrowin.png" for n in ICON_SIZES]
 
 
 def test_prefix(build, work):
@@ -232,6 +388,9 @@ def test_prefix(build, work):
         check((prefix / rel).is_file(), f"{rel} not installed")
     for rel in ("bin/marrowin", "bin/marrowin-cli"):
         check(os.access(prefix / rel, os.X_OK), f"{rel} is not executable")
+    check_documents(prefix)
+    check_completion(prefix / "share/bash-completion/completions/marrowin-cli",
+                     prefix / "bin/marrowin-cli", work)
     archive = pack_real_save(prefix / "bin/marrowin-cli", work)
     mtype = check_file_manager_view(prefix / "share", prefix / "bin", archive, work)
     check_mime_database(prefix / "share/mime", mtype)
@@ -256,6 +415,8 @@ def test_deb(build, work, version):
     # The libraries the programs link, as the distribution packages them.
     for lib in ("libc6", "libstdc++6", "libegl1", "libpng16-16", "libglu1-mesa"):
         check(lib in depends, f"Depends misses {lib}: {fields['Depends']}")
+    # The font the menus and the configuration window are laid out for.
+    check("fonts-ipafont-gothic" in depends, f"Depends misses the font: {fields['Depends']}")
     check(any(d.startswith("libwxgtk") for d in depends), f"Depends misses wx: {fields['Depends']}")
     # Each one is a package of this system: the build linked against it.
     for dep in depends:
@@ -275,8 +436,48 @@ def test_deb(build, work, version):
             kind = run(["file", "-b", str(root / rel)]).stdout
             check(", stripped" in kind, f"{rel} is not stripped: {kind}")
     usr = root / "usr"
+    for rel in ("bin/marrowin", "bin/marrowin-cli"):
+        check_hardened(usr / rel)
+    check_documents(usr)
+    check_completion(usr / "share/bash-completion/completions/marrowin-cli", usr / "bin/marrowin-cli", work)
     mtype = check_file_manager_view(usr / "share", usr / "bin", SOURCE / "samples/demo.psu", work)
     check_mime_database(usr / "share/mime", mtype)
+    check_lintian(deb)
+
+
+def check_hardened(program):
+    """PIE, RELRO bound at start, fortified libc calls, and no sections dh_strip would remove."""
+    readelf = shutil.which("readelf")
+    if not readelf:
+        print("readelf not found: hardening not checked")
+        return
+    name = program.name
+    out = run([readelf, "-W", "-h", "-l", "-d", "-S", "--dyn-syms", str(program)]).stdout
+    check("DYN (" in out, f"{name} is not position-independent")
+    check("GNU_RELRO" in out, f"{name} has no RELRO segment")
+    check("BIND_NOW" in out or "FLAGS_1" in out and " NOW" in out, f"{name} is not bound at start (-z now)")
+    check("_chk@" in out, f"{name} calls no fortified libc function")
+    check("__stack_chk_fail" in out, f"{name} has no stack protector")
+    sections = [line.split("]")[1].split()[0] for line in out.split("\n")
+                if line.strip().startswith("[") and "]" in line and line.split("]")[1].split()]
+    for unneeded in (".comment", ".note"):
+        check(unneeded not in sections, f"{name} keeps its {unneeded} section")
+
+
+def check_lintian(deb):
+    """Lintian passes the package: no errors, no warnings; informational tags are listed."""
+    lintian = shutil.which("lintian")
+    if not lintian:
+        print("lintian not found: package not linted")
+        return
+    # CI runs as root; lintian only warns about that on stderr, which is not a tag.
+    result = subprocess.run([lintian, "--fail-on", "error,warning", "--display-info", "--pedantic",
+                             "--tag-display-limit", "0", str(deb)],
+                            capture_output=True, text=True, timeout=600)
+    tags = [line for line in result.stdout.split("\n") if line[:2] in ("E:", "W:", "I:", "P:", "X:")]
+    print("lintian:", *(tags or ["no tags"]), sep="\n  ")
+    check(result.returncode == 0, f"lintian failed ({result.returncode}): {result.stdout}{result.stderr}")
+    check(not any(t.startswith(("E:", "W:")) for t in tags), f"lintian errors or warnings: {tags}")
 
 
 if __name__ == "__main__":
