@@ -234,13 +234,20 @@ bool hostNameToSaveName(std::string_view host, std::string& saveName) {
         saveName = std::move(converted);
         return true;
     }
-    bool utf8 = true;
+    bool utf8 = true, allConverted = true;
     for (size_t i = 0; i < host.size() && utf8;) {
         size_t n = utf8SequenceLength(host, i);
         utf8 = n > 0;
+        // A character converted has other bytes in Shift-JIS; one kept as it is has none.
+        if (n > 1 && hostNameToSaveText(host.substr(i, n)) == host.substr(i, n)) allConverted = false;
         i += n;
     }
-    if (utf8) return false;
+    if (utf8) {
+        // Characters with a second Unicode spelling ("〜" for "～") come back in the first.
+        if (!allConverted) return false;
+        saveName = std::move(converted);
+        return true;
+    }
     // Raw bytes: acceptable as they stand when all of them read as Shift-JIS.
     if (saveTextToDisplay(host).find("\xEF\xBF\xBD") != std::string::npos) return false;
     saveName = std::string(host);

@@ -1,6 +1,7 @@
 // Copy under a free name, extraction into a folder, packing a folder.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <csignal>
 
@@ -266,8 +267,139 @@ TEST(ExtractArchive, WritesACutOffEntryOnlyAsFarAsTheFileGoes) {
     SaveImage image = fixtures::imageOf(bytes);
     ExportResult r = extractArchive(image, dir.fd());
     EXPECT_EQ(readFileBytes(dir / "BASAVE/cut.bin"), patternBytes(100));
-    EXPECT_NE(r.error.find("cut off"), std::string::npos);
+    // Written, but reported as incomplete rather than as a success with a note.
+    EXPECT_TRUE(r.ok);
+    EXPECT_FALSE(r.complete());
+    ASSERT_EQ(r.incomplete.size(), 1u);
+    EXPECT_NE(r.incomplete[0].find("BASAVE/cut.bin: cut off"), std::string::npos) << r.incomplete[0];
+    EXPECT_NE(r.incomplete[0].find("100 of 5000"), std::string::npos);
 }
+
+// Two entries of one name used to leave only the later one on disk.
+TEST(ExtractArchive, AnEntryWhoseNameAnEarlierOneTookGetsANumberedName) {
+    TempDir dir;
+    Bytes bytes = ArchiveBuilder("BASAVE")
+                      .file("x.bin", patternBytes(10, 1))
+                      .file("x.bin", patternBytes(20, 2))
+                      .file("x.bin", patternBytes(30, 3))
+                      .file("X.BIN", patternBytes(40, 4))
+                      .build();
+    SaveImage image = fixtures::imageOf(bytes);
+    for (int run = 0; run < 2; ++run) {
+        ExportResult r = extractArchive(image, dir.fd());
+        EXPECT_TRUE(r.ok) << r.error;
+        EXPECT_FALSE(r.complete());
+        EXPECT_EQ(r.renamed, (std::vector<std::string>{"BASAVE/x.bin -> BASAVE/x (2).bin",
+                                                       "BASAVE/x.bin -> BASAVE/x (3).bin"}));
+        // A second run replaces its own files again instead of numbering further.
+        EXPECT_EQ(namesIn(dir / "BASAVE"),
+                  (std::vector<std::string>{"X.BIN", "x (2).bin", "x (3).bin", "x.bin"}));
+        EXPECT_EQ(readFileBytes(dir / "BASAVE/x.bin"), patternBytes(10, 1));
+        EXPECT_EQ(readFileBytes(dir / "BASAVE/x (2).bin"), patternBytes(20, 2));
+        EXPECT_EQ(readFileBytes(dir / "BASAVE/x (3).bin"), patternBytes(30, 3));
+        EXPECT_EQ(readFileBytes(dir / "BASAVE/X.BIN"), patternBytes(40, 4));
+    }
+}
+
+TEST(ExtractArchive, KeepLeavesExistingFilesAloneAndReportsThem) {
+    TempDir dir;
+    makeDir(dir / "BASAVE");
+    writeFile(dir / "BASAVE/x.bin", std::string("mine"));
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ExportOptions keep;
+    keep.keep = true;
+    ExportResult r = extractArchive(image, dir.fd(), keep);
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_FALSE(r.complete());
+    EXPECT_EQ(r.kept, std::vector<std::string>{"BASAVE/x.bin"});
+    EXPECT_EQ(r.files, std::vector<std::string>{"BASAVE/icon.sys"});
+    EXPECT_EQ(readText(dir / "BASAVE/x.bin"), "mine");
+    EXPECT_EQ(readFileBytes(dir / "BASAVE/icon.sys"), patternBytes(100));
+}
+
+// ---- interrupted writes ------------------------------------------------------------------
+
+// Runs fn in a child process whose files may not grow past `limit` bytes, with SIGXFSZ at its
+// default action (the process is killed, as by a shell's ulimit -f); gives the wait status.
+template <class Fn>
+int inChildWithFileSizeLimit(rlim_t limit, Fn fn) {
+    pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit low{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &low);
+        fn();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+// A copy killed mid-write used to leave "NAME TITLE.psu" cut short, and extraction and packing
+// their temporary files.
+TEST(InterruptedWrites, AKilledWriteLeavesNeitherAPartialFileNorATemporary) {
+    TempDir dir;
+    Bytes big = ArchiveBuilder("BASAVE").file("big.bin", patternBytes(200000)).build();
+    SaveImage image = fixtures::imageOf(big);
+    int status = inChildWithFileSizeLimit(50000, [&] { writeUniqueCopy("A B", "psu", image, dir.fd()); });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+
+    status = inChildWithFileSizeLimit(50000, [&] { extractArchive(image, dir.fd()); });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_TRUE(namesIn(dir / "BASAVE").empty());
+
+    TempDir src;
+    makeDir(src / "S");
+    writeFile(src / "S/big", patternBytes(200000));
+    status = inChildWithFileSizeLimit(50000, [&] { packFolder(src / "S", dir.fd()); });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"BASAVE"});
+}
+
+// The pid of a process that has ended.
+pid_t goneProcess() {
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(InterruptedWrites, ALaterRunRemovesOnlyStaleTemporariesOfItsOwnNaming) {
+    TempDir dir;
+    const std::string gone = std::to_string(goneProcess());
+    const std::string live = std::to_string(getppid());
+    const std::string stale = ".marrowin-" + gone + "-0.tmp";
+    const std::vector<std::string> others = {
+        ".marrowin-" + live + "-0.tmp",       // its process still runs
+        ".marrowin-" + gone + "-0.tmp.keep",  // not our pattern
+        ".marrowin-0" + gone + "-0.tmp",
+        ".marrowin-" + gone + "-x.tmp",
+        "marrowin-" + gone + "-0.tmp",
+    };
+    writeFile(dir / stale, std::string("left by a killed run"));
+    for (const std::string& n : others) writeFile(dir / n, std::string("keep"));
+    makeDir(dir / (".marrowin-" + gone + "-1.tmp"));  // a folder
+    ASSERT_EQ(::symlink("elsewhere", (dir / (".marrowin-" + gone + "-2.tmp")).c_str()), 0);
+
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ASSERT_TRUE(writeUniqueCopy("A B", "psu", image, dir.fd()).ok);
+    EXPECT_FALSE(exists(dir / stale));
+    for (const std::string& n : others) EXPECT_TRUE(exists(dir / n)) << n;
+    EXPECT_TRUE(exists(dir / (".marrowin-" + gone + "-1.tmp")));
+    EXPECT_TRUE(exists(dir / (".marrowin-" + gone + "-2.tmp")));
+
+    // Extraction cleans the save's folder, packing its output folder.
+    makeDir(dir / "BASAVE");
+    writeFile(dir / ("BASAVE/" + stale), std::string("x"));
+    ASSERT_TRUE(extractArchive(image, dir.fd()).ok);
+    EXPECT_FALSE(exists(dir / ("BASAVE/" + stale)));
+    writeFile(dir / stale, std::string("x"));
+    ASSERT_TRUE(packFolder(dir / "BASAVE", dir.fd()).ok);
+    EXPECT_FALSE(exists(dir / stale));
+}
+
 
 // ---- packing ---------------------------------------------------------------------------
 
@@ -395,6 +527,143 @@ TEST(PackFolder, AFailedWriteKeepsThePreviousArchiveAndLeavesNoTemporary) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(readText(out / "S.psu"), "previous");
     EXPECT_EQ(namesIn(out.path()), std::vector<std::string>{"S.psu"});
+}
+
+TEST(PackFolder, KeepLeavesAnExistingArchiveAlone) {
+    TempDir src, out;
+    makeDir(src / "S");
+    writeFile(src / "S/a", std::string("new"));
+    writeFile(out / "S.psu", std::string("old archive"));
+    ExportOptions keep;
+    keep.keep = true;
+    ExportResult r = packFolder(src / "S", out.fd(), keep);
+    EXPECT_FALSE(r.complete());
+    EXPECT_EQ(r.kept, std::vector<std::string>{"S.psu"});
+    EXPECT_EQ(readText(out / "S.psu"), "old archive");
+    EXPECT_EQ(namesIn(out.path()), std::vector<std::string>{"S.psu"});
+}
+
+// "a〜" (U+301C) and "a～" (U+FF5E) are both Shift-JIS 81 60: they used to be packed as two
+// entries of one name, of which extraction kept one.
+TEST(PackFolder, RefusesTwoNamesThatAreOneInShiftJis) {
+    TempDir src, out;
+    makeDir(src / "S");
+    writeFile(src / "S/a\xE3\x80\x9C", std::string("wave dash"));
+    writeFile(src / "S/a\xEF\xBD\x9E", std::string("fullwidth tilde"));
+    ExportResult r = packFolder(src / "S", out.fd());
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("a\xE3\x80\x9C and a\xEF\xBD\x9E"), std::string::npos) << r.error;
+    EXPECT_TRUE(namesIn(out.path()).empty());
+}
+
+// "é" used to be stored as its UTF-8 bytes, which come back as "ﾃｩ".
+TEST(PackFolder, RefusesNamesWithCharactersShiftJisLacksButTakesRawSaveBytes) {
+    for (std::string name : {"caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+        TempDir src, out;
+        makeDir(src / "S");
+        writeFile(src / "S/plain", std::string("p"));
+        writeFile(src / "S/" + name, std::string("x"));
+        ExportResult r = packFolder(src / "S", out.fd());
+        EXPECT_FALSE(r.ok) << name;
+        EXPECT_NE(r.error.find(name + ": its name holds characters"), std::string::npos) << r.error;
+        EXPECT_TRUE(namesIn(out.path()).empty());
+    }
+    // Names that are not UTF-8 are the bytes a PS2 shows: Shift-JIS "テ", and a byte that is
+    // not Shift-JIS either (as extraction writes it).
+    TempDir src, out;
+    makeDir(src / "S");
+    writeFile(src / "S/\x83\x65.dat", std::string("t"));
+    writeFile(src / "S/raw\xFF", std::string("r"));
+    ExportResult r = packFolder(src / "S", out.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    SaveImage image = imageOfFile(out / "S.psu");
+    EXPECT_TRUE(findFileEntry(image, "\x83\x65.dat"));
+    EXPECT_TRUE(findFileEntry(image, "raw\xFF"));
+}
+
+TEST(PackFolder, PacksNamesEqualOnlyUnderTheCaseFoldWithANote) {
+    TempDir src, out;
+    makeDir(src / "S");
+    writeFile(src / "S/icon.sys", std::string("lower"));
+    writeFile(src / "S/ICON.SYS", std::string("upper"));
+    ExportResult r = packFolder(src / "S", out.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.complete());
+    EXPECT_EQ(r.files.size(), 2u);
+    EXPECT_NE(r.error.find("differ only in letter case"), std::string::npos) << r.error;
+}
+
+// A 4 GiB - 1 file used to give a 4 GiB archive that the program refuses to open. The files
+// are sparse, and a file size limit keeps a faulty run from writing gigabytes.
+TEST(PackFolder, RefusesAFolderWhoseArchiveWouldReachFourGibibytes) {
+    TempDir src, out;
+    makeDir(src / "ONE");
+    writeFile(src / "ONE/huge", std::string());
+    ASSERT_EQ(::truncate((src / "ONE/huge").c_str(), off_t(UINT32_MAX)), 0);
+    makeDir(src / "TWO");
+    writeFile(src / "TWO/a", std::string());
+    writeFile(src / "TWO/b", std::string());
+    ASSERT_EQ(::truncate((src / "TWO/a").c_str(), off_t(1) << 31), 0);
+    ASSERT_EQ(::truncate((src / "TWO/b").c_str(), (off_t(1) << 31) - 1024), 0);  // 4 GiB + 1536 in all
+    for (const char* folder : {"ONE", "TWO"}) {
+        ExportResult r;
+        withFileSizeLimit(1 << 20, [&] { r = packFolder(src / folder, out.fd()); });
+        EXPECT_FALSE(r.ok) << folder;
+        EXPECT_NE(r.error.find("4 GiB or more"), std::string::npos) << r.error;
+        EXPECT_TRUE(namesIn(out.path()).empty()) << folder;
+    }
+}
+
+// A link to /etc/passwd used to be packed like any file of the folder.
+TEST(PackFolder, LeavesOutLinksThatLeadOutsideUnlessAskedToFollowThem) {
+    TempDir src, out;
+    makeDir(src / "S");
+    makeDir(src / "S/sub");
+    writeFile(src / "S/own", std::string("own"));
+    writeFile(src / "S/sub/deep", std::string("deep"));
+    writeFile(src / "secret", std::string("outside"));
+    ASSERT_EQ(::symlink("own", (src / "S/inside").c_str()), 0);
+    ASSERT_EQ(::symlink("sub/deep", (src / "S/inside-sub").c_str()), 0);
+    ASSERT_EQ(::symlink((src / "secret").c_str(), (src / "S/outside").c_str()), 0);
+    ASSERT_EQ(::symlink("../secret", (src / "S/outside-relative").c_str()), 0);
+
+    ExportResult r = packFolder(src / "S", out.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.complete());
+    EXPECT_EQ(r.files, (std::vector<std::string>{"inside", "inside-sub", "own"}));
+    EXPECT_EQ(r.skipped, (std::vector<std::string>{"outside", "outside-relative"}));
+    EXPECT_NE(r.error.find("left out outside: a link to a file outside the folder"), std::string::npos);
+
+    ExportOptions follow;
+    follow.followLinks = true;
+    r = packFolder(src / "S", out.fd(), follow);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.files.size(), 5u);
+    EXPECT_TRUE(r.skipped.empty());
+    SaveImage image = imageOfFile(out / "S.psu");
+    auto found = findFileEntry(image, "outside");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.bytes + *found), 7), "outside");
+}
+
+// A source that gave less than its listed size used to be packed with only a note. A sysfs
+// file lists 4096 bytes and holds a few.
+TEST(PackFolder, ASourceThatShrankIsPackedFilledOutButReportedIncomplete) {
+    const char* sysfs = "/sys/devices/system/cpu/online";
+    struct stat st;
+    if (::stat(sysfs, &st) != 0 || st.st_size != 4096) GTEST_SKIP() << "no sysfs file to read";
+    TempDir src, out;
+    makeDir(src / "S");
+    writeFile(src / "S/a", std::string("a"));
+    ASSERT_EQ(::symlink(sysfs, (src / "S/short").c_str()), 0);
+    ExportOptions follow;
+    follow.followLinks = true;
+    ExportResult r = packFolder(src / "S", out.fd(), follow);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_FALSE(r.complete());
+    ASSERT_EQ(r.incomplete.size(), 1u);
+    EXPECT_EQ(r.incomplete[0].rfind("short: shrank", 0), 0u) << r.incomplete[0];
+    EXPECT_EQ(readFileBytes(out / "S.psu").size(), 1536u + 1536u + 512u + 4096u);
 }
 
 TEST(PackFolder, BaseNameIgnoresTrailingSlashesAndLongNamesAreKept) {
