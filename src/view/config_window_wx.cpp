@@ -17,12 +17,36 @@ namespace {
 // The window's size in dialog units of its own font.
 constexpr int CONFIG_WIDTH_DU = 272;
 constexpr int CONFIG_HEIGHT_DU = 390;
+// Room a window manager takes above a window for its title bar.
+constexpr int TITLE_BAR_ALLOWANCE = 40;
+
+wxRect displayAreaUnderMouse() {
+    int index = wxDisplay::GetFromPoint(wxGetMousePosition());
+    return wxDisplay(index == wxNOT_FOUND ? 0u : unsigned(index)).GetClientArea();
+}
+
+// The window is laid out for its Japanese dialog font. Where that font is missing the
+// fallback is larger, and the window would no longer fit a 768-pixel screen with its title
+// bar: then controls, their fonts and the window shrink together until it does.
+void fitIntoDisplay(wxWindow* panel, wxSize& client) {
+    const int room = displayAreaUnderMouse().height - TITLE_BAR_ALLOWANCE;
+    if (!panel || client.y <= room || room <= 0) return;
+    const double f = double(room) / client.y;
+    auto scaled = [f](int v) { return int(v * f); };
+    for (wxWindow* child : panel->GetChildren()) {
+        wxRect r = child->GetRect();
+        wxFont font = child->GetFont();
+        font.SetFractionalPointSize(font.GetFractionalPointSize() * f);
+        child->SetFont(font);
+        child->SetSize(scaled(r.x), scaled(r.y), scaled(r.width), scaled(r.height));
+    }
+    client = wxSize(scaled(client.x), scaled(client.y));
+}
 }  // namespace
 
 void centreOnMouse(wxWindow* window) {
     wxPoint mouse = wxGetMousePosition();
-    int index = wxDisplay::GetFromPoint(mouse);
-    wxRect area = wxDisplay(index == wxNOT_FOUND ? 0u : unsigned(index)).GetClientArea();
+    wxRect area = displayAreaUnderMouse();
     wxSize size = window->GetSize();
     int x = mouse.x - size.x / 2;
     int y = mouse.y - size.y / 2;
@@ -51,6 +75,7 @@ ConfigWindow* ConfigWindow::create(ViewSettings& settings) {
 
     wxWindow* panel = XRCCTRL(*window, "SUB1_PANEL", wxPanel);
     wxSize client = (panel ? panel : window)->ConvertDialogToPixels(wxSize(CONFIG_WIDTH_DU, CONFIG_HEIGHT_DU));
+    fitIntoDisplay(panel, client);
     window->SetClientSize(client);
     window->SetSizeHints(window->GetSize(), window->GetSize());
 

@@ -386,6 +386,39 @@ def case_config():
         assert read_field(s, field_point(s, cfg, 60, 4)) == "45.000000"
 
 
+FALLBACK_FONTS = """<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <selectfont><rejectfont>
+    <pattern><patelt name="family"><string>IPAPGothic</string></patelt></pattern>
+    <pattern><patelt name="family"><string>IPAGothic</string></patelt></pattern>
+  </rejectfont></selectfont>
+</fontconfig>
+"""
+
+
+def case_config_fallback_font():
+    # Without its Japanese dialog font the window used to grow to 731 pixels, which with a
+    # title bar no longer fits a 768-pixel screen. It still fits and still works.
+    fonts = tempfile.mkdtemp(prefix="marrowin-fonts-")
+    try:
+        conf = os.path.join(fonts, "fonts.conf")
+        with open(conf, "w") as f:
+            f.write(FALLBACK_FONTS)
+        with Session(env={"FONTCONFIG_FILE": conf}) as s:
+            s.start()
+            s.menu("v", 5)  # 環境
+            cfg = config_window(s)
+            wait_for(lambda: s.is_mapped(cfg), 5, what="config shown")
+            x, y, w, h = s.geometry(cfg)
+            assert h <= 768 - 40 and w <= 1024, (w, h)
+            assert read_field(s, field_point(s, cfg, 60, 4)) == "45.000000"
+            assert read_field(s, field_point(s, cfg, 216, 4)) == "1000.000000"
+    finally:
+        shutil.rmtree(fonts, ignore_errors=True)
+
+
 def case_mouse():
     with Session() as s:
         sample = demo_sample(s)
