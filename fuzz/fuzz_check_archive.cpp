@@ -21,8 +21,8 @@ void check(bool ok, const char* what) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace marrowin;
     if (size > UINT32_MAX) return 0;
-    SaveImage image = makeSaveImage(data, uint32_t(size));
-    if (image.empty()) return 0;
+    static SaveImage image;  // one buffer for the whole run
+    if (!refillSaveImage(image, data, uint32_t(size))) return 0;
     std::vector<CheckProblem> problems = checkArchive(image);
 
     const bool archive = detectArchiveKind(image) == ArchiveKind::SaveArchive;

@@ -1,16 +1,22 @@
 // The whole read path over one untrusted archive: recognition, folder name, descriptor,
 // lookups, every file entry taken as an icon model (texture, vertex records and the framing
-// of thumbnails), name conversions and extraction to disk. Besides the sanitizers, a few invariants are checked.
+// of thumbnails), name conversions and extraction to disk. Besides the sanitizers, a few
+// invariants are checked. The work is linear in the number of entries.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/archive_export.h"
@@ -24,8 +30,13 @@ namespace {
 
 using namespace marrowin;
 
-// Vertex reads per input, so large inputs with many entries stay quick to run.
+// Work per input, so inputs with many entries stay quick to run: vertex reads, texture decodes
+// (one per entry up to this many), name lookups checked one by one, and the entries an
+// archive may have to be extracted (more than an input of -max_len can hold).
 constexpr uint64_t MAX_VERTEX_READS = 1 << 18;
+constexpr uint32_t MAX_TEXTURES = 64;
+constexpr size_t MAX_LOOKUPS = 16;
+constexpr uint64_t MAX_EXTRACTED_ENTRIES = 4096;
 
 void check(bool ok, const char* what) {
     if (!ok) {
@@ -56,31 +67,20 @@ void checkName(const std::string& saveText) {
           "safe path component");
 }
 
-void emptyFolder(int dirFd, int depth = 0);
-
-// Scratch folder for extraction, made once per process, emptied after each input and
-// removed when the process exits.
-char scratchPath[] = "/tmp/marrowin-fuzz-XXXXXX";
-
-int scratchFd() {
-    static int fd = [] {
-        if (!mkdtemp(scratchPath)) std::abort();
-        int d = open(scratchPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (d < 0) std::abort();
-        std::atexit([] {
-            emptyFolder(scratchFd());
-            rmdir(scratchPath);
-        });
-        return d;
-    }();
-    return fd;
-}
+// Extraction writes into a scratch folder on tmpfs when there is one: on a disk file system
+// creating and removing the files cost more than everything else the target does.
+char scratchPath[] = "/dev/shm/marrowin-fuzz-XXXXXX";
+char scratchFallback[] = "/tmp/marrowin-fuzz-XXXXXX";
+const char* scratchName = nullptr;
 
 // Removes everything under dirFd (extraction makes one level of folders holding files).
-void emptyFolder(int dirFd, int depth) {
+void emptyFolder(int dirFd, int depth = 0) {
     int dup = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
     DIR* dir = fdopendir(dup);
-    if (!dir) return;
+    if (!dir) {
+        if (dup >= 0) close(dup);
+        return;
+    }
     rewinddir(dir);
     std::vector<std::string> names;
     while (dirent* d = readdir(dir)) {
@@ -104,28 +104,98 @@ void emptyFolder(int dirFd, int depth) {
     closedir(dir);
 }
 
-void readModel(const SaveImage& image, uint64_t dataOffset, uint8_t* texture, uint64_t& vertexBudget) {
+// Made once per process, emptied after each input and removed when the process exits.
+int scratchFd() {
+    static int fd = [] {
+        scratchName = mkdtemp(scratchPath);
+        if (!scratchName) scratchName = mkdtemp(scratchFallback);
+        if (!scratchName) std::abort();
+        int d = open(scratchName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (d < 0) std::abort();
+        std::atexit([] {
+            emptyFolder(scratchFd());
+            rmdir(scratchName);
+        });
+        return d;
+    }();
+    return fd;
+}
+
+// True when the folder holds nothing. Reads through one directory stream kept open.
+bool folderIsEmpty(int dirFd) {
+    static DIR* dir = fdopendir(fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    if (!dir) std::abort();
+    rewinddir(dir);
+    while (dirent* d = readdir(dir))
+        if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0) return false;
+    return true;
+}
+
+// Extracts into the scratch folder, then removes exactly the files extraction reported: the
+// scratch folder must be empty again, or something was written that was not reported (or
+// outside the save's folder).
+void extractAndCheck(const SaveImage& image) {
+    int fd = scratchFd();
+    ExportResult r = extractArchive(image, fd);
+    check(!r.path.empty() && r.path.find('/') == std::string::npos, "one folder component");
+    for (const std::string& file : r.files) {
+        check(file.size() > r.path.size() + 1 && file.compare(0, r.path.size() + 1, r.path + "/") == 0,
+              "extracted files lie in the save's folder");
+        check(unlinkat(fd, file.c_str(), 0) == 0, "a reported file exists");
+    }
+    unlinkat(fd, r.path.c_str(), AT_REMOVEDIR);
+    if (!folderIsEmpty(fd)) {
+        emptyFolder(fd);
+        check(false, "extraction wrote only the files it reported");
+    }
+}
+
+// Names under the lookup's fold (bit 5 of every byte), so equal keys are names that match.
+std::string foldedName(std::string_view name) {
+    std::string key(name);
+    for (char& c : key) c = char(uint8_t(c) & ~0x20);
+    return key;
+}
+
+struct Budget {
+    uint64_t vertexReads = MAX_VERTEX_READS;
+    uint32_t textures = MAX_TEXTURES;
+};
+
+void readModel(const SaveImage& image, uint64_t dataOffset, uint8_t* texture, Budget& budget) {
     IconModel model{&image, dataOffset};
     ModelHeader h = readModelHeader(model);
-    decodeTexture(model, texture);
+    if (budget.textures > 0) {
+        --budget.textures;
+        decodeTexture(model, texture);
+    }
     uint64_t n = readableVertexCount(model, h);
     check(n <= h.vertexCount, "readable vertices within the header's count");
+    // The records at both ends, in their first and last shapes: the framing below reads
+    // every record, in the first shape.
     Vertex v;
-    uint32_t shapes[3] = {0, h.shapeCount / 2, h.shapeCount ? h.shapeCount - 1 : 0};
-    for (uint64_t i = 0; i < n && vertexBudget > 0; ++i, --vertexBudget)
-        for (uint32_t s : shapes) check(readVertex(model, h, i, s, v) == (s < h.shapeCount), "vertex read");
+    const uint32_t last = h.shapeCount ? h.shapeCount - 1 : 0;
+    for (uint64_t i : {uint64_t(0), n ? n - 1 : 0}) {
+        if (i >= n) break;
+        for (uint32_t s : {uint32_t(0), last})
+            check(readVertex(model, h, i, s, v) == (h.shapeCount > 0), "vertex read");
+        check(!readVertex(model, h, i, h.shapeCount, v), "a shape past the count is refused");
+    }
     if (n < h.vertexCount) check(!readVertex(model, h, n, 0, v), "vertex past the buffer is refused");
 
-    // Framing for thumbnails: a usable view or none at all.
-    ViewSettings view = initialViewSettings();
-    resetViewSettings(view);
-    view.aspect = 1;
-    if (frameModel(view, model, 0)) {
-        for (float t : view.translation) check(std::isfinite(t), "framed translation is finite");
-        check(view.zNear > 0 && view.zNear < view.zFar && std::isfinite(view.zFar),
-              "framed depth range");
-    } else {
-        check(n == 0 || h.shapeCount == 0, "a model with vertices is framed");
+    // Framing for thumbnails (two reads of every record): a usable view or none at all.
+    if (n == 0 || h.shapeCount == 0 || 2 * n <= budget.vertexReads) {
+        budget.vertexReads -= std::min(budget.vertexReads, 2 * n);
+        ViewSettings view = initialViewSettings();
+        resetViewSettings(view);
+        view.aspect = 1;
+        if (frameModel(view, model, 0)) {
+            for (float t : view.translation) check(std::isfinite(t), "framed translation is finite");
+            check(view.zNear > 0 && view.zNear < view.zFar && std::isfinite(view.zFar),
+                  "framed depth range");
+        } else {
+            check(n == 0 || h.shapeCount == 0, "a model with vertices is framed");
+        }
     }
 }
 
@@ -133,8 +203,11 @@ void readModel(const SaveImage& image, uint64_t dataOffset, uint8_t* texture, ui
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > UINT32_MAX) return 0;
-    SaveImage image = makeSaveImage(data, uint32_t(size));
-    if (image.empty()) return 0;
+    // One image, texture buffer and name table for the whole run.
+    static SaveImage image;
+    static std::vector<uint8_t> texture(TEXTURE_BUFFER_BYTES);
+    static std::unordered_map<std::string, uint64_t> lastByName;
+    if (!refillSaveImage(image, data, uint32_t(size))) return 0;
 
     ArchiveKind kind = detectArchiveKind(image);
     check(archiveKindName(kind) != nullptr, "kind name");
@@ -148,32 +221,49 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ViewSettings settings = initialViewSettings();
     loadDescriptorLights(image, settings.lights);
 
-    for (const char* wanted : {"icon.sys", "ICON.ICN", "", ".", "..", "\x81\x40"})
-        if (auto off = findFileEntry(image, wanted)) check(*off < image.fileSize + uint64_t(ENTRY_HEADER_SIZE), "found data lies after a header inside the file");
+    // One walk: every entry's name, model and texture, and what a lookup of each name must
+    // give (the last entry that matches), so the lookups below are checked exactly.
+    lastByName.clear();
+    std::vector<std::string> sampled;
+    std::string lastName;
+    uint64_t entries = 0;
+    Budget budget;
+    walkFileEntries(image, [&](const FileEntry& e) {
+        ++entries;
+        check(e.name.size() <= ENTRY_NAME_MAX, "entry name bounded by its header");
+        check(e.dataOffset == e.headerOffset + ENTRY_HEADER_SIZE && e.headerOffset < image.fileSize,
+              "entries start inside the file");
+        std::string name(e.name);
+        check(compareEntryName(name.c_str(), name.c_str()) == 0, "a name matches itself");
+        lastByName[foldedName(name)] = e.dataOffset;
+        if (sampled.size() < MAX_LOOKUPS) sampled.push_back(name);
+        lastName = name;
+        checkName(name);
+        isDescriptorData(image, e.dataOffset);
+        readModel(image, e.dataOffset, texture.data(), budget);
+    });
+    if (entries > 0) sampled.push_back(lastName);
+
+    auto lookup = [&](const std::string& wanted) {
+        std::optional<uint64_t> found = findFileEntry(image, wanted.c_str());
+        auto it = lastByName.find(foldedName(wanted));
+        check(it == lastByName.end() ? !found : found && *found == it->second,
+              "a lookup finds the last entry of that name");
+    };
+    for (const std::string& name : sampled) lookup(name);
+    for (const char* wanted : {"icon.sys", "ICON.ICN", "", ".", "..", "\x81\x40"}) lookup(wanted);
     for (int i = 0; i < 3; ++i) {
         std::string icon = readIconFileName(image, i);
         checkName(icon);
-        findFileEntry(image, icon.c_str());
+        lookup(icon);
     }
 
-    std::vector<uint8_t> texture(TEXTURE_BUFFER_BYTES);
-    uint64_t vertexBudget = MAX_VERTEX_READS;
-    walkFileEntries(image, [&](const FileEntry& e) {
-        std::string name(e.name);
-        check(name.size() <= ENTRY_NAME_MAX, "entry name bounded by its header");
-        check(compareEntryName(name.c_str(), name.c_str()) == 0, "a name matches itself");
-        auto found = findFileEntry(image, name.c_str());
-        check(found && *found >= e.dataOffset, "an entry's own name finds it or a later one");
-        checkName(name);
-        readModel(image, e.dataOffset, texture.data(), vertexBudget);
-    });
+    // Emptied within the run: libFuzzer takes memory a run keeps for a possible leak and runs
+    // the input again to look.
+    lastByName.clear();
 
 #ifndef MARROWIN_FUZZ_NO_EXTRACT
-    if (kind == ArchiveKind::SaveArchive) {
-        int fd = scratchFd();
-        extractArchive(image, fd);
-        emptyFolder(fd);
-    }
+    if (kind == ArchiveKind::SaveArchive && entries <= MAX_EXTRACTED_ENTRIES) extractAndCheck(image);
 #endif
     return 0;
 }

@@ -2,28 +2,52 @@
 # Fuzzes the save reading path and the icon drawing under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 #   scripts/fuzz.sh [SECONDS] [TARGET]    (defaults: 60, every target, the time split evenly)
+#   scripts/fuzz.sh --build [TARGET...]   (only build the targets and the seed maker)
+#   scripts/fuzz.sh --flags               (print the libFuzzer flags every run uses)
 # Builds with clang into build-fuzz (incrementally), seeds the corpus from the test
 # fixtures and tests/data, runs one libFuzzer process per target and fails on any finding.
 set -eu
 cd "$(dirname "$0")/.."
-seconds=${1:-60}
-targets=${2:-"fuzz_save_image fuzz_check_archive fuzz_draw_gl"}
+all="fuzz_save_image fuzz_check_archive fuzz_draw_gl"
 dir=build-fuzz
+flags="-timeout=20 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1"
 
-gl=OFF
+build() {
+    gl=OFF
+    for target in "$@"; do
+        case "$target" in *_gl) gl=ON ;; esac
+    done
+    if [ ! -f "$dir/CMakeCache.txt" ] || ! grep -q "^MARROWIN_GL:BOOL=$gl" "$dir/CMakeCache.txt"; then
+        CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DMARROWIN_FUZZ=ON -DMARROWIN_TESTS=OFF -DMARROWIN_GUI=OFF -DMARROWIN_GL=$gl >/dev/null
+    fi
+    cmake --build "$dir" -j2 --target "$@" make_fuzz_seeds
+}
+
+case "${1:-}" in
+    --flags)
+        echo "$flags"
+        exit 0
+        ;;
+    --build)
+        shift
+        # shellcheck disable=SC2086
+        [ $# -gt 0 ] || set -- $all
+        build "$@"
+        exit 0
+        ;;
+esac
+
+seconds=${1:-60}
+targets=${2:-$all}
 count=0
 for target in $targets; do
     count=$((count + 1))
-    case "$target" in *_gl) gl=ON ;; esac
 done
 each=$((seconds / count))
 [ "$each" -ge 1 ] || each=1
-if [ ! -f "$dir/CMakeCache.txt" ] || ! grep -q "^MARROWIN_GL:BOOL=$gl" "$dir/CMakeCache.txt"; then
-    CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DMARROWIN_FUZZ=ON -DMARROWIN_TESTS=OFF -DMARROWIN_GUI=OFF -DMARROWIN_GL=$gl >/dev/null
-fi
 # shellcheck disable=SC2086
-cmake --build "$dir" -j2 --target $targets make_fuzz_seeds
+build $targets
 
 seeds="$dir/fuzz-seeds"
 artifacts="$dir/fuzz-artifacts/"
@@ -34,6 +58,7 @@ mkdir -p "$seeds" "$artifacts"
 for target in $targets; do
     corpus="$dir/fuzz-corpus/$target"
     mkdir -p "$corpus"
-    "$dir/fuzz/$target" -max_total_time="$each" -timeout=20 -rss_limit_mb=2048 \
-        -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "$seeds"
+    # shellcheck disable=SC2086
+    "$dir/fuzz/$target" $flags -max_total_time="$each" -artifact_prefix="$artifacts" \
+        "$corpus" "$seeds"
 done

@@ -41,6 +41,10 @@ SaveImage readSaveImage(HostFile& file, uint32_t fileSize);
 // Builds an image from bytes already in memory (tests, fuzzing, the sample maker).
 SaveImage makeSaveImage(const uint8_t* data, uint32_t size);
 void releaseSaveImage(SaveImage& image);
+// Puts new bytes into an image, keeping its buffer (grown or shrunk in place where it can be)
+// instead of a fresh allocation: the fuzz targets pass millions of inputs through one image.
+// The slack reads zero as in a new image. False, with the image empty, when memory runs out.
+bool refillSaveImage(SaveImage& image, const uint8_t* data, uint32_t size);
 
 ArchiveKind detectArchiveKind(const SaveImage& image);
 const char* archiveKindName(ArchiveKind kind);
