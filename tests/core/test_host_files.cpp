@@ -1,8 +1,10 @@
 // The POSIX file layer: what it refuses matters as much as what it does.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include "archive/host_files.h"
@@ -113,4 +115,50 @@ TEST(HostFiles, LocalTimeIsPlausible) {
     EXPECT_LE(t.month, 12);
     EXPECT_GE(t.day, 1);
     EXPECT_LE(t.second, 59);
+}
+
+TEST(TemporaryFiles, OnlyOurExactNamesAreTemporaries) {
+    long pid = 0;
+    EXPECT_TRUE(parseTemporaryName(".marrowin-1234-0.tmp", pid));
+    EXPECT_EQ(pid, 1234);
+    EXPECT_TRUE(parseTemporaryName(".marrowin-7-999.tmp", pid));
+    for (const char* other : {".marrowin-0-0.tmp", ".marrowin-01-0.tmp", ".marrowin-1-00.tmp",
+                              ".marrowin--0.tmp", ".marrowin-1-.tmp", ".marrowin-1.tmp",
+                              ".marrowin-1-0.tmpx", "x.marrowin-1-0.tmp", ".marrowin-1-0-0.tmp",
+                              ".marrowin-1234567890-0.tmp"})
+        EXPECT_FALSE(parseTemporaryName(other, pid)) << other;
+}
+
+TEST(TemporaryFiles, PlacingWithoutReplacingLeavesAnExistingNameAlone) {
+    TempDir d;
+    writeText(d.at("taken"), "keep");
+    TemporaryFile t;
+    ASSERT_TRUE(t.create(d.fd));
+    ASSERT_TRUE(t.file().write("new", 3));
+    ASSERT_TRUE(t.finish());
+    EXPECT_EQ(t.placeWithoutReplacing("taken"), EEXIST);
+    EXPECT_EQ(openForReading(d.at("taken")).size(), 4);
+    EXPECT_EQ(t.placeWithoutReplacing("free"), 0);
+    EXPECT_EQ(openForReading(d.at("free")).size(), 3);
+    EXPECT_NE(access(d.at(t.name()).c_str(), F_OK), 0);  // the temporary name is gone
+}
+
+// A caught signal used to leave the temporary file of an interrupted extraction or pack.
+TEST(TemporaryFiles, ACaughtSignalRemovesTheTemporaryAndStillEndsTheProcess) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        TempDir d;
+        pid_t child = fork();
+        if (child == 0) {
+            signal(sig, SIG_DFL);
+            TemporaryFile t;
+            if (!t.create(d.fd) || !t.file().write("partial", 7)) _exit(3);
+            raise(sig);
+            _exit(4);  // not reached: the signal ends the process
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
+        std::string cmd = "test -z \"$(ls -A '" + d.path + "')\"";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << "left behind after signal " << sig;
+    }
 }

@@ -1,6 +1,9 @@
 // Loading a path: the order of its steps, the captions, and what the options make it write.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/host_files.h"
 #include "archive/save_loading.h"
 
 using namespace marrowin;
@@ -252,4 +256,81 @@ TEST_F(SaveLoading, PathThatCannotBeOpenedAsAFileChangesNothing) {
     EXPECT_EQ(host.caption, "BASLUS-20001 My Title - Marrowin");
 }
 
+// A large file that is not an archive used to be read whole before it was refused (2 GiB of
+// memory and seconds for a drop). Measured in a child: its peak memory stays far below the
+// file's size, and the window's steps are those of any other non-archive.
+TEST_F(SaveLoading, ALargeNonArchiveIsRefusedFromItsHeadAlone) {
+    loadPath(host, image, base, archive());
+    const std::string big = (work / "big.bin").string();
+    writeFile(big, std::vector<uint8_t>(2000, 'x'));
+    ASSERT_EQ(truncate(big.c_str(), off_t(512) << 20), 0);  // 512 MiB, sparse
+
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        host.events.clear();
+        loadPath(host, image, base, big);
+        getrusage(RUSAGE_SELF, &after);
+        bool sameSteps = host.events == std::vector<std::string>{"clear", "caption:Marrowin"} &&
+                         image.empty();
+        long grownKiB = after.ru_maxrss - before.ru_maxrss;
+        char verdict = sameSteps ? (grownKiB < 64 * 1024 ? 'y' : 'm') : 's';
+        if (write(pipeFds[1], &verdict, 1) != 1) _exit(2);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    char verdict = 0;
+    EXPECT_EQ(read(pipeFds[0], &verdict, 1), 1);
+    close(pipeFds[0]);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(verdict, 'y') << "m: read whole into memory; s: other steps than for a non-archive";
+}
+
+TEST(ReadRecognised, ReadsOnlyTheHeadOfAnythingButASaveArchive) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::vector<uint8_t> text(3000, 'x');
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), ssize_t(text.size()));
+    RecognisedRead r = readRecognisedStream(fds[0]);
+    EXPECT_EQ(r.kind, ArchiveKind::NotRecognized);
+    EXPECT_EQ(r.image.fileSize, RECOGNITION_BYTES);
+    char rest[4000];
+    EXPECT_EQ(read(fds[0], rest, sizeof rest), ssize_t(3000 - RECOGNITION_BYTES));  // left unread
+    close(fds[0]);
+    close(fds[1]);
+
+    std::string title = "T";
+    std::vector<uint8_t> a = makeArchive("BASLUS-1", &title);
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], a.data(), a.size()), ssize_t(a.size()));
+    close(fds[1]);
+    r = readRecognisedStream(fds[0]);
+    close(fds[0]);
+    EXPECT_EQ(r.kind, ArchiveKind::SaveArchive);
+    EXPECT_EQ(r.problem, ReadProblem::None);
+    ASSERT_EQ(r.image.fileSize, a.size());
+    EXPECT_EQ(std::memcmp(r.image.bytes, a.data(), a.size()), 0);
+}
+
+TEST(ReadRecognised, ASaveArchiveOfFourGibibytesIsTooLargeAndNothingIsRead) {
+    char tmpl[] = "/tmp/marrowin-big-XXXXXX";
+    int fd = mkstemp(tmpl);
+    ASSERT_GE(fd, 0);
+    std::string title = "T";
+    std::vector<uint8_t> a = makeArchive("BASLUS-1", &title);
+    ASSERT_EQ(write(fd, a.data(), a.size()), ssize_t(a.size()));
+    ASSERT_EQ(ftruncate(fd, off_t(UINT32_MAX) + 1), 0);
+    lseek(fd, 0, SEEK_SET);
+    HostFile file(fd);
+    RecognisedRead r = readRecognisedFile(file, file.size());
+    unlink(tmpl);
+    EXPECT_EQ(r.kind, ArchiveKind::SaveArchive);
+    EXPECT_EQ(r.problem, ReadProblem::TooLarge);
+    EXPECT_TRUE(r.image.empty());
+}
+
 }  // namespace
+

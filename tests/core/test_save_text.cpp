@@ -74,3 +74,21 @@ TEST(SaveText, OtherSpellingsOfWaveDashAndMinusPackAsShiftJis) {
     EXPECT_EQ(hostNameToSaveText("\u301C\u2212"), "\x81\x60\x81\x7C");
     EXPECT_EQ(saveTextToHostName("\x81\x60"), "\uFF5E");
 }
+
+TEST(SaveText, HostNamesAreStoredOnlyWhenASaveHoldsThemFaithfully) {
+    std::string save;
+    ASSERT_TRUE(hostNameToSaveName("icon.sys", save));
+    EXPECT_EQ(save, "icon.sys");
+    ASSERT_TRUE(hostNameToSaveName("\xE3\x83\x86", save));  // テ
+    EXPECT_EQ(save, "\x83\x65");
+    ASSERT_TRUE(hostNameToSaveName("a\xE3\x80\x9C", save));  // 〜, the other spelling of ～
+    EXPECT_EQ(save, "a\x81\x60");
+    ASSERT_TRUE(hostNameToSaveName("\x83\x65", save));  // raw Shift-JIS
+    EXPECT_EQ(save, "\x83\x65");
+    ASSERT_TRUE(hostNameToSaveName("a\xFF", save));  // raw, as extraction writes it
+    EXPECT_EQ(save, "a\xFF");
+    save = "untouched";
+    EXPECT_FALSE(hostNameToSaveName("caf\xC3\xA9", save));          // é
+    EXPECT_FALSE(hostNameToSaveName("\xE3\x83\x86\xE2\x82\xAC", save));  // テ€
+    EXPECT_EQ(save, "untouched");
+}
