@@ -399,7 +399,7 @@ def test_prefix(build, work):
 def test_deb(build, work, version):
     arch = run(["dpkg", "--print-architecture"]).stdout.strip()
     result = subprocess.run(["cpack", "--config", str(build / "CPackConfig.cmake"), "-G", "DEB",
-                             "-B", str(work / "pkg")], capture_output=True, text=True, timeout=120)
+                             "-B", str(work / "pkg")], capture_output=True, text=True, timeout=480)
     deb = work / "pkg" / f"marrowin_{version}_{arch}.deb"
     if not check(result.returncode == 0 and deb.is_file(),
                  f"cpack made no {deb.name}: {result.stdout}{result.stderr}"):
