@@ -30,7 +30,10 @@ std::string hex(uint64_t v) {
     return buf;
 }
 std::string num(uint64_t v) { return std::to_string(v); }
-std::string quoted(std::string_view saveText) { return "\"" + std::string(saveText) + "\""; }
+// Messages are for people: save text is decoded here, once, and a host name (already what
+// extraction writes) is quoted as it stands.
+std::string quoted(std::string_view saveText) { return "\"" + saveTextToDisplay(saveText) + "\""; }
+std::string quotedHost(std::string_view hostName) { return "\"" + std::string(hostName) + "\""; }
 
 // The lookup's case fold: bytes that differ only in bit 5 are one.
 std::string foldedName(std::string_view name) {
@@ -44,6 +47,7 @@ struct Entry {
     bool directory;
     uint32_t size;
     std::string name;
+    bool trailingZeros = false;  // fewer than 512 zero bytes at the end, read as a header
 };
 
 class Checker {
@@ -142,9 +146,15 @@ private:
             uint64_t present = fileSize_ - off;
             if (present < ENTRY_HEADER_SIZE) {
                 uint64_t at;
-                // Zeros that fill out a file are no entry; anything else is a cut header.
+                // The walk reads a header there whatever the bytes: zeros make a file entry with
+                // an empty name and no data. Said once here; the names are still compared.
                 if (allZero(off, fileSize_, at)) {
-                    warning({}, off, num(present) + " zero bytes after the last entry do not form an entry");
+                    error({}, off,
+                          num(present) + (present == 1 ? " zero byte" : " zero bytes") +
+                              " after the last entry: readers take them for a file with an empty "
+                              "name and no data, which info lists and extraction writes as an "
+                              "empty file \"_\"");
+                    entries_.push_back(Entry{off, false, 0, {}, true});
                     return;
                 }
                 error(entryNameAt(image_, off), off,
@@ -188,7 +198,7 @@ private:
         if (!firstIsDirectory_ || entries_.empty()) return;
         // "." and ".." and the files; a directory among the files is no entry of this folder.
         uint64_t files = 0;
-        for (const Entry& e : entries_) files += e.directory ? 0 : 1;
+        for (const Entry& e : entries_) files += e.directory || e.trailingZeros ? 0 : 1;
         uint64_t counted = files + 2;
         uint32_t said = v_.u32(ENTRY_SIZE_OFFSET);
         if (said == counted) return;
@@ -205,13 +215,15 @@ private:
             uint64_t nameAt = e.offset + ENTRY_NAME_OFFSET;
             std::string host = saveTextToHostName(e.name);
             std::string onDisk = extractedFileName(e.name);
-            if (e.name.empty())
+            if (e.trailingZeros) {
+                // Reported by the walk; what it lands on is still compared below.
+            } else if (e.name.empty())
                 error(e.name, nameAt, "empty file name: extraction writes it as \"_\"");
             else if (host == "." || host == "..")
                 error(e.name, nameAt, "the file name " + quoted(e.name) +
-                                          " names a folder: extraction writes it as " + quoted(onDisk));
+                                          " names a folder: extraction writes it as " + quotedHost(onDisk));
             else if (host.find('/') != std::string::npos)
-                error(e.name, nameAt, "the file name holds '/': extraction writes it as " + quoted(onDisk));
+                error(e.name, nameAt, "the file name holds '/': extraction writes it as " + quotedHost(onDisk));
             else if (host.size() > HOST_NAME_MAX_BYTES)
                 error(e.name, nameAt, "the file name is " + num(host.size()) +
                                           " bytes as a host name, longer than " +

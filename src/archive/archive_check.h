@@ -16,7 +16,7 @@ struct CheckProblem {
     Severity severity = Severity::Error;
     std::string entry;    // the entry's name as save text; empty for the archive as a whole
     uint64_t offset = 0;  // where in the file: the entry's header, or the field or data at fault
-    std::string message;
+    std::string message;  // UTF-8: names from the save in it are decoded already
 };
 
 // Every problem found, in file order. Work is bounded by the file's bytes whatever its counts

@@ -67,10 +67,9 @@ void printText(const Report& r) {
     if (!r.readError.empty())
         std::printf("%s: error: %s\n", path.c_str(), terminalText(r.readError).c_str());
     for (const CheckProblem& p : r.problems) {
-        // Names inside messages are save text as well.
         std::string entry = p.entry.empty() ? "" : "\"" + terminalText(saveTextToDisplay(p.entry)) + "\" ";
         std::printf("%s: %s: %sat %s: %s\n", path.c_str(), severityName(p.severity), entry.c_str(),
-                    hexOffset(p.offset).c_str(), terminalText(saveTextToDisplay(p.message)).c_str());
+                    hexOffset(p.offset).c_str(), terminalText(p.message).c_str());
     }
     if (r.errors == 0 && r.warnings == 0)
         std::printf("%s: ok\n", path.c_str());
@@ -95,7 +94,7 @@ std::string jsonReport(const Report& r) {
     if (!r.readError.empty()) item("error", "null", "null", jsonString(r.readError));
     for (const CheckProblem& p : r.problems)
         item(severityName(p.severity), jsonString(saveTextToDisplay(p.entry)), std::to_string(p.offset),
-             jsonString(saveTextToDisplay(p.message)));
+             jsonString(p.message));
     return s + "]}";
 }
 

@@ -103,7 +103,7 @@ TEST(ArchiveCheck, UnrecognisedAndRefusedFilesGetOneErrorAndNothingElse) {
     EXPECT_TRUE(has(ps, Severity::Error, "", 0, "Ps2PowerSave"));
 }
 
-TEST(ArchiveCheck, CutArchivesAreErrorsButZerosAfterTheLastEntryOnlyAWarning) {
+TEST(ArchiveCheck, CutArchivesAreErrors) {
     ArchiveBuilder a;
     a.file("icon.sys", fixtures::buildDescriptor({}));
     a.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
@@ -123,11 +123,35 @@ TEST(ArchiveCheck, CutArchivesAreErrorsButZerosAfterTheLastEntryOnlyAWarning) {
     header[whole.size()] = 0x97;
     ps = check(header);
     EXPECT_TRUE(has(ps, Severity::Error, "", whole.size(), "header runs past the end of the file: 100 of 512"));
-    Bytes zeros = whole;
-    zeros.resize(whole.size() + 100, 0);
-    ps = check(zeros);
-    EXPECT_EQ(errors(ps), 0u) << describe(ps);
-    EXPECT_TRUE(has(ps, Severity::Warning, "", whole.size(), "100 zero bytes after the last entry"));
+}
+
+// Fewer than 512 zeros after the last entry used to be "no entry", while the walk of info and
+// extract reads them as a nameless empty file and extraction writes "_".
+TEST(ArchiveCheck, ZerosAfterTheLastEntryAreTheFileTheReadersSee) {
+    ArchiveBuilder a;
+    a.file("icon.sys", fixtures::buildDescriptor({}));
+    a.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
+    Bytes zeros = a.build();
+    const uint64_t end = zeros.size();
+    zeros.resize(end + 100, 0);
+    auto ps = check(zeros);
+    EXPECT_TRUE(has(ps, Severity::Error, "", end,
+                    "100 zero bytes after the last entry: readers take them for a file with an "
+                    "empty name and no data, which info lists and extraction writes as an empty "
+                    "file \"_\""));
+    EXPECT_EQ(ps.size(), 1u) << "said once, not again as a name or a count: " << describe(ps);
+
+    // Where that "_" lands on a file of the save, extraction replaces it.
+    ArchiveBuilder b;
+    b.file("icon.sys", fixtures::buildDescriptor({}));
+    b.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
+    b.file("_", {1});
+    Bytes clash = b.build();
+    clash.resize(clash.size() + 1, 0);
+    ps = check(clash);
+    EXPECT_TRUE(has(ps, Severity::Error, "", clash.size() - 1, "1 zero byte after the last entry"));
+    EXPECT_TRUE(has(ps, Severity::Error, "", clash.size() - 1, "same file as the entry at"));
+    EXPECT_EQ(errors(ps), 2u) << describe(ps);
 }
 
 TEST(ArchiveCheck, PaddingThatIsNotZeroOrCutShortIsAWarning) {
@@ -199,6 +223,26 @@ TEST(ArchiveCheck, NamesExtractionCannotWriteAsTheyStand) {
 
     Bytes unnamed = fixtures::iconSave({}, fixtures::triangleModel(), "");
     EXPECT_TRUE(has(check(unnamed), Severity::Error, "", ENTRY_NAME_OFFSET, "folder name is empty"));
+}
+
+// Messages are UTF-8 with save text decoded once: names from the save read as their
+// characters, and a name extraction writes is quoted as the file it makes.
+TEST(ArchiveCheck, MessagesQuoteSaveTextDecodedAndExtractedNamesAsWritten) {
+    const std::string a = "\x83\x41";                  // katakana A in Shift-JIS
+    const std::string aUtf8 = "\xE3\x82\xA2";
+    fixtures::DescriptorRecipe d;
+    d.iconNames = {"icon.icn", "icon.icn", a + ".icn"};
+    ArchiveBuilder save;
+    save.file("icon.sys", fixtures::buildDescriptor(d));
+    save.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
+    save.file(a + "/b", {1});
+    Bytes b = save.build();
+    auto ps = check(b);
+    EXPECT_TRUE(has(ps, Severity::Error, a + "/b", save.fileHeaderOffsets[2] + 64,
+                    "extraction writes it as \"" + aUtf8 + "_b\""));
+    EXPECT_TRUE(has(ps, Severity::Error, "icon.sys", save.fileHeaderOffsets[0] + 512 + 260 + 128,
+                    "the delete icon's name \"" + aUtf8 + ".icn\" matches no file"));
+    EXPECT_EQ(extractedFileName(a + "/b"), aUtf8 + "_b");
 }
 
 TEST(ArchiveCheck, DescriptorAndIconNames) {

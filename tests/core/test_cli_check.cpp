@@ -54,15 +54,47 @@ TEST(CliCheck, TextLinesNameTheEntryAndOffsetAndTheExitSaysWhetherAnyFailed) {
     EXPECT_NE(r.out.find("missing.psu: error: no such file\n"), std::string::npos) << r.out;
 
     // Warnings alone do not fail.
-    Bytes padded = fixtures::iconSave();
-    padded.resize(padded.size() + 100, 0);
-    writeFile(dir / "padded.psu", padded);
+    ArchiveBuilder odd;
+    odd.file("icon.sys", fixtures::buildDescriptor({}), 0xFF);
+    odd.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
+    writeFile(dir / "padded.psu", odd.build());
     CliRun warned = cli(dir, "check padded.psu");
     EXPECT_EQ(warned.code, 0);
     EXPECT_NE(warned.out.find("padded.psu: 0 errors, 1 warning\n"), std::string::npos) << warned.out;
 
     EXPECT_EQ(cli(dir, "check").code, 2);
     EXPECT_EQ(cli(dir, "check --frobnicate good.psu").code, 2);
+}
+
+// What check says extraction writes is what extraction writes. A quoted name used to be
+// decoded from Shift-JIS a second time ("ア/b" came out as "繧｢_b"), and zeros after the last
+// entry were "no entry" while extraction made a file "_" of them.
+TEST(CliCheck, NamesTheFilesExtractionReallyWrites) {
+    TempDir dir;
+    ArchiveBuilder a;
+    a.file("icon.sys", fixtures::buildDescriptor({}));
+    a.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
+    a.file("\x83\x41/b", {1});
+    Bytes b = a.build();
+    b.resize(b.size() + 100, 0);
+    writeFile(dir / "odd.psu", b);
+
+    CliRun r = cli(dir, "check odd.psu");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("extraction writes it as \"\xE3\x82\xA2_b\"\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("100 zero bytes after the last entry: readers take them for a file with "
+                         "an empty name and no data, which info lists and extraction writes as an "
+                         "empty file \"_\"\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("odd.psu: 2 errors, 0 warnings\n"), std::string::npos) << r.out;
+    CliRun json = cli(dir, "check --json odd.psu");
+    EXPECT_NE(json.out.find("writes it as \\\"\xE3\x82\xA2_b\\\""), std::string::npos) << json.out;
+
+    CliRun extract = cli(dir, "extract odd.psu");
+    EXPECT_EQ(extract.code, 0) << extract.err;
+    const auto written = testing::namesIn(dir / "BASLUS-20000SAVE");
+    EXPECT_EQ(written, (std::vector<std::string>{"_", "icon.icn", "icon.sys", "\xE3\x82\xA2_b"}));
 }
 
 TEST(CliCheck, JsonIsOneDocumentWithAnObjectPerArchive) {
