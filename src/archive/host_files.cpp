@@ -30,7 +30,14 @@ bool HostFile::close() {
     return r == 0;
 }
 
+namespace {
+bool diskSync = true;
+}  // namespace
+
+void setDiskSync(bool on) { diskSync = on; }
+
 bool HostFile::sync() {
+    if (!diskSync && fd_ >= 0) return true;
     if (fd_ < 0) {
         errno = EBADF;
         return false;
@@ -351,6 +358,7 @@ size_t removeStaleTemporaries(int dirFd) {
 }
 
 bool syncFolder(int dirFd) {
+    if (!diskSync) return true;
     int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     int r;

@@ -112,6 +112,10 @@ size_t removeStaleTemporaries(int dirFd);
 // Puts a folder's entries (a new or renamed name) on the disk; false with errno.
 bool syncFolder(int dirFd);
 
+// Files and folders are synced to the disk before and after they take their names (on by
+// default). Fuzzing, where nothing written is kept, may switch it off for speed.
+void setDiskSync(bool on);
+
 // The local time of now, in the fields the archive stamps use.
 struct LocalTime {
     uint16_t year = 0;
