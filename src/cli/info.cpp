@@ -20,7 +20,7 @@ namespace {
 const char* const INFO_USAGE =
     "usage: marrowin-cli info [--json] ARCHIVE...\n"
     "Shows each archive's kind, folder name, title, icon file names, lights and files.\n"
-    "  --json   one JSON object per archive per line\n";
+    "  --json   one JSON array with an object per archive, as check --json prints\n";
 
 const char* const LIGHT_GROUPS[4] = {"position", "ambient", "diffuse", "specular"};
 
@@ -58,14 +58,22 @@ SaveFacts gatherFacts(const SaveImage& image) {
     return f;
 }
 
+// Descriptors often hold -0 (a sign bit over a zero); it means 0 and is shown so.
+float shown(float v) { return v == 0 ? 0.0f : v; }
+
 std::string jsonVector(const float* v) {
     std::string s = "[";
-    for (int c = 0; c < 4; ++c) s += (c ? "," : "") + jsonNumber(v[c]);
+    for (int c = 0; c < 4; ++c) s += (c ? "," : "") + jsonNumber(shown(v[c]));
     return s + "]";
 }
 
-void printJson(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
-    std::string s = "{\"path\":" + jsonString(path) + ",\"kind\":" + jsonString(archiveKindName(kind));
+// One archive's object: path, kind (null when the file could not be read), error (null when
+// it was described) and, for a save archive, what it holds.
+std::string jsonObject(const std::string& path, const ArchiveKind* kind, const std::string& error,
+                       const SaveFacts* f) {
+    std::string s = "{\"path\":" + jsonString(path) +
+                    ",\"kind\":" + (kind ? jsonString(archiveKindName(*kind)) : std::string("null")) +
+                    ",\"error\":" + (error.empty() ? std::string("null") : jsonString(error));
     if (f) {
         s += ",\"folder\":" + jsonString(f->folder) + ",\"title\":" + jsonString(f->title);
         s += ",\"icons\":{";
@@ -94,8 +102,7 @@ void printJson(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
         }
         s += "]";
     }
-    s += "}\n";
-    std::fputs(s.c_str(), stdout);
+    return s + "}";
 }
 
 void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
@@ -110,7 +117,8 @@ void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
             std::printf("  light %d:", k);
             for (int g = 0; g < 4; ++g) {
                 const float* v = lightGroup(f->lights[k], g);
-                std::printf(" %s (%g, %g, %g, %g)", LIGHT_GROUPS[g], v[0], v[1], v[2], v[3]);
+                std::printf(" %s (%g, %g, %g, %g)", LIGHT_GROUPS[g], shown(v[0]), shown(v[1]),
+                            shown(v[2]), shown(v[3]));
             }
             std::printf("\n");
         }
@@ -133,23 +141,33 @@ int runInfo(int argc, char** argv) {
     if (code >= 0) return code;
 
     int status = 0;
-    for (const std::string& path : paths) {
+    if (json) std::fputs("[", stdout);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[i];
         LoadedArchive a;
         std::string error;
         bool ok = loadArchive(path, a, error);
+        SaveFacts facts;
+        if (ok) facts = gatherFacts(a.image);
+        if (!ok) status = 1;
+        if (json) {
+            std::printf("%s\n%s", i ? "," : "",
+                        jsonObject(path, a.image.empty() ? nullptr : &a.kind, error,
+                                   ok ? &facts : nullptr).c_str());
+            if (!ok) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "marrowin-cli info: %s\n", error.c_str());
+            }
+            continue;
+        }
         if (!ok) {
-            status = 1;
             std::fflush(stdout);
             std::fprintf(stderr, "marrowin-cli info: %s\n", error.c_str());
             if (a.image.empty()) continue;  // nothing read: nothing to describe
         }
-        SaveFacts facts;
-        if (ok) facts = gatherFacts(a.image);
-        if (json)
-            printJson(path, a.kind, ok ? &facts : nullptr);
-        else
-            printText(path, a.kind, ok ? &facts : nullptr);
+        printText(path, a.kind, ok ? &facts : nullptr);
     }
+    if (json) std::fputs("\n]\n", stdout);
     return status;
 }
 

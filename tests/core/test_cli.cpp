@@ -62,26 +62,47 @@ TEST(Cli, InfoOnAPackedOplFolderShowsItsTitleAndIcon) {
     EXPECT_NE(info.out.find("light 0: position"), std::string::npos);
 }
 
-TEST(Cli, InfoJsonIsOneValidObjectPerArchiveWhateverTheNames) {
+// info --json used to print one object per line while check --json printed one array.
+TEST(Cli, InfoJsonIsOneArrayOfObjectsLikeCheckWhateverTheNames) {
     TempDir dir;
     // Quotes, backslashes, control characters and bytes that are not UTF-8 in the names.
     Bytes a = ArchiveBuilder("Q\"\\\x01\x7f").file("bad\xff\xfe\x80name", {1, 2, 3}).file("tab\tname\n", {}).build();
     writeFile(dir / "a.psu", a);
     writeFile(dir / "b.psu", fixtures::iconSave());
-    CliRun r = cli(dir, "info --json a.psu b.psu");
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(countOf(r.out, "\n"), 2);
-    writeFile(dir / "out.jsonl", r.out);
-    // Every line parses, and the names came through.
+    CliRun r = cli(dir, "info --json a.psu b.psu missing.psu");
+    EXPECT_EQ(r.code, 1) << r.err;
+    writeFile(dir / "out.json", r.out);
+    // The whole output parses as one array, the names came through, and a file that could not
+    // be read has its object too, as in check.
     std::string check = "python3 -c 'import json,sys\n"
-                        "objs=[json.loads(l) for l in open(sys.argv[1],encoding=\"utf-8\")]\n"
+                        "objs=json.load(open(sys.argv[1],encoding=\"utf-8\"))\n"
+                        "assert len(objs)==3\n"
                         "assert objs[0][\"folder\"].startswith(\"Q\\\"\\\\\\x01\")\n"
                         "assert objs[0][\"files\"][1][\"name\"]==\"tab\\tname\\n\"\n"
+                        "assert objs[0][\"error\"] is None\n"
                         "assert objs[1][\"title\"]==\"TEST SAVE\"\n"
                         "assert objs[1][\"icons\"][\"normal\"]==\"icon.icn\"\n"
-                        "assert len(objs[1][\"lights\"])==3' '" +
-                        (dir / "out.jsonl") + "'";
+                        "assert len(objs[1][\"lights\"])==3\n"
+                        "assert objs[2][\"kind\"] is None and \"missing.psu\" in objs[2][\"error\"]' '" +
+                        (dir / "out.json") + "'";
     EXPECT_EQ(std::system(check.c_str()), 0) << r.out;
+}
+
+// A light component stored as -0 used to be printed as "-0".
+TEST(Cli, InfoShowsNegativeZeroAsZero) {
+    TempDir dir;
+    fixtures::DescriptorRecipe d;
+    d.lightColour[0][0] = -0.0f;
+    writeFile(dir / "a.psu", fixtures::iconSave(d));
+    CliRun text = cli(dir, "info a.psu");
+    CliRun json = cli(dir, "info --json a.psu");
+    ASSERT_EQ(text.code, 0) << text.err;
+    // (Dates hold "-0" followed by a digit; a number ends with a comma, a bracket or a paren.)
+    for (const char* negativeZero : {"-0,", "-0)", "-0]"}) {
+        EXPECT_EQ(text.out.find(negativeZero), std::string::npos) << text.out;
+        EXPECT_EQ(json.out.find(negativeZero), std::string::npos) << json.out;
+    }
+    EXPECT_NE(text.out.find("diffuse (0, 0.5, 0.5, 0)"), std::string::npos) << text.out;
 }
 
 // A title holding an escape sequence used to reach the terminal as it stood.
