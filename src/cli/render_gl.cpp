@@ -31,7 +31,8 @@ const char* const RENDER_USAGE =
     "  --yaw DEG      turn the view about the vertical axis by DEG degrees\n"
     "  --pitch DEG    tilt the view about the horizontal axis by DEG degrees\n"
     "  -o OUT.png     the picture to write (one archive, no --frames); an existing file\n"
-    "                 of that name is replaced. Without -o and --out-dir the picture is\n"
+    "                 (or device, FIFO, or a link to one) is overwritten in place, and\n"
+    "                 \"-\" is standard output. Without -o and --out-dir the picture is\n"
     "                 render.png in the current directory, which is never replaced.\n"
     "  --out-dir DIR  write each archive's pictures into DIR (made when missing), named\n"
     "                 after the archive (NAME.png for x/NAME.psu); existing pictures are\n"
@@ -86,7 +87,7 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
     // Refuse before drawing anything when a picture would replace a file.
     for (const std::string& name : names) {
         if (single && args.outputNamed) {
-            if (pathKind(name) == PathKind::Folder) {
+            if (name != "-" && pathKind(name) == PathKind::Folder) {
                 say(stderr, "marrowin-cli render: %s is a folder\n", name.c_str());
                 return false;
             }
@@ -110,17 +111,19 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
     const bool replace = single && args.outputNamed;
     if (args.frames == 0) {
         for (unsigned long i = 0; i < args.paints; ++i) picture.paint();
-        if (!writePng(names[0], picture.width(), picture.height(), picture.pixels(), replace,
-                      error)) {
+        if (!writePng(names[0], picture.width(), picture.height(), picture.pixels(),
+                      replace ? PngWrite::InPlace : PngWrite::NewFile, error)) {
             say(stderr, "marrowin-cli render: %s\n", error.c_str());
             return false;
         }
-        say(stdout, "%s\n", names[0].c_str());
+        // On standard output the picture is all there is.
+        if (names[0] != "-") say(stdout, "%s\n", names[0].c_str());
         return true;
     }
     for (const std::string& name : names) {
         picture.paint();
-        if (!writePng(name, picture.width(), picture.height(), picture.pixels(), false, error)) {
+        if (!writePng(name, picture.width(), picture.height(), picture.pixels(), PngWrite::NewFile,
+                      error)) {
             say(stderr, "marrowin-cli render: %s\n", error.c_str());
             return false;
         }

@@ -16,7 +16,7 @@ namespace marrowin::cli {
 namespace {
 
 const char* const THUMBNAIL_USAGE =
-    "usage: marrowin-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n"
+    "usage: marrowin-cli thumbnail [-s SIZE] INPUT OUTPUT.png|-\n"
     "       marrowin-cli thumbnail [-s SIZE] -d DIR INPUT...\n"
     "Draws the normal icon of a save archive, lit by the save's lights and turned as the\n"
     "window shows it, filling a square PNG of SIZE x SIZE pixels (default 256, at most\n"
@@ -25,14 +25,15 @@ const char* const THUMBNAIL_USAGE =
     "  -d DIR    thumbnails of many archives into DIR (made when missing), named after\n"
     "            each archive (NAME.png for x/NAME.psu); existing pictures there are\n"
     "            never replaced.\n"
-    "Without -d, OUTPUT is written (an existing file of that name is replaced), as file\n"
-    "managers expect; nothing is written when the input has no icon to show.\n";
+    "Without -d, OUTPUT is written as file managers expect: an existing file (or device,\n"
+    "FIFO, or a link to one) is overwritten in place, a missing one is made, and \"-\" is\n"
+    "standard output. Nothing is written when the input has no icon to show.\n";
 
 constexpr unsigned long MAX_THUMBNAIL_SIDE = 4096;
 
 bool thumbnailOne(IconPicture& picture, const std::string& input, const std::string& output,
                   bool replace) {
-    if (pathKind(output) == PathKind::Folder) {
+    if (output != "-" && pathKind(output) == PathKind::Folder) {
         say(stderr, "marrowin-cli thumbnail: %s is a folder\n", output.c_str());
         return false;
     }
@@ -63,8 +64,8 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
         say(stderr, "marrowin-cli thumbnail: %s: the icon draws nothing\n", input.c_str());
         return false;
     }
-    if (!writePng(output, picture.width(), picture.height(), picture.pixels(), replace, error,
-                  PngAlpha::Keep)) {
+    if (!writePng(output, picture.width(), picture.height(), picture.pixels(),
+                  replace ? PngWrite::InPlace : PngWrite::NewFile, error, PngAlpha::Keep)) {
         say(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
         return false;
     }

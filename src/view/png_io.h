@@ -10,12 +10,25 @@ namespace marrowin {
 // lets the file manager's background show where the icon is not.
 enum class PngAlpha { Drop, Keep };
 
-// Writes top-down RGBA pixels as an RGB (or, with PngAlpha::Keep, RGBA) PNG.
-// The file is written beside the target under a temporary name and then moved into place,
-// so a failure never leaves a partial picture. An existing file at path is replaced only
-// when replaceExisting is true. Gives false and a reason on failure.
+// How a picture reaches its path.
+enum class PngWrite {
+    // Only as a new file: an existing name (even a dangling link) is refused. Written beside
+    // the target under a temporary name and linked into place, so no partial picture is seen.
+    NewFile,
+    // The name the user gave: "-" is standard output; an existing file, device or FIFO (or a
+    // link to one) is truncated and written in place, so whoever holds it open reads the
+    // picture and links stay links; a missing name is made as with NewFile.
+    InPlace,
+};
+
+// The whole PNG file of top-down RGBA pixels, as RGB (or, with PngAlpha::Keep, RGBA).
+bool encodePng(uint32_t width, uint32_t height, const std::vector<uint8_t>& rgba, PngAlpha alpha,
+               std::vector<uint8_t>& png, std::string& error);
+
+// Encodes first and touches the path only with a whole picture in hand. Gives false and a
+// reason on failure; a regular file that could not be written whole is left empty.
 bool writePng(const std::string& path, uint32_t width, uint32_t height,
-              const std::vector<uint8_t>& rgba, bool replaceExisting, std::string& error,
+              const std::vector<uint8_t>& rgba, PngWrite mode, std::string& error,
               PngAlpha alpha = PngAlpha::Drop);
 
 // Reads a PNG into top-down RGBA (any bit depth or colour type is converted).

@@ -23,6 +23,8 @@ std::string directoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string errnoText(int err) { return std::strerror(err); }
+
 // libpng reports errors by longjmp; keep the message for the caller.
 struct PngErrorSink {
     std::jmp_buf jump;
@@ -36,8 +38,111 @@ void onPngError(png_structp png, png_const_charp msg) {
 }
 void onPngWarning(png_structp, png_const_charp) {}
 
-bool encode(FILE* file, uint32_t width, uint32_t height, const std::vector<uint8_t>& rgba,
-            PngAlpha alpha, std::string& error) {
+void appendToBuffer(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+void flushNothing(png_structp) {}
+
+// The whole of `data`, however the kernel splits it; errno is kept on failure.
+bool writeAll(int fd, const std::vector<uint8_t>& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+enum class Created { Yes, Exists, Failed };
+
+// A new file at path, never replacing one: written whole under a temporary name beside it,
+// then linked into place.
+Created createNew(const std::string& path, const std::vector<uint8_t>& png, std::string& error) {
+    std::string temp = directoryOf(path) + "/.marrowin-png-XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        error = "cannot create a file in " + directoryOf(path) + ": " + errnoText(errno);
+        return Created::Failed;
+    }
+    bool ok = writeAll(fd, png) && fsync(fd) == 0;
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    Created result = Created::Yes;
+    if (!ok) {
+        error = "cannot write " + path + ": " + errnoText(err);
+        result = Created::Failed;
+    } else {
+        // mkstemp makes the file 0600; give it the usual permissions.
+        const mode_t mask = umask(0);
+        umask(mask);
+        chmod(temp.c_str(), 0666 & ~mask);
+        if (link(temp.c_str(), path.c_str()) != 0) {
+            err = errno;
+            result = err == EEXIST ? Created::Exists : Created::Failed;
+            error = err == EEXIST ? path + " already exists"
+                                  : "cannot write " + path + ": " + errnoText(err);
+        }
+    }
+    unlink(temp.c_str());
+    return result;
+}
+
+// Into what is already at path (following links): file managers hold the file they made
+// open and read the picture back through it, a sandbox may bind just that file, and a
+// device or FIFO must stay what it is.
+bool writeInPlace(const std::string& path, const std::vector<uint8_t>& png, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno == EISDIR ? path + " is a folder"
+                                : "cannot write " + path + ": " + errnoText(errno);
+        return false;
+    }
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = writeAll(fd, png);
+    int err = errno;
+    // A half picture in a regular file would be taken for a broken one; leave it empty.
+    if (!ok && regular && ftruncate(fd, 0) != 0) {
+        // Nothing more to do: the write has failed already and says so.
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) error = "cannot write " + path + ": " + errnoText(err);
+    return ok;
+}
+
+bool writeToStandardOutput(const std::vector<uint8_t>& png, std::string& error) {
+    std::fflush(stdout);
+    if (!writeAll(STDOUT_FILENO, png)) {
+        error = "cannot write to standard output: " + errnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool encodePng(uint32_t width, uint32_t height, const std::vector<uint8_t>& rgba, PngAlpha alpha,
+               std::vector<uint8_t>& out, std::string& error) {
+    if (width == 0 || height == 0 || rgba.size() != size_t(width) * height * 4) {
+        error = "no picture to write";
+        return false;
+    }
+    out.clear();
     PngErrorSink sink;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, onPngError,
                                               onPngWarning);
@@ -54,7 +159,7 @@ bool encode(FILE* file, uint32_t width, uint32_t height, const std::vector<uint8
         return false;
     }
     if (!info) png_error(png, "out of memory");
-    png_init_io(png, file);
+    png_set_write_fn(png, &out, appendToBuffer, flushNothing);
     png_set_IHDR(png, info, width, height, 8, keep ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Rendered pictures are mostly flat background: a fast setting packs them almost as
@@ -80,62 +185,38 @@ bool encode(FILE* file, uint32_t width, uint32_t height, const std::vector<uint8
     return true;
 }
 
-}  // namespace
-
 bool writePng(const std::string& path, uint32_t width, uint32_t height,
-              const std::vector<uint8_t>& rgba, bool replaceExisting, std::string& error,
+              const std::vector<uint8_t>& rgba, PngWrite mode, std::string& error,
               PngAlpha alpha) {
-    if (width == 0 || height == 0 || rgba.size() != size_t(width) * height * 4) {
-        error = "no picture to write";
-        return false;
-    }
     if (path.empty()) {
         error = "no output file name";
         return false;
     }
-    std::string temp = directoryOf(path) + "/.marrowin-png-XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        error = "cannot create a file in " + directoryOf(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        error = std::string("cannot write: ") + std::strerror(errno);
-        close(fd);
-        unlink(temp.c_str());
-        return false;
-    }
-    bool ok = encode(file, width, height, rgba, alpha, error);
-    if (std::fflush(file) != 0 || fsync(fd) != 0) {
-        if (ok) error = std::string("cannot write: ") + std::strerror(errno);
-        ok = false;
-    }
-    if (std::fclose(file) != 0 && ok) {
-        error = std::string("cannot write: ") + std::strerror(errno);
-        ok = false;
-    }
-    bool moved = false;
-    if (ok) {
-        // mkstemp makes the file 0600; give it the usual permissions.
-        const mode_t mask = umask(0);
-        umask(mask);
-        chmod(temp.c_str(), 0666 & ~mask);
-        if (replaceExisting) {
-            // rename replaces a link at path itself, never what it points to.
-            moved = std::rename(temp.c_str(), path.c_str()) == 0;
-            if (!moved) {
-                error = "cannot write " + path + ": " + std::strerror(errno);
-                ok = false;
-            }
-        } else if (link(temp.c_str(), path.c_str()) != 0) {
-            error = errno == EEXIST ? path + " already exists"
-                                    : "cannot write " + path + ": " + std::strerror(errno);
-            ok = false;
+    std::vector<uint8_t> png;
+    if (!encodePng(width, height, rgba, alpha, png, error)) return false;
+    if (mode == PngWrite::NewFile) return createNew(path, png, error) == Created::Yes;
+    if (path == "-") return writeToStandardOutput(png, error);
+
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            error = "cannot write " + path + ": " + errnoText(errno);
+            return false;
         }
+        // Creating through a dangling link would put the picture where the link points,
+        // somewhere the user did not name.
+        if (lstat(path.c_str(), &st) == 0) {
+            error = path + " is a link to nothing";
+            return false;
+        }
+        const Created created = createNew(path, png, error);
+        // Made by someone else meanwhile: write into it like any existing file.
+        if (created != Created::Exists) return created == Created::Yes;
+    } else if (S_ISDIR(st.st_mode)) {
+        error = path + " is a folder";
+        return false;
     }
-    if (!moved) unlink(temp.c_str());
-    return ok;
+    return writeInPlace(path, png, error);
 }
 
 bool readPng(const std::string& path, uint32_t& width, uint32_t& height,
