@@ -19,6 +19,9 @@ struct PictureView {
     float yaw = 0;    // degrees about the vertical axis, added to the view's turn
     float pitch = 0;  // degrees about the horizontal axis
     bool fit = false; // move the view so the icon fills the picture
+    // No background: pixels() then hold the icon alone with its coverage as alpha, so that
+    // laid over any background it looks as the window would draw it there.
+    bool transparent = false;
 };
 
 class IconPicture {
@@ -31,9 +34,11 @@ public:
     // alive while painting. False with a message when the save has no such icon.
     bool show(const SaveImage& image, int icon, const PictureView& view, std::string& error);
     // One paint; the picture is then in pixels() (RGBA, rows top-down, alpha 0 where nothing
-    // was drawn).
+    // was drawn; on a transparent picture, colour not premultiplied, as PNG keeps it).
     void paint();
-    const std::vector<uint8_t>& pixels() const { return surface_->readFrontBuffer(); }
+    const std::vector<uint8_t>& pixels() const {
+        return transparent_ ? straight_ : surface_->readFrontBuffer();
+    }
     uint32_t width() const { return surface_->width(); }
     uint32_t height() const { return surface_->height(); }
 
@@ -43,6 +48,8 @@ private:
     FrameState frame_;
     IconView view_;
     std::vector<uint8_t> texture_;
+    bool transparent_ = false;
+    std::vector<uint8_t> straight_;
 };
 
 // A finite number of degrees from -100000 to 100000, read without the locale.

@@ -1,6 +1,8 @@
 #include "cli/icon_picture.h"
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <cmath>
 
 #include "archive/save_text.h"
@@ -29,6 +31,18 @@ bool IconPicture::show(const SaveImage& image, int icon, const PictureView& look
     view_ = IconView{};
     view_.textureImage = texture_.data();
     initGLState(settings_);
+    transparent_ = look.transparent;
+    if (transparent_) {
+        // The window blends alpha like colour, which leaves a^2 where a translucent icon
+        // covers a transparent background; its frames never show alpha, ours do.
+        if (!surface_->blendAlphaAsCoverage()) {
+            error = "the OpenGL context cannot blend alpha apart from colour";
+            return false;
+        }
+        // Transparent black, so the frame holds premultiplied colour.
+        std::fill(std::begin(settings_.clearColor), std::end(settings_.clearColor), 0.0f);
+        straight_.assign(size_t(surface_->width()) * surface_->height() * 4, 0);
+    }
     resizeView(frame_, settings_, surface_->width(), surface_->height());
     selectIcon(view_, image, settings_, icon);
     if (!view_.currentModel) {
@@ -48,7 +62,18 @@ bool IconPicture::show(const SaveImage& image, int icon, const PictureView& look
     return true;
 }
 
-void IconPicture::paint() { paintFrame(frame_, settings_, view_, *surface_); }
+void IconPicture::paint() {
+    paintFrame(frame_, settings_, view_, *surface_);
+    if (!transparent_) return;
+    const std::vector<uint8_t>& premultiplied = surface_->readFrontBuffer();
+    for (size_t i = 0; i + 3 < premultiplied.size(); i += 4) {
+        const unsigned a = premultiplied[i + 3];
+        for (int c = 0; c < 3; ++c)
+            straight_[i + c] =
+                a == 0 ? 0 : uint8_t(std::min(255u, (premultiplied[i + c] * 255u + a / 2) / a));
+        straight_[i + 3] = uint8_t(a);
+    }
+}
 
 bool parseDegrees(const std::string& text, float& out) {
     // The whole text must be one decimal number: sign, digits, point, exponent.

@@ -50,6 +50,7 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
     }
     PictureView look;
     look.fit = true;
+    look.transparent = true;
     if (!picture.show(loaded.image, 0, look, error)) {
         say(stderr, "marrowin-cli thumbnail: %s: %s\n", input.c_str(), error.c_str());
         return false;

@@ -208,6 +208,26 @@ void OffscreenRenderer::readInto(std::vector<uint8_t>& out) const {
 
 void OffscreenRenderer::swapBuffers() { readInto(front_); }
 
+bool OffscreenRenderer::blendAlphaAsCoverage() {
+    // OpenGL 1.4 or EXT_blend_func_separate; the 1.1 headers do not declare it, and EGL hands
+    // out entry points whether or not the context has them, so ask the context first.
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    int major = 0, minor = 0;
+    const bool core = version && std::sscanf(version, "%d.%d", &major, &minor) == 2 &&
+                      (major > 1 || (major == 1 && minor >= 4));
+    const char* name = "glBlendFuncSeparate";
+    if (!core) {
+        if (!hasExtension(reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)),
+                          "GL_EXT_blend_func_separate"))
+            return false;
+        name = "glBlendFuncSeparateEXT";
+    }
+    auto blendFuncSeparate = reinterpret_cast<PFNGLBLENDFUNCSEPARATEPROC>(eglGetProcAddress(name));
+    if (!blendFuncSeparate) return false;
+    blendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    return true;
+}
+
 std::vector<uint8_t> OffscreenRenderer::readBackBuffer() const {
     std::vector<uint8_t> out;
     readInto(out);

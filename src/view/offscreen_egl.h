@@ -41,6 +41,13 @@ public:
     // Makes this renderer's context current again (when several exist on one thread).
     bool makeCurrent();
 
+    // For pictures on a transparent background: colours blend as the window's do, while alpha
+    // adds up as coverage (source + destination x (1 - source alpha)) instead of being
+    // blended by itself. Cleared to transparent black, the buffer then holds the picture with
+    // premultiplied colour, which laid over any background gives the window's frame on that
+    // background. False when the context cannot blend alpha apart from colour.
+    bool blendAlphaAsCoverage();
+
 private:
     OffscreenRenderer() = default;
     void readInto(std::vector<uint8_t>& out) const;

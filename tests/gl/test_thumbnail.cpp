@@ -1,6 +1,7 @@
 // Thumbnails: the framing that makes an icon fill its picture, and the thumbnail command as
 // file managers and scripts run it.
 #include <fstream>
+#include <set>
 
 #include "archive/archive_export.h"
 #include "fixtures.h"
@@ -113,16 +114,24 @@ std::string writeSave(const TempDir& dir, const std::string& name, const fixture
     return path;
 }
 
-// The OPL icon as people keep it: its files packed into an archive.
-std::string packedOpl(const TempDir& dir) {
-    const std::string folder = dir.path + "/OPL";
+// Real icon files as people keep them: packed into an archive named after the folder.
+std::string packedRealIcon(const TempDir& dir, const std::string& name, const char* descriptor,
+                           const char* model, const char* modelName) {
+    const std::string folder = dir.path + "/" + name;
     std::filesystem::create_directory(folder);
-    std::filesystem::copy_file(fixtures::testDataPath("opl.icn"), folder + "/opl.icn");
-    std::filesystem::copy_file(fixtures::testDataPath("opl-icon.sys"), folder + "/icon.sys");
+    std::filesystem::copy_file(fixtures::testDataPath(model), folder + "/" + modelName);
+    std::filesystem::copy_file(fixtures::testDataPath(descriptor), folder + "/icon.sys");
     const int dirFd = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
     EXPECT_TRUE(packFolder(folder, dirFd).ok);
     close(dirFd);
     return folder + ".psu";
+}
+std::string packedOpl(const TempDir& dir) {
+    return packedRealIcon(dir, "OPL", "opl-icon.sys", "opl.icn", "opl.icn");
+}
+// Its descriptor names my.icn.
+std::string packedDefaultIcon(const TempDir& dir) {
+    return packedRealIcon(dir, "DEFAULT", "default-icon.sys", "default-icon.icn", "my.icn");
 }
 
 TEST(ThumbnailCommand, DrawsTheIconCentredAndFillingATransparentSquare) {
@@ -180,6 +189,95 @@ TEST(ThumbnailCommand, WritesOutputOnlyForASaveWithAnIcon) {
     EXPECT_EQ(run("env -u DISPLAY -u WAYLAND_DISPLAY " + CLI + " thumbnail -s 32 '" + DEMO +
                   "' '" + out + "'"),
               0);
+}
+
+// Two overlapping triangles with vertex alpha below full, the farther one drawn first, on a
+// textured white.
+fixtures::ModelRecipe translucentModel() {
+    fixtures::ModelRecipe m = fixtures::triangleModel();
+    m.vertices.clear();
+    const auto triangle = [&](int16_t dx, int16_t z, std::array<uint8_t, 4> colour) {
+        const int16_t corners[3][2] = {{0, -4096}, {-4096, 4096}, {4096, 4096}};
+        for (int k = 0; k < 3; ++k) {
+            fixtures::ModelVertex v;
+            v.positions = {{int16_t(corners[k][0] + dx), corners[k][1], z, 0}};
+            v.colour = colour;
+            m.vertices.push_back(v);
+        }
+    };
+    triangle(-2048, 2048, {128, 40, 20, 64});  // alpha 0.5
+    triangle(2048, -2048, {20, 60, 128, 96});  // alpha 0.75, nearer
+    return m;
+}
+
+// What the window shows of a save, framed as a thumbnail is: its own steps, on its background.
+Picture windowPaintOf(const std::string& path, uint32_t side, Rgba& background) {
+    Picture out;
+    std::string error;
+    auto surface = OffscreenRenderer::create(side, side, error);
+    EXPECT_TRUE(surface) << error;
+    if (!surface) return out;
+    const fixtures::Bytes bytes = fixtures::readFileBytes(path);
+    SaveImage image = fixtures::imageOf(bytes);
+    ViewSettings settings = initialViewSettings();
+    FrameState frame;
+    IconView view;
+    std::vector<uint8_t> texture(TEXTURE_BUFFER_BYTES);
+    view.textureImage = texture.data();
+    initGLState(settings);
+    resizeView(frame, settings, side, side);
+    selectIcon(view, image, settings, 0);
+    EXPECT_TRUE(view.currentModel) << path;
+    if (!view.currentModel) return out;
+    EXPECT_TRUE(frameModel(settings, *view.currentModel, 0));
+    finishFrame(settings, *surface);
+    paintFrame(frame, settings, view, *surface);
+    background = backgroundOf(settings);
+    out.width = out.height = side;
+    out.rgba = surface->readFrontBuffer();
+    return out;
+}
+
+// Thumbnails used to keep a^2 as the alpha of an icon drawn with alpha a (alpha blended like
+// colour into a transparent buffer), so file managers showed a fainter, different figure.
+// Laid "over" the window's background, a thumbnail must be the window's own picture.
+TEST(ThumbnailCommand, OverTheWindowsBackgroundIsTheWindowsPicture) {
+    TempDir dir;
+    const std::string translucent =
+        writeSave(dir, "translucent.psu", fixtures::iconSave({}, translucentModel()));
+    const uint32_t side = 96;
+    for (const std::string& save : {translucent, packedOpl(dir), packedDefaultIcon(dir)}) {
+        const std::string out = dir.path + "/thumb.png";
+        ASSERT_EQ(run(CLI + " thumbnail -s 96 '" + save + "' '" + out + "'"), 0) << save;
+        const Picture thumb = loadPng(out);
+        Rgba bg{};
+        const Picture window = windowPaintOf(save, side, bg);
+        ASSERT_EQ(thumb.rgba.size(), window.rgba.size()) << save;
+        size_t partial = 0, worst = 0;
+        std::set<int> alphas;
+        for (size_t i = 0; i < thumb.rgba.size(); i += 4) {
+            const int a = thumb.rgba[i + 3];
+            partial += a != 0 && a != 255;
+            alphas.insert(a);
+            const uint8_t backdrop[3] = {bg.r, bg.g, bg.b};
+            for (int c = 0; c < 3; ++c) {
+                const int over = (thumb.rgba[i + c] * a + backdrop[c] * (255 - a) + 127) / 255;
+                const size_t d = size_t(std::abs(over - int(window.rgba[i + c])));
+                worst = std::max(worst, d);
+            }
+        }
+        EXPECT_LE(worst, 3u) << save << ": the thumbnail over the background differs from the window";
+        if (save == translucent) {
+            // One triangle alone, the near one alone, and both: 0.5, 0.75, 0.75 + 0.25 x 0.5.
+            for (int a : {128, 191, 223})
+                EXPECT_TRUE(alphas.count(a) || alphas.count(a + 1) || alphas.count(a - 1))
+                    << "no pixel of alpha " << a;
+            EXPECT_FALSE(alphas.count(64)) << "alpha squared";
+        } else {
+            EXPECT_EQ(partial, 0u) << save << ": an opaque icon stays opaque";
+        }
+        std::filesystem::remove(out);
+    }
 }
 
 TEST(ThumbnailCommand, BatchCarriesOnPastBadInputsAndNeverReplaces) {
