@@ -1,0 +1,430 @@
+#!/usr/bin/env python3
+"""The installed thumbnailer as real desktop clients run it.
+
+  test_desktop.py tumbler BUILD_DIR SOURCE_DIR
+  test_desktop.py bwrap   BUILD_DIR SOURCE_DIR
+
+tumbler: Debian's tumbler daemon (Thunar's thumbnail service) on a D-Bus session of our own,
+finding the thumbnailer entry of a temporary install prefix through XDG_DATA_DIRS, asked over
+D-Bus for thumbnails of real archives; the pictures it caches are checked. Tumbler makes the
+output file itself and reads the picture back through the descriptor it keeps open.
+
+bwrap: the Exec line of the installed entry inside a bubblewrap sandbox as GNOME runs it:
+nothing shared, /usr read-only, the input bound read-only and only the output file (made
+empty beforehand) bound writable.
+
+Exit 77 (skipped) with a message when tumbler, D-Bus or bubblewrap is not installed.
+"""
+
+import configparser
+import hashlib
+import os
+import queue
+import shlex
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zlib
+from pathlib import Path
+
+SKIP = 77
+TUMBLERD = Path("/usr/lib/x86_64-linux-gnu/tumbler-1/tumblerd")
+THUMBNAILER_BUS = "org.freedesktop.thumbnails.Thumbnailer1"
+THUMBNAILER_PATH = "/org/freedesktop/thumbnails/Thumbnailer1"
+FLAVOR_SIZES = {"normal": 128, "large": 256}
+
+failures = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+        print("FAIL:", what, file=sys.stderr)
+    return cond
+
+
+def skip(why):
+    print(f"SKIPPED: {why}")
+    sys.exit(SKIP)
+
+
+def run(cmd, **kw):
+    kw.setdefault("timeout", 60)
+    return subprocess.run(cmd, capture_output=True, text=True, **kw)
+
+
+# --- PNG -------------------------------------------------------------------------------------
+
+def read_png(path):
+    """(width, height, rows of RGBA bytes) of an 8-bit RGB or RGBA PNG, or a reason."""
+    data = Path(path).read_bytes()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        return "not a PNG (no signature)"
+    pos, idat, ihdr = 8, b"", None
+    while pos + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            ihdr = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        elif kind == b"IEND":
+            break
+        pos += 12 + length
+    if not ihdr:
+        return "no IHDR"
+    width, height, depth, ctype, _, _, interlace = ihdr
+    if depth != 8 or interlace or ctype not in (2, 6):
+        return f"colour type {ctype}, depth {depth}, interlace {interlace}"
+    bpp = 4 if ctype == 6 else 3
+    stride = width * bpp
+    raw = zlib.decompress(idat)
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        kind = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for x in range(stride):
+            a = line[x - bpp] if x >= bpp else 0
+            b = prev[x]
+            c = prev[x - bpp] if x >= bpp else 0
+            if kind == 1:
+                line[x] = (line[x] + a) & 0xFF
+            elif kind == 2:
+                line[x] = (line[x] + b) & 0xFF
+            elif kind == 3:
+                line[x] = (line[x] + (a + b) // 2) & 0xFF
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[x] = (line[x] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
+        prev = line
+        if bpp == 3:
+            line = bytearray(b"".join(bytes(line[i:i + 3]) + b"\xff" for i in range(0, stride, 3)))
+        rows.append(bytes(line))
+    return width, height, rows
+
+
+def check_picture(path, side, what):
+    """A PNG of side x side with a drawn icon on it: many colours, a fair part not transparent."""
+    if not check(path.is_file() and path.stat().st_size > 0, f"{what}: no picture at {path}"):
+        return
+    png = read_png(path)
+    if not check(not isinstance(png, str), f"{what}: {png}"):
+        return
+    width, height, rows = png
+    check((width, height) == (side, side), f"{what}: {width}x{height}, not {side}x{side}")
+    drawn = sum(1 for row in rows for i in range(3, len(row), 4) if row[i] > 0)
+    colours = {row[i:i + 4] for row in rows for i in range(0, len(row), 4) if row[i + 3] > 0}
+    check(drawn >= width * height // 20, f"{what}: only {drawn} pixels not transparent")
+    check(len(colours) >= 16, f"{what}: only {len(colours)} colours, not a drawn icon")
+
+
+# --- the installed tree ----------------------------------------------------------------------
+
+def read_entry(path, group):
+    parser = configparser.RawConfigParser(interpolation=None, strict=True)
+    parser.optionxform = str
+    parser.read(path, encoding="utf-8")
+    return dict(parser[group]) if parser.has_section(group) else {}
+
+
+def install(build, work):
+    prefix = work / "prefix"
+    result = run(["cmake", "--install", str(build), "--prefix", str(prefix)], timeout=120)
+    if not check(result.returncode == 0, f"cmake --install: {result.stdout}{result.stderr}"):
+        return None
+    # Tumbler is told the type with each file; a file manager learns it from this database.
+    if shutil.which("update-mime-database"):
+        result = run(["update-mime-database", str(prefix / "share/mime")])
+        check(result.returncode == 0, f"update-mime-database: {result.stderr}")
+    return prefix
+
+
+def thumbnailer_of(prefix):
+    entry = read_entry(prefix / "share/thumbnailers/marrowin.thumbnailer", "Thumbnailer Entry")
+    check(entry.get("Exec"), "the installed thumbnailer entry has no Exec line")
+    return entry
+
+
+def archives(prefix, source, work):
+    """The demo save and saves packed from real icons by the installed marrowin-cli."""
+    saves = work / "saves"
+    saves.mkdir()
+    out = [saves / "demo.psu"]
+    shutil.copyfile(source / "samples/demo.psu", out[0])
+    data = source / "tests/data"
+    for name, descriptor, model, model_name in (("OPL", "opl-icon.sys", "opl.icn", "opl.icn"),
+                                                ("DEFAULT", "default-icon.sys", "default-icon.icn",
+                                                 "my.icn")):
+        folder = work / "folders" / name
+        folder.mkdir(parents=True)
+        shutil.copyfile(data / descriptor, folder / "icon.sys")
+        shutil.copyfile(data / model, folder / model_name)
+        result = run([str(prefix / "bin/marrowin-cli"), "pack", "-C", str(saves), str(folder)])
+        if check(result.returncode == 0, f"pack {name}: {result.stderr}"):
+            out.append(saves / f"{name}.psu")
+    return out
+
+
+def mime_type(prefix):
+    return read_entry(prefix / "share/thumbnailers/marrowin.thumbnailer",
+                      "Thumbnailer Entry").get("MimeType", "").split(";")[0]
+
+
+# --- tumbler ---------------------------------------------------------------------------------
+
+class Processes:
+    """Every process the test starts, each in its own group, ended on the way out."""
+
+    def __init__(self):
+        self.started = []
+
+    def start(self, cmd, **kw):
+        proc = subprocess.Popen(cmd, start_new_session=True, **kw)
+        self.started.append(proc)
+        return proc
+
+    def end_all(self):
+        for proc in reversed(self.started):
+            if proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, signal.SIGTERM)
+                except ProcessLookupError:
+                    pass
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+
+
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path={socket}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+
+
+def wait_for_name(env, name, deadline):
+    while time.monotonic() < deadline:
+        result = run(["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus",
+                      "--object-path", "/org/freedesktop/DBus",
+                      "--method", "org.freedesktop.DBus.NameHasOwner", name], env=env)
+        if result.returncode == 0 and "true" in result.stdout:
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def test_tumbler(build, source, work):
+    for tool, package in (("dbus-daemon", "dbus-daemon"), ("dbus-monitor", "dbus-bin"),
+                          ("gdbus", "libglib2.0-bin"), ("stdbuf", "coreutils")):
+        if not shutil.which(tool):
+            skip(f"{tool} is not installed (package {package})")
+    if not os.access(TUMBLERD, os.X_OK):
+        skip(f"{TUMBLERD} is not installed (package tumbler)")
+    prefix = install(build, work)
+    if not prefix:
+        return
+    thumbnailer_of(prefix)
+    saves = archives(prefix, source, work)
+    mtype = mime_type(prefix)
+
+    home, cache, tmp = work / "home", work / "cache", work / "tmp"
+    for d in (home, cache, tmp, work / "data-home", work / "config"):
+        d.mkdir()
+    env = {
+        "PATH": f"{prefix / 'bin'}:/usr/bin:/bin",
+        "HOME": str(home),
+        "XDG_DATA_HOME": str(work / "data-home"),
+        "XDG_DATA_DIRS": f"{prefix / 'share'}:/usr/share",
+        "XDG_CACHE_HOME": str(cache),
+        "XDG_CONFIG_HOME": str(work / "config"),
+        "XDG_CONFIG_DIRS": "/etc/xdg",
+        "TMPDIR": str(tmp),
+        "LANG": "C.UTF-8",
+        "G_MESSAGES_DEBUG": "all",
+    }
+    socket = work / "bus"
+    (work / "bus.conf").write_text(BUS_CONFIG.format(socket=socket))
+    env["DBUS_SESSION_BUS_ADDRESS"] = f"unix:path={socket}"
+
+    procs = Processes()
+    log = open(work / "tumblerd.log", "w+")
+    try:
+        procs.start(["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={work / 'bus.conf'}"],
+                    env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not socket.exists() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        if not check(socket.exists(), "the D-Bus daemon made no socket"):
+            return
+        procs.start([str(TUMBLERD)], env=env, stdout=log, stderr=log)
+        if not check(wait_for_name(env, THUMBNAILER_BUS, time.monotonic() + 30),
+                     f"tumblerd did not take {THUMBNAILER_BUS}"):
+            return
+        # Tumbler sends its signals to the caller alone; a monitor sees them all.
+        monitor = procs.start(["stdbuf", "-oL", "dbus-monitor", "--address",
+                               env["DBUS_SESSION_BUS_ADDRESS"],
+                               f"type='signal',interface='{THUMBNAILER_BUS}'"],
+                              env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        lines = monitor_lines(monitor)
+        time.sleep(0.5)  # until it listens
+        for flavor in ("normal", "large"):
+            uris = [p.absolute().as_uri() for p in saves]
+            array = "[" + ", ".join(repr(u) for u in uris) + "]"
+            types = "[" + ", ".join(repr(mtype) for _ in uris) + "]"
+            result = run(["gdbus", "call", "--session", "--dest", THUMBNAILER_BUS,
+                          "--object-path", THUMBNAILER_PATH,
+                          "--method", f"{THUMBNAILER_BUS}.Queue", array, types, flavor,
+                          "default", "0"], env=env)
+            if not check(result.returncode == 0, f"Queue: {result.stderr}"):
+                return
+            handle = result.stdout.strip().strip("(),").split()[-1]
+            events = wait_for_finished(lines, handle, time.monotonic() + 90)
+            ready = {u for kind, value in events if kind == "Ready" for u in value}
+            errors = [value for kind, value in events if kind == "Error"]
+            check(any(kind == "Finished" for kind, _ in events),
+                  f"{flavor}: no Finished signal for handle {handle}")
+            check(not errors, f"{flavor}: tumbler reported errors: {errors}")
+            for save, uri in zip(saves, uris):
+                check(uri in ready, f"{flavor}: {save.name} not reported ready")
+                name = hashlib.md5(uri.encode()).hexdigest() + ".png"
+                check_picture(cache / "thumbnails" / flavor / name, FLAVOR_SIZES[flavor],
+                              f"tumbler {flavor} thumbnail of {save.name}")
+    finally:
+        procs.end_all()
+        if failures:
+            log.seek(0)
+            print("--- tumblerd log ---", file=sys.stderr)
+            print(log.read()[-6000:], file=sys.stderr)
+        log.close()
+
+
+def monitor_lines(monitor):
+    """The monitor's lines as they come, through a thread (select() cannot see what the
+    file object has buffered already)."""
+    lines = queue.Queue()
+
+    def pump():
+        for line in monitor.stdout:
+            lines.put(line)
+        lines.put(None)
+
+    threading.Thread(target=pump, daemon=True).start()
+    return lines
+
+
+def wait_for_finished(lines, handle, deadline):
+    """Signals for `handle` seen by dbus-monitor, up to Finished: (member, strings in it)."""
+    events, member, args = [], None, []
+
+    def end_message():
+        # A message is done: keep it when it is one of ours for this handle.
+        if member and args and args[0] == f"uint32 {handle}":
+            events.append((member, [a[len('string "'):-1] for a in args if a.startswith('string "')]))
+
+    while True:
+        try:
+            line = lines.get(timeout=max(0.01, deadline - time.monotonic()))
+        except queue.Empty:
+            line = None
+        if line is None or time.monotonic() > deadline:
+            end_message()
+            return events
+        # "signal time=... interface=...; member=Ready", then one argument a line, indented.
+        if line.startswith(" "):
+            args.append(line.strip())
+            if member == "Finished":
+                end_message()
+                if events and events[-1][0] == "Finished":
+                    return events
+                member = None
+            continue
+        end_message()
+        member, args = None, []
+        if line.startswith("signal ") and f"interface={THUMBNAILER_BUS};" in line:
+            member = line.rsplit("member=", 1)[-1].strip()
+
+
+# --- bubblewrap ------------------------------------------------------------------------------
+
+def exec_argv(exec_line, infile, outfile, size):
+    """A desktop-entry Exec line split, its thumbnailer field codes replaced."""
+    codes = {"%i": str(infile), "%o": str(outfile), "%s": str(size),
+             "%u": Path(infile).absolute().as_uri(), "%%": "%"}
+    argv = []
+    for arg in shlex.split(exec_line):
+        out, i = "", 0
+        while i < len(arg):
+            if arg[i] == "%" and arg[i:i + 2] in codes:
+                out += codes[arg[i:i + 2]]
+                i += 2
+            else:
+                out += arg[i]
+                i += 1
+        argv.append(out)
+    return argv
+
+
+def test_bwrap(build, source, work):
+    bwrap = shutil.which("bwrap")
+    if not bwrap:
+        skip("bwrap is not installed (package bubblewrap)")
+    if run([bwrap, "--unshare-all", "--ro-bind", "/usr", "/usr", "--symlink", "usr/lib", "/lib",
+            "--symlink", "usr/lib64", "/lib64", "--symlink", "usr/bin", "/bin",
+            "true"]).returncode != 0:
+        skip("bubblewrap cannot make a sandbox here")
+    prefix = install(build, work)
+    if not prefix:
+        return
+    entry = thumbnailer_of(prefix)
+    for save in archives(prefix, source, work):
+        for size in (128, 256):
+            out = work / "out" / f"{save.stem}-{size}.png"
+            out.parent.mkdir(exist_ok=True)
+            out.write_bytes(b"")  # made empty beforehand, as GNOME does
+            argv = exec_argv(entry["Exec"], save, out, size)
+            program = shutil.which(argv[0], path=str(prefix / "bin"))
+            if not check(program, f"{argv[0]} is not in {prefix / 'bin'}"):
+                return
+            argv[0] = program
+            sandbox = [bwrap, "--unshare-all", "--die-with-parent", "--clearenv",
+                       "--setenv", "PATH", "/usr/bin:/bin",
+                       "--ro-bind", "/usr", "/usr",
+                       "--symlink", "usr/lib", "/lib", "--symlink", "usr/lib64", "/lib64",
+                       "--symlink", "usr/bin", "/bin",
+                       "--proc", "/proc", "--dev", "/dev", "--tmpfs", "/tmp",
+                       "--ro-bind", str(prefix), str(prefix),
+                       "--ro-bind", str(save), str(save),
+                       "--bind", str(out), str(out),
+                       "--chdir", "/", "--"]
+            result = run(sandbox + argv)
+            what = f"sandboxed thumbnail of {save.name} at {size}"
+            check(result.returncode == 0, f"{what}: exit {result.returncode}: {result.stderr}")
+            check_picture(out, size, what)
+
+
+if __name__ == "__main__":
+    mode, build, source = sys.argv[1], Path(sys.argv[2]).resolve(), Path(sys.argv[3]).resolve()
+    tests = {"tumbler": test_tumbler, "bwrap": test_bwrap}
+    if mode not in tests:
+        sys.exit(f"unknown mode {mode}")
+    with tempfile.TemporaryDirectory(prefix="marrowin-desktop-") as tmp:
+        tests[mode](build, source, Path(tmp))
+    if failures:
+        sys.exit(f"{len(failures)} check(s) failed")
+    print("ok")
