@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(p.entry.size() <= ENTRY_NAME_MAX, "entry names bounded by their header");
         previous = p.offset;
     }
-    // The same bytes give the same report.
-    check(checkArchive(image).size() == problems.size(), "the check is repeatable");
+    // The same bytes give the same report (checked on inputs of scripts/fuzz.sh's -max_len;
+    // a larger save given by hand is checked once).
+    if (size <= (1u << 19)) check(checkArchive(image).size() == problems.size(), "the check is repeatable");
     return 0;
 }

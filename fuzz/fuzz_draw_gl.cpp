@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "archive/save_image.h"
+#include "icon/icon_descriptor.h"
 #include "icon/icon_draw.h"
 #include "icon/icon_model.h"
 #include "view/gl_frame.h"
@@ -24,6 +26,12 @@ constexpr uint32_t SIDE = 64;
 // whose vertices would take the input past this many.
 constexpr int MAX_ENTRIES_DRAWN = 8;
 constexpr uint64_t MAX_VERTICES_DRAWN = 1 << 16;
+
+// Frames in between are flushed (llvmpipe draws them) but not read back: only the last frame
+// of each input goes through the renderer's swap.
+struct UnreadSurface : RenderSurface {
+    void swapBuffers() override {}
+};
 
 OffscreenRenderer* surface() {
     static std::unique_ptr<OffscreenRenderer> renderer = [] {
@@ -55,36 +63,53 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OffscreenRenderer* out = surface();
     static SaveImage image;
     // The shell's texture buffer, kept for the whole run.
-    static std::vector<uint8_t> texture(TEXTURE_BUFFER_BYTES);
+    static uint8_t texture[TEXTURE_BUFFER_BYTES];
     if (!refillSaveImage(image, data, uint32_t(size))) return 0;
 
     ViewSettings settings = initialViewSettings();
     FrameState frame;
     IconView view;
-    view.textureImage = texture.data();
+    view.textureImage = texture;
     initGLState(settings);
     resizeView(frame, settings, SIDE, SIDE);
     view.animation.paintsPerStep = 1;
 
-    // Every entry's texture is decoded by fuzz_save_image; here the icons' textures are
-    // decoded and uploaded by selectIcon below, and entries draw with whatever is bound.
+    // The icons are drawn below as the window selects them, textures decoded and uploaded;
+    // the other entries draw here with whatever texture is bound (fuzz_save_image decodes
+    // every entry's texture).
+    std::optional<uint64_t> icons[3];
+    for (int icon = 0; icon < 3; ++icon)
+        icons[icon] = findFileEntry(image, readIconFileName(image, icon).c_str());
+    UnreadSurface unread;
     int drawn = 0;
     uint64_t vertices = 0;
     walkFileEntries(image, [&](const FileEntry& e) {
+        if (e.dataOffset == icons[0] || e.dataOffset == icons[1] || e.dataOffset == icons[2])
+            return true;
         IconModel model{&image, e.dataOffset};
-        uint64_t n = readableVertexCount(model, readModelHeader(model));
+        ModelHeader h = readModelHeader(model);
+        uint64_t n = readableVertexCount(model, h);
         if (n > MAX_VERTICES_DRAWN - vertices) return true;
         vertices += n;
         view.currentModel = model;
-        paintFrame(frame, settings, view, *out);
-        paintFrame(frame, settings, view, *out);  // the next shape as well
+        paintFrame(frame, settings, view, unread);
+        if (h.shapeCount > 1) paintFrame(frame, settings, view, unread);  // the next shape
         return ++drawn < MAX_ENTRIES_DRAWN;
     });
 
+    // An icon that is the same entry as an earlier one (most saves name one file three
+    // times) is not selected again.
     for (int icon = 0; icon < 3; ++icon) {
+        bool again = false;
+        for (int earlier = 0; earlier < icon; ++earlier)
+            again = again || (icons[icon] && icons[icon] == icons[earlier]);
+        if (again) continue;
         selectIcon(view, image, settings, icon);
-        paintFrame(frame, settings, view, *out);
+        paintFrame(frame, settings, view, unread);
     }
+    // One frame per input is read back through the renderer's swap, which also waits for
+    // everything drawn.
+    finishFrame(settings, *out);
     view.currentModel.reset();
     return 0;
 }

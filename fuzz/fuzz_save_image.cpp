@@ -31,12 +31,18 @@ namespace {
 using namespace marrowin;
 
 // Work per input, so inputs with many entries stay quick to run: vertex reads, texture decodes
-// (one per entry up to this many), name lookups checked one by one, and the entries an
-// archive may have to be extracted (more than an input of -max_len can hold).
+// (one per entry up to this many; each is 16,384 texels), entry names looked up one by one
+// besides the last, and the entries an archive may have to be extracted (as many as an
+// input of scripts/fuzz.sh's -max_len can hold).
 constexpr uint64_t MAX_VERTEX_READS = 1 << 18;
-constexpr uint32_t MAX_TEXTURES = 64;
-constexpr size_t MAX_LOOKUPS = 16;
-constexpr uint64_t MAX_EXTRACTED_ENTRIES = 4096;
+constexpr uint32_t MAX_TEXTURES = 16;
+constexpr size_t MAX_LOOKUPS = 4;
+constexpr uint64_t MAX_EXTRACTED_ENTRIES = 1024;
+// Inputs larger than -max_len (a save given to the target by hand) still run in a moment: the
+// entries after this many are walked and looked up but not converted or read as models, and
+// the lookups stop at this many entry visits.
+constexpr uint64_t MAX_DEEP_ENTRIES = 1024;
+constexpr uint64_t MAX_LOOKUP_VISITS = 1 << 17;
 
 void check(bool ok, const char* what) {
     if (!ok) {
@@ -150,6 +156,13 @@ void extractAndCheck(const SaveImage& image) {
     }
 }
 
+// Header offset of the last file entry.
+uint64_t lastHeader(const SaveImage& image) {
+    uint64_t last = 0;
+    walkFileEntries(image, [&](const FileEntry& e) { last = e.headerOffset; });
+    return last;
+}
+
 // Names under the lookup's fold (bit 5 of every byte), so equal keys are names that match.
 std::string foldedName(std::string_view name) {
     std::string key(name);
@@ -203,10 +216,9 @@ void readModel(const SaveImage& image, uint64_t dataOffset, uint8_t* texture, Bu
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > UINT32_MAX) return 0;
-    // One image, texture buffer and name table for the whole run.
+    // One image and one texture buffer for the whole run.
     static SaveImage image;
-    static std::vector<uint8_t> texture(TEXTURE_BUFFER_BYTES);
-    static std::unordered_map<std::string, uint64_t> lastByName;
+    static uint8_t texture[TEXTURE_BUFFER_BYTES];
     if (!refillSaveImage(image, data, uint32_t(size))) return 0;
 
     ArchiveKind kind = detectArchiveKind(image);
@@ -223,7 +235,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // One walk: every entry's name, model and texture, and what a lookup of each name must
     // give (the last entry that matches), so the lookups below are checked exactly.
-    lastByName.clear();
+    // What a run allocates it frees: libFuzzer runs an input again to look for a leak when
+    // a run ends holding more memory than it began with.
+    std::unordered_map<std::string, uint64_t> lastByName;
     std::vector<std::string> sampled;
     std::string lastName;
     uint64_t entries = 0;
@@ -233,34 +247,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(e.name.size() <= ENTRY_NAME_MAX, "entry name bounded by its header");
         check(e.dataOffset == e.headerOffset + ENTRY_HEADER_SIZE && e.headerOffset < image.fileSize,
               "entries start inside the file");
+        lastByName[foldedName(e.name)] = e.dataOffset;
+        if (sampled.size() < MAX_LOOKUPS) sampled.emplace_back(e.name);
+        if (entries > MAX_DEEP_ENTRIES) return;
         std::string name(e.name);
-        check(compareEntryName(name.c_str(), name.c_str()) == 0, "a name matches itself");
-        lastByName[foldedName(name)] = e.dataOffset;
-        if (sampled.size() < MAX_LOOKUPS) sampled.push_back(name);
         lastName = name;
+        check(compareEntryName(name.c_str(), name.c_str()) == 0, "a name matches itself");
         checkName(name);
         isDescriptorData(image, e.dataOffset);
-        readModel(image, e.dataOffset, texture.data(), budget);
+        readModel(image, e.dataOffset, texture, budget);
     });
-    if (entries > 0) sampled.push_back(lastName);
+    if (entries > MAX_DEEP_ENTRIES) lastName = std::string(entryNameAt(image, lastHeader(image)));
 
-    auto lookup = [&](const std::string& wanted) {
-        std::optional<uint64_t> found = findFileEntry(image, wanted.c_str());
-        auto it = lastByName.find(foldedName(wanted));
+    // Each lookup walks every entry: the icons' names first (the window's lookups), then the
+    // last entry's, fixed names and the first entries' names, while the walks stay in budget.
+    std::vector<std::string> wanted;
+    for (int i = 0; i < 3; ++i) {
+        wanted.push_back(readIconFileName(image, i));
+        checkName(wanted.back());
+    }
+    if (entries > 0) wanted.push_back(lastName);
+    for (const char* name : {"icon.sys", "ICON.ICN", "", ".", "..", "\x81\x40"}) wanted.push_back(name);
+    wanted.insert(wanted.end(), sampled.begin(), sampled.end());
+    uint64_t visits = 0;
+    for (const std::string& name : wanted) {
+        if (visits > 0 && visits + entries > MAX_LOOKUP_VISITS) break;
+        visits += entries + 1;
+        std::optional<uint64_t> found = findFileEntry(image, name.c_str());
+        auto it = lastByName.find(foldedName(name));
         check(it == lastByName.end() ? !found : found && *found == it->second,
               "a lookup finds the last entry of that name");
-    };
-    for (const std::string& name : sampled) lookup(name);
-    for (const char* wanted : {"icon.sys", "ICON.ICN", "", ".", "..", "\x81\x40"}) lookup(wanted);
-    for (int i = 0; i < 3; ++i) {
-        std::string icon = readIconFileName(image, i);
-        checkName(icon);
-        lookup(icon);
     }
-
-    // Emptied within the run: libFuzzer takes memory a run keeps for a possible leak and runs
-    // the input again to look.
-    lastByName.clear();
 
 #ifndef MARROWIN_FUZZ_NO_EXTRACT
     if (kind == ArchiveKind::SaveArchive && entries <= MAX_EXTRACTED_ENTRIES) extractAndCheck(image);
