@@ -1,5 +1,7 @@
 #include "cli/icon_picture.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <iterator>
@@ -73,6 +75,12 @@ void IconPicture::paint() {
                 a == 0 ? 0 : uint8_t(std::min(255u, (premultiplied[i + c] * 255u + a / 2) / a));
         straight_[i + 3] = uint8_t(a);
     }
+}
+
+bool sameExistingFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 bool parseDegrees(const std::string& text, float& out) {

@@ -91,6 +91,11 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
                 say(stderr, "marrowin-cli render: %s is a folder\n", name.c_str());
                 return false;
             }
+            if (name != "-" && archive != "-" && sameExistingFile(archive, name)) {
+                say(stderr, "marrowin-cli render: %s: the output is the archive itself\n",
+                    name.c_str());
+                return false;
+            }
         } else if (pathKind(name) != PathKind::Missing) {
             say(stderr, "marrowin-cli render: %s: %s already exists%s\n", archive.c_str(),
                 name.c_str(), single ? "; name the picture with -o" : "");

@@ -37,6 +37,10 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
         say(stderr, "marrowin-cli thumbnail: %s is a folder\n", output.c_str());
         return false;
     }
+    if (input != "-" && output != "-" && sameExistingFile(input, output)) {
+        say(stderr, "marrowin-cli thumbnail: %s: the output is the archive itself\n", output.c_str());
+        return false;
+    }
     if (!replace && pathKind(output) != PathKind::Missing) {
         say(stderr, "marrowin-cli thumbnail: %s: %s already exists\n", input.c_str(),
             output.c_str());

@@ -141,6 +141,14 @@ TEST(NamedPicture, NoPictureLeavesTheOutputAloneAndAFailedWriteFails) {
         EXPECT_EQ(bytesOf(out), "keep") << c.what;
         EXPECT_EQ(run(c.command(junk, dir.path + "/new.png") + " >/dev/null 2>&1"), 1) << c.what;
         EXPECT_FALSE(std::filesystem::exists(dir.path + "/new.png")) << c.what;
+        // Written in place, a picture over its own archive would destroy the save.
+        const std::string save = dir.path + "/save.psu", alias = dir.path + "/alias.png";
+        std::filesystem::copy_file(DEMO, save, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::remove(alias);
+        ASSERT_EQ(link(save.c_str(), alias.c_str()), 0);
+        EXPECT_EQ(run(c.command(save, alias) + " >/dev/null 2>&1"), 1) << c.what;
+        EXPECT_EQ(run(c.command(save, save) + " >/dev/null 2>&1"), 1) << c.what;
+        EXPECT_EQ(bytesOf(save), bytesOf(DEMO)) << c.what;
         // A device that takes nothing: the write fails and so does the command.
         EXPECT_EQ(run(c.command(DEMO, "/dev/full") + " >/dev/null 2>&1"), 1) << c.what;
     }
