@@ -6,11 +6,12 @@
 #   scripts/fuzz.sh --flags               (print the libFuzzer flags every run uses)
 # Builds with clang into build-fuzz (incrementally), seeds the corpus from the test
 # fixtures and tests/data, runs one libFuzzer process per target and fails on any finding.
+# Extraction writes into a folder on /dev/shm (tmpfs) that each target makes and removes.
 set -eu
 cd "$(dirname "$0")/.."
 all="fuzz_save_image fuzz_check_archive fuzz_draw_gl"
 dir=build-fuzz
-# Inputs up to 512 KiB hold the largest archives we have met; FUZZ_MAX_LEN goes further.
+# Inputs up to 512 KiB, well past a typical save with its icons; FUZZ_MAX_LEN=BYTES for more.
 flags="-timeout=20 -rss_limit_mb=2048 -max_len=${FUZZ_MAX_LEN:-524288} -print_final_stats=1"
 
 build() {
