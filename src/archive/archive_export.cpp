@@ -1,9 +1,5 @@
 #include "archive/archive_export.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -47,24 +43,18 @@ void appendNote(std::string& notes, const std::string& note) {
     notes += note;
 }
 
-// Closes a descriptor when it goes out of scope.
-struct FdGuard {
-    int fd = -1;
-    ~FdGuard() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 // True when `name` is free or a regular file that may be replaced; links, folders and
 // devices are never replaced. `existing` receives what is there.
-bool replaceableName(int dirFd, const std::string& name, struct stat& existing, bool& exists) {
-    exists = ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-    return !exists || S_ISREG(existing.st_mode);
+bool replaceableName(const HostFolder& dir, const std::string& name, NameInfo& existing,
+                     bool& exists) {
+    existing = lookUpName(dir, name);
+    exists = existing.kind != PathKind::Missing;
+    return !exists || existing.kind == PathKind::File;
 }
 
 // Syncs a folder after a name was placed in it; a failure is noted, the file is in place.
-void syncPlaced(int dirFd, ExportResult& result) {
-    if (!syncFolder(dirFd)) appendNote(result.error, "cannot sync the folder: " + errnoText(errno));
+void syncPlaced(const HostFolder& dir, ExportResult& result) {
+    if (!syncFolder(dir)) appendNote(result.error, "cannot sync the folder: " + errnoText(errno));
 }
 
 }  // namespace
@@ -89,7 +79,7 @@ void stampEntryTimes(uint8_t* header, const LocalTime& time) {
 // ---- copy --------------------------------------------------------------------------------
 
 ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string& extension,
-                             const SaveImage& image, int dirFd) {
+                             const SaveImage& image, const HostFolder& dir) {
     ExportResult result;
     if (image.empty()) {
         result.error = "no archive loaded";
@@ -98,12 +88,12 @@ ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string&
     const std::string base = hostComponent(baseSaveText);
     std::string ext = extension;
     std::replace(ext.begin(), ext.end(), '/', '_');
-    removeStaleTemporaries(dirFd);
+    removeStaleTemporaries(dir);
 
     // The whole copy is on the disk under a temporary name before it takes a real one, so an
     // interrupted copy never looks like a damaged save.
     TemporaryFile temp;
-    if (!temp.create(dirFd)) {
+    if (!temp.create(dir)) {
         result.error = "cannot create a file in the output folder: " + errnoText(errno);
         return result;
     }
@@ -129,7 +119,7 @@ ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string&
             result.error = "cannot create " + name + ": " + errnoText(err);
             return result;
         }
-        syncPlaced(dirFd, result);
+        syncPlaced(dir, result);
         result.ok = true;
         result.path = name;
         return result;
@@ -138,8 +128,8 @@ ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string&
     return result;
 }
 
-ExportResult writeSaveCopy(const SaveImage& image, int dirFd) {
-    return writeUniqueCopy(getFolderName(image) + " " + readSaveTitle(image), "psu", image, dirFd);
+ExportResult writeSaveCopy(const SaveImage& image, const HostFolder& dir) {
+    return writeUniqueCopy(getFolderName(image) + " " + readSaveTitle(image), "psu", image, dir);
 }
 
 // ---- extraction --------------------------------------------------------------------------
@@ -156,16 +146,10 @@ std::string numberedName(const std::string& name, long number) {
     return cutHostName(name.substr(0, dot), HOST_NAME_MAX_BYTES - tag.size() - ext.size()) + tag + ext;
 }
 
-struct FileId {
-    uint64_t device, inode;
-    bool operator<(const FileId& o) const {
-        return device != o.device ? device < o.device : inode < o.inode;
-    }
-};
-
 }  // namespace
 
-ExportResult extractArchive(const SaveImage& image, int dirFd, const ExportOptions& options) {
+ExportResult extractArchive(const SaveImage& image, const HostFolder& dir,
+                            const ExportOptions& options) {
     ExportResult result;
     if (image.empty()) {
         result.error = "no archive loaded";
@@ -176,17 +160,18 @@ ExportResult extractArchive(const SaveImage& image, int dirFd, const ExportOptio
         hostComponent(image.view().text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE));
     result.path = folder;
 
-    if (!makeFolder(folder, dirFd)) {
+    if (!makeFolder(folder, dir)) {
         result.error = "cannot make folder " + folder + " (something that is not a folder is in "
                        "the way, or no permission)";
         return result;
     }
-    FdGuard folderFd{::openat(dirFd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
-    if (folderFd.fd < 0) {
+    const OpenFolder opened = openFolder(folder, dir, true);
+    if (!opened.isOpen()) {
         result.error = "cannot open folder " + folder + ": " + errnoText(errno);
         return result;
     }
-    removeStaleTemporaries(folderFd.fd);
+    const HostFolder into = opened.ref();
+    removeStaleTemporaries(into);
 
     // Files this run wrote, by identity: a later entry that lands on one of them (the same
     // name twice, or names a case-blind file system takes as one) gets a numbered name instead.
@@ -201,13 +186,12 @@ ExportResult extractArchive(const SaveImage& image, int dirFd, const ExportOptio
         };
 
         std::string target = name;
-        struct stat existing;
+        NameInfo existing;
         bool exists = false;
         for (long number = 2;; ++number) {
-            if (!replaceableName(folderFd.fd, target, existing, exists))
+            if (!replaceableName(into, target, existing, exists))
                 return failed("will not replace " + folder + "/" + target + ": not a regular file");
-            if (!exists || !written.count({uint64_t(existing.st_dev), uint64_t(existing.st_ino)}))
-                break;
+            if (!exists || !written.count(existing.id)) break;
             target = numberedName(name, number);
         }
         const std::string shownName = folder + "/" + target;
@@ -221,10 +205,11 @@ ExportResult extractArchive(const SaveImage& image, int dirFd, const ExportOptio
         uint64_t length = std::min<uint64_t>(e.size, available);
 
         TemporaryFile temp;
-        if (!temp.create(folderFd.fd))
+        if (!temp.create(into))
             return failed("cannot create " + shownName + ": " + errnoText(errno));
-        struct stat own;
-        if (::fstat(temp.file().fd(), &own) != 0) return failed("cannot create " + shownName + ": " + errnoText(errno));
+        FileId own;
+        if (!temp.file().identity(own))
+            return failed("cannot create " + shownName + ": " + errnoText(errno));
         if (!temp.file().write(image.bytes + e.dataOffset, length) || !temp.finish())
             return failed("cannot write " + shownName + ": " + errnoText(errno));
         int err = options.keep ? temp.placeWithoutReplacing(target) : temp.placeReplacing(target);
@@ -234,7 +219,7 @@ ExportResult extractArchive(const SaveImage& image, int dirFd, const ExportOptio
         }
         if (err != 0) return failed("cannot write " + shownName + ": " + errnoText(err));
         placedAny = true;
-        written.insert({uint64_t(own.st_dev), uint64_t(own.st_ino)});
+        written.insert(own);
 
         if (target != name)
             result.renamed.push_back(folder + "/" + name + " -> " + shownName);
@@ -244,7 +229,7 @@ ExportResult extractArchive(const SaveImage& image, int dirFd, const ExportOptio
                                         " bytes written");
         result.files.push_back(shownName);
     });
-    if (placedAny) syncPlaced(folderFd.fd, result);
+    if (placedAny) syncPlaced(into, result);
     result.ok = allWritten;
     return result;
 }
@@ -253,18 +238,25 @@ ExportResult extractArchive(const SaveImage& image, int dirFd, const ExportOptio
 
 namespace {
 
-// Base name of a folder path: the part after the last '/', trailing slashes ignored
+#ifdef _WIN32
+constexpr const char* PATH_SEPARATORS = "/\\";
+#else
+constexpr const char* PATH_SEPARATORS = "/";
+#endif
+
+bool isSeparator(char c) { return std::strchr(PATH_SEPARATORS, c) != nullptr && c != '\0'; }
+
+// Base name of a folder path: the part after the last separator, trailing ones ignored
 // ("foo/" packs as "foo"). "." and ".." are resolved to the folder's real name.
 std::string folderBaseName(const std::string& path) {
     std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    size_t slash = p.rfind('/');
+    while (p.size() > 1 && isSeparator(p.back())) p.pop_back();
+    size_t slash = p.find_last_of(PATH_SEPARATORS);
     std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
     if (base == "." || base == "..") {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            std::string r(real);
-            std::free(real);
-            size_t s = r.rfind('/');
+        std::string r = realPath(path);
+        if (!r.empty()) {
+            size_t s = r.find_last_of(PATH_SEPARATORS);
             base = s == std::string::npos ? r : r.substr(s + 1);
         }
     }
@@ -277,13 +269,11 @@ namespace {
 
 // True when `path` (a link in the folder) leads to something inside the folder `realFolder`.
 bool leadsInside(const std::string& path, const std::string& realFolder) {
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (!real) return false;
-    std::string r(real);
-    std::free(real);
-    if (realFolder == "/") return true;
+    std::string r = realPath(path);
+    if (r.empty()) return false;
+    if (realFolder.size() == 1 && isSeparator(realFolder[0])) return true;
     return r.size() > realFolder.size() && r.compare(0, realFolder.size(), realFolder) == 0 &&
-           r[realFolder.size()] == '/';
+           isSeparator(r[realFolder.size()]);
 }
 
 uint64_t paddedSize(uint64_t size) {
@@ -292,7 +282,8 @@ uint64_t paddedSize(uint64_t size) {
 
 }  // namespace
 
-ExportResult packFolder(const std::string& folderPath, int dirFd, const ExportOptions& options) {
+ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
+                        const ExportOptions& options) {
     ExportResult result;
     std::vector<FolderItem> items;
     if (!listFolder(folderPath, items)) {
@@ -307,9 +298,9 @@ ExportResult packFolder(const std::string& folderPath, int dirFd, const ExportOp
     result.path = archiveName;
 
     // Replacing a link or a folder at the archive's name is refused.
-    struct stat target;
+    NameInfo target;
     bool targetExists;
-    if (!replaceableName(dirFd, archiveName, target, targetExists)) {
+    if (!replaceableName(dir, archiveName, target, targetExists)) {
         appendNote(result.error, "will not replace " + archiveName + ": not a regular file");
         return result;
     }
@@ -322,9 +313,7 @@ ExportResult packFolder(const std::string& folderPath, int dirFd, const ExportOp
         refusals.push_back("the folder name " + hostBase + " holds characters a save cannot hold "
                            "(Shift-JIS has no code for them)");
 
-    char* realFolderText = ::realpath(folderPath.c_str(), nullptr);
-    const std::string realFolder = realFolderText ? realFolderText : "";
-    std::free(realFolderText);
+    const std::string realFolder = realPath(folderPath);
 
     struct Source {
         std::string hostName;
@@ -339,9 +328,7 @@ ExportResult packFolder(const std::string& folderPath, int dirFd, const ExportOp
         if (!item.isRegular) continue;
         // The archive this run replaces may lie in the folder itself: it is not packed into
         // its successor. (The new one is written under a name made after the listing.)
-        if (targetExists && item.device == uint64_t(target.st_dev) &&
-            item.inode == uint64_t(target.st_ino))
-            continue;
+        if (targetExists && item.id == target.id) continue;
         if (item.isLink && !options.followLinks &&
             (realFolder.empty() || !leadsInside(folderPath + "/" + item.name, realFolder))) {
             result.skipped.push_back(item.name);
@@ -396,15 +383,15 @@ ExportResult packFolder(const std::string& folderPath, int dirFd, const ExportOp
         return result;
     }
 
-    FdGuard folderFd{::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (folderFd.fd < 0) {
+    const OpenFolder sourceFolder = openFolder(folderPath);
+    if (!sourceFolder.isOpen()) {
         appendNote(result.error, "cannot open folder " + folderPath + ": " + errnoText(errno));
         return result;
     }
 
-    removeStaleTemporaries(dirFd);
+    removeStaleTemporaries(dir);
     TemporaryFile temp;
-    if (!temp.create(dirFd)) {
+    if (!temp.create(dir)) {
         appendNote(result.error, "cannot create an archive in the output folder: " +
                                      errnoText(errno));
         return result;
@@ -450,7 +437,7 @@ ExportResult packFolder(const std::string& folderPath, int dirFd, const ExportOp
 
         // A file that cannot be read, or shrank since the listing, is filled out with zero
         // blocks so the layout still matches its header; it is reported as incomplete.
-        HostFile in = openForReading(s.hostName, folderFd.fd);
+        HostFile in = openForReading(s.hostName, sourceFolder.ref());
         std::string why = in.isOpen() ? "" : "cannot be read (" + errnoText(errno) + ")";
         uint64_t got = 0;
         for (uint64_t left = s.size; left > 0;) {
@@ -480,7 +467,7 @@ ExportResult packFolder(const std::string& folderPath, int dirFd, const ExportOp
         return result;
     }
     if (err != 0) return fail("cannot put " + archiveName + " in place: " + errnoText(err));
-    syncPlaced(dirFd, result);
+    syncPlaced(dir, result);
     result.ok = true;
     return result;
 }

@@ -1,9 +1,7 @@
 #pragma once
 // Writing saves to disk: a copy under a free name, extraction into a folder, packing a folder.
 // Every name that comes from a save is turned into a host name (UTF-8) and made a single
-// safe path component, so nothing lands outside the directory given as dirFd.
-#include <fcntl.h>
-
+// safe path component, so nothing lands outside the folder given as dir.
 #include <string>
 #include <vector>
 
@@ -44,23 +42,23 @@ struct ExportResult {
 // Never replaces a file and never leaves a partial one: the copy is written under a temporary
 // name, put on the disk, and then linked under the first free name.
 ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string& extension,
-                             const SaveImage& image, int dirFd = AT_FDCWD);
+                             const SaveImage& image, const HostFolder& dir = {});
 
 // The copy the window's copy option and `marrowin-cli copy` make: base "<folder> <title>"
 // (save text), extension "psu".
-ExportResult writeSaveCopy(const SaveImage& image, int dirFd = AT_FDCWD);
+ExportResult writeSaveCopy(const SaveImage& image, const HostFolder& dir = {});
 
 // Creates the save's folder (named from the first header's name field) and writes every file
 // entry's data into it, replacing files of the same names (unless options.keep). An entry whose
 // name an earlier entry of the same archive took is written as "NAME (2)" and so on.
-ExportResult extractArchive(const SaveImage& image, int dirFd = AT_FDCWD,
+ExportResult extractArchive(const SaveImage& image, const HostFolder& dir = {},
                             const ExportOptions& options = {});
 
 // Writes "<base name>.psu" of the folder's regular files, replacing an archive of that name
 // (unless options.keep); nothing when the folder has no regular files. Refuses, writing
 // nothing, a folder whose names a save cannot hold faithfully (characters Shift-JIS lacks,
 // two names that are one in Shift-JIS) or whose archive would be 4 GiB or more.
-ExportResult packFolder(const std::string& folderPath, int dirFd = AT_FDCWD,
+ExportResult packFolder(const std::string& folderPath, const HostFolder& dir = {},
                         const ExportOptions& options = {});
 
 // The name extraction gives the file of an entry (save text): one safe host path component

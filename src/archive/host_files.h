@@ -1,8 +1,11 @@
 #pragma once
-// The small file layer that the save operations use: POSIX here, one place for a port.
-// Every file is opened relative to a directory descriptor (AT_FDCWD for the current
-// directory) and never through a symbolic link at its last component.
+// The small file layer that the save operations use, one header for two hosts: POSIX
+// (host_files_posix.cpp) and Windows (host_files_win32.cpp). Names are UTF-8 (or raw bytes on
+// POSIX) here; Windows gets UTF-16 at its API. Every file is opened relative to a folder and
+// never through a symbolic link at its last component.
+#ifndef _WIN32
 #include <fcntl.h>
+#endif
 
 #include <cstdint>
 #include <functional>
@@ -12,19 +15,93 @@
 
 namespace marrowin {
 
+// A folder that names are taken relative to, not owned: an open descriptor on POSIX (AT_FDCWD,
+// the default, for the current folder), the folder's path on Windows (empty for the current
+// folder), where nothing opens relative to a handle. Made implicitly from a descriptor so
+// POSIX callers pass theirs as before.
+class HostFolder {
+public:
+    HostFolder() = default;
+#ifdef _WIN32
+    HostFolder(std::string path) : path_(std::move(path)) {}
+    HostFolder(const char* path) : path_(path) {}
+    const std::string& path() const { return path_; }
+    // The path of `name` inside this folder.
+    std::string pathOf(const std::string& name) const;
+
+private:
+    std::string path_;
+#else
+    HostFolder(int fd) : fd_(fd) {}
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = AT_FDCWD;
+#endif
+};
+
+// An opened folder; closes itself. ref() is valid while it lives.
+class OpenFolder {
+public:
+    OpenFolder() = default;
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+    OpenFolder(OpenFolder&& o) noexcept;
+    OpenFolder& operator=(OpenFolder&& o) noexcept;
+    ~OpenFolder();
+
+    bool isOpen() const { return open_; }
+    HostFolder ref() const { return ref_; }
+
+private:
+    friend OpenFolder openFolder(const std::string&, const HostFolder&, bool);
+    HostFolder ref_;
+    bool open_ = false;
+};
+
+// Opens the folder at `path` (relative to `in`); with noFollow, refuses a link at its last
+// component. Not open (with errno) when that is not a folder.
+OpenFolder openFolder(const std::string& path, const HostFolder& in = {}, bool noFollow = false);
+
+// What tells two names of one file apart from two files: device and inode on POSIX, volume
+// serial and file index on Windows.
+struct FileId {
+    uint64_t device = 0, inode = 0;
+    bool operator==(const FileId& o) const { return device == o.device && inode == o.inode; }
+    bool operator<(const FileId& o) const {
+        return device != o.device ? device < o.device : inode < o.inode;
+    }
+};
+
+enum class PathKind { Missing, File, Folder, Other };
+
+// What a name in a folder is, without following a link at it (a link is Other).
+struct NameInfo {
+    PathKind kind = PathKind::Missing;
+    FileId id;
+};
+NameInfo lookUpName(const HostFolder& folder, const std::string& name);
+
+// The absolute path with every link resolved, or "" when it cannot be resolved.
+std::string realPath(const std::string& path);
+
 // An open file. Move-only; closes itself.
 class HostFile {
 public:
     HostFile() = default;
-    explicit HostFile(int fd) : fd_(fd) {}
+    // Takes a native descriptor (a HANDLE on Windows).
+    explicit HostFile(intptr_t native) : fd_(native) {}
     HostFile(const HostFile&) = delete;
     HostFile& operator=(const HostFile&) = delete;
     HostFile(HostFile&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
     HostFile& operator=(HostFile&& o) noexcept;
     ~HostFile() { close(); }
 
-    bool isOpen() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
+    bool isOpen() const { return fd_ != -1; }
+#ifndef _WIN32
+    int fd() const { return int(fd_); }
+#endif
+    intptr_t native() const { return fd_; }
     // False (with errno) when the system reports an error at close: some file systems report
     // a failed write only there.
     bool close();
@@ -37,23 +114,30 @@ public:
     bool write(const void* buffer, uint64_t n);
     // Size in bytes, or -1.
     int64_t size() const;
+    // Back to the first byte; false with errno.
+    bool rewind();
+    // Which file this is; false with errno.
+    bool identity(FileId& id) const;
 
 private:
-    int fd_ = -1;
+    intptr_t fd_ = -1;
 };
 
-// An existing regular file, for reading.
-HostFile openForReading(const std::string& path, int dirFd = AT_FDCWD);
-// A new file that must not exist yet (O_EXCL): the way to never replace anything.
-HostFile createExclusive(const std::string& name, int dirFd = AT_FDCWD);
-// A file created or emptied for writing; refuses to follow a symbolic link.
-HostFile createOrEmpty(const std::string& name, int dirFd = AT_FDCWD);
+// Reads up to n bytes from a C descriptor (standard input), in binary, going on after short
+// reads; -1 on an error.
+int64_t readDescriptor(int fd, void* buffer, uint64_t n);
 
-enum class PathKind { Missing, File, Folder, Other };
+// An existing regular file, for reading.
+HostFile openForReading(const std::string& path, const HostFolder& dir = {});
+// A new file that must not exist yet (O_EXCL): the way to never replace anything.
+HostFile createExclusive(const std::string& name, const HostFolder& dir = {});
+// A file created or emptied for writing; refuses to follow a symbolic link.
+HostFile createOrEmpty(const std::string& name, const HostFolder& dir = {});
+
 PathKind pathKind(const std::string& path);
 
 // Makes a folder; true when it was made or a real folder (not a link) is already there.
-bool makeFolder(const std::string& name, int dirFd = AT_FDCWD);
+bool makeFolder(const std::string& name, const HostFolder& dir = {});
 
 struct FolderItem {
     std::string name;  // host name (UTF-8 or raw bytes)
@@ -61,7 +145,7 @@ struct FolderItem {
     bool isFolder = false;
     bool isRegular = false;
     bool isLink = false;  // the name itself is a symbolic link
-    uint64_t device = 0, inode = 0;  // of what the name leads to: tells two names of one file
+    FileId id;  // of what the name leads to: tells two names of one file
 };
 // Lists a folder's items (without "." and ".."), sorted by name so archives are reproducible.
 // False when the folder cannot be listed.
@@ -76,7 +160,8 @@ bool listFolder(const std::string& path, std::vector<FolderItem>& items);
 bool parseTemporaryName(std::string_view name, long& pid);
 
 // A temporary file in a folder. While it exists, a caught SIGINT, SIGTERM, SIGHUP, SIGXFSZ or
-// SIGPIPE removes it before the process ends as the signal says. Removed by the destructor
+// SIGPIPE (on Windows: Ctrl+C, Ctrl+Break, closing the console) removes it before the process
+// ends as the signal says. Removed by the destructor
 // unless it was placed under its final name.
 class TemporaryFile {
 public:
@@ -85,8 +170,8 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // Creates the file in dirFd (which must stay open while it exists); false with errno.
-    bool create(int dirFd);
+    // Creates the file in dir (which must stay open while it exists); false with errno.
+    bool create(const HostFolder& dir);
     HostFile& file() { return file_; }
     const std::string& name() const { return name_; }
     // Syncs and closes the file, checking both; false with errno.
@@ -99,7 +184,7 @@ public:
     void discard();
 
 private:
-    int dirFd_ = AT_FDCWD;
+    HostFolder dir_;
     std::string name_;
     HostFile file_;
     bool exists_ = false;
@@ -107,10 +192,11 @@ private:
 
 // Removes temporary files of ours left in the folder by runs that were killed: only regular
 // files whose name matches exactly and whose process is gone. Gives how many went.
-size_t removeStaleTemporaries(int dirFd);
+size_t removeStaleTemporaries(const HostFolder& dir);
 
-// Puts a folder's entries (a new or renamed name) on the disk; false with errno.
-bool syncFolder(int dirFd);
+// Puts a folder's entries (a new or renamed name) on the disk; false with errno. Windows has
+// no such call (its file systems keep names in their journal): true there.
+bool syncFolder(const HostFolder& dir);
 
 // Files and folders are synced to the disk before and after they take their names (on by
 // default). Fuzzing, where nothing written is kept, may switch it off for speed.

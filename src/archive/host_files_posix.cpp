@@ -1,3 +1,4 @@
+// The file layer on POSIX systems: descriptors, *at() calls, signals.
 #include "archive/host_files.h"
 
 #include <dirent.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -25,7 +27,7 @@ HostFile& HostFile::operator=(HostFile&& o) noexcept {
 bool HostFile::close() {
     if (fd_ < 0) return true;
     // The descriptor is gone whatever close says (Linux); EINTR is not retried.
-    int r = ::close(fd_);
+    int r = ::close(int(fd_));
     fd_ = -1;
     return r == 0;
 }
@@ -42,7 +44,7 @@ bool HostFile::sync() {
         errno = EBADF;
         return false;
     }
-    while (::fsync(fd_) != 0) {
+    while (::fsync(int(fd_)) != 0) {
         if (errno != EINTR) return false;
     }
     return true;
@@ -55,7 +57,7 @@ uint64_t HostFile::read(void* buffer, uint64_t n) {
     while (done < n) {
         // Linux moves at most about 2 GiB per call; ask for no more than that.
         size_t chunk = size_t(std::min<uint64_t>(n - done, 0x40000000));
-        ssize_t got = ::read(fd_, p + done, chunk);
+        ssize_t got = ::read(int(fd_), p + done, chunk);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         done += uint64_t(got);
@@ -69,7 +71,7 @@ bool HostFile::write(const void* buffer, uint64_t n) {
     uint64_t done = 0;
     while (done < n) {
         size_t chunk = size_t(std::min<uint64_t>(n - done, 0x40000000));
-        ssize_t put = ::write(fd_, p + done, chunk);
+        ssize_t put = ::write(int(fd_), p + done, chunk);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         done += uint64_t(put);
@@ -79,8 +81,83 @@ bool HostFile::write(const void* buffer, uint64_t n) {
 
 int64_t HostFile::size() const {
     struct stat st;
-    if (fd_ < 0 || fstat(fd_, &st) != 0) return -1;
+    if (fd_ < 0 || fstat(int(fd_), &st) != 0) return -1;
     return int64_t(st.st_size);
+}
+
+bool HostFile::rewind() {
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    return ::lseek(int(fd_), 0, SEEK_SET) == 0;
+}
+
+bool HostFile::identity(FileId& id) const {
+    struct stat st;
+    if (fd_ < 0) errno = EBADF;
+    if (fd_ < 0 || fstat(int(fd_), &st) != 0) return false;
+    id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    return true;
+}
+
+int64_t readDescriptor(int fd, void* buffer, uint64_t n) {
+    auto* p = static_cast<uint8_t*>(buffer);
+    uint64_t done = 0;
+    while (done < n) {
+        ssize_t got = ::read(fd, p + done, size_t(std::min<uint64_t>(n - done, 1 << 20)));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += uint64_t(got);
+    }
+    return int64_t(done);
+}
+
+OpenFolder::OpenFolder(OpenFolder&& o) noexcept : ref_(o.ref_), open_(o.open_) { o.open_ = false; }
+
+OpenFolder& OpenFolder::operator=(OpenFolder&& o) noexcept {
+    if (this != &o) {
+        if (open_) ::close(ref_.fd());
+        ref_ = o.ref_;
+        open_ = o.open_;
+        o.open_ = false;
+    }
+    return *this;
+}
+
+OpenFolder::~OpenFolder() {
+    if (open_) ::close(ref_.fd());
+}
+
+OpenFolder openFolder(const std::string& path, const HostFolder& in, bool noFollow) {
+    OpenFolder folder;
+    int fd = ::openat(in.fd(), path.c_str(),
+                      O_RDONLY | O_DIRECTORY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
+    if (fd >= 0) {
+        folder.ref_ = HostFolder(fd);
+        folder.open_ = true;
+    }
+    return folder;
+}
+
+NameInfo lookUpName(const HostFolder& folder, const std::string& name) {
+    NameInfo info;
+    struct stat st;
+    if (::fstatat(folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return info;
+    info.kind = S_ISREG(st.st_mode) ? PathKind::File
+                : S_ISDIR(st.st_mode) ? PathKind::Folder
+                                      : PathKind::Other;
+    info.id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    return info;
+}
+
+std::string realPath(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return "";
+    std::string r(real);
+    std::free(real);
+    return r;
 }
 
 namespace {
@@ -103,23 +180,23 @@ HostFile regularFileOnly(int fd, bool soleLink) {
 
 }  // namespace
 
-HostFile openForReading(const std::string& path, int dirFd) {
+HostFile openForReading(const std::string& path, const HostFolder& dir) {
     // Paths the user gives may be links; what they lead to must be a regular file. O_NONBLOCK
     // keeps a FIFO from hanging the open; it is cleared again for the read.
-    return regularFileOnly(openat(dirFd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), false);
+    return regularFileOnly(openat(dir.fd(), path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), false);
 }
 
-HostFile createExclusive(const std::string& name, int dirFd) {
-    int fd = openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+HostFile createExclusive(const std::string& name, const HostFolder& dir) {
+    int fd = openat(dir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     return fd < 0 ? HostFile() : HostFile(fd);
 }
 
-HostFile createOrEmpty(const std::string& name, int dirFd) {
+HostFile createOrEmpty(const std::string& name, const HostFolder& dir) {
     // O_NONBLOCK: a FIFO planted under the name must not block us before it is refused. The
     // file is emptied only once it is known to be ours alone: a hard link planted under the
     // name would otherwise empty and rewrite a file somewhere else.
     HostFile file = regularFileOnly(
-        openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644),
+        openat(dir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644),
         true);
     if (file.isOpen() && ftruncate(file.fd(), 0) != 0) return HostFile();
     return file;
@@ -133,11 +210,11 @@ PathKind pathKind(const std::string& path) {
     return PathKind::Other;
 }
 
-bool makeFolder(const std::string& name, int dirFd) {
-    if (mkdirat(dirFd, name.c_str(), 0755) == 0) return true;
+bool makeFolder(const std::string& name, const HostFolder& dir) {
+    if (mkdirat(dir.fd(), name.c_str(), 0755) == 0) return true;
     if (errno != EEXIST) return false;
     struct stat st;
-    return fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    return fstatat(dir.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool listFolder(const std::string& path, std::vector<FolderItem>& items) {
@@ -158,8 +235,7 @@ bool listFolder(const std::string& path, std::vector<FolderItem>& items) {
             item.isRegular = S_ISREG(st.st_mode);
             item.isFolder = S_ISDIR(st.st_mode);
             if (item.isRegular) item.size = uint64_t(st.st_size);
-            item.device = uint64_t(st.st_dev);
-            item.inode = uint64_t(st.st_ino);
+            item.id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
         }
         items.push_back(std::move(item));
     }
@@ -267,10 +343,11 @@ bool parseTemporaryName(std::string_view name, long& pid) {
     return true;
 }
 
-bool TemporaryFile::create(int dirFd) {
+bool TemporaryFile::create(const HostFolder& dir) {
     discard();
     installSignalCleanup();
-    dirFd_ = dirFd;
+    dir_ = dir;
+    const int dirFd = dir.fd();
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::string name = TEMP_PREFIX + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
                            TEMP_SUFFIX;
@@ -302,7 +379,7 @@ bool TemporaryFile::finish() {
 
 int TemporaryFile::placeReplacing(const std::string& finalName) {
     if (!exists_) return ENOENT;
-    if (renameat(dirFd_, name_.c_str(), dirFd_, finalName.c_str()) != 0) return errno;
+    if (renameat(dir_.fd(), name_.c_str(), dir_.fd(), finalName.c_str()) != 0) return errno;
     exists_ = false;
     unregisterTemp();
     return 0;
@@ -310,7 +387,7 @@ int TemporaryFile::placeReplacing(const std::string& finalName) {
 
 int TemporaryFile::placeWithoutReplacing(const std::string& finalName) {
     if (!exists_) return ENOENT;
-    if (renameat2(dirFd_, name_.c_str(), dirFd_, finalName.c_str(), RENAME_NOREPLACE) == 0) {
+    if (renameat2(dir_.fd(), name_.c_str(), dir_.fd(), finalName.c_str(), RENAME_NOREPLACE) == 0) {
         exists_ = false;
         unregisterTemp();
         return 0;
@@ -318,7 +395,7 @@ int TemporaryFile::placeWithoutReplacing(const std::string& finalName) {
     int err = errno;
     if (err != EINVAL && err != ENOSYS && err != ENOTSUP) return err;
     // File systems without the flag: a second hard link is made only when the name is free.
-    if (linkat(dirFd_, name_.c_str(), dirFd_, finalName.c_str(), 0) != 0) return errno;
+    if (linkat(dir_.fd(), name_.c_str(), dir_.fd(), finalName.c_str(), 0) != 0) return errno;
     discard();
     return 0;
 }
@@ -326,14 +403,14 @@ int TemporaryFile::placeWithoutReplacing(const std::string& finalName) {
 void TemporaryFile::discard() {
     file_.close();
     if (exists_) {
-        unlinkat(dirFd_, name_.c_str(), 0);
+        unlinkat(dir_.fd(), name_.c_str(), 0);
         exists_ = false;
         unregisterTemp();
     }
 }
 
-size_t removeStaleTemporaries(int dirFd) {
-    int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+size_t removeStaleTemporaries(const HostFolder& folder) {
+    int fd = openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return 0;
     DIR* dir = fdopendir(fd);
     if (!dir) {
@@ -357,9 +434,9 @@ size_t removeStaleTemporaries(int dirFd) {
     return removed;
 }
 
-bool syncFolder(int dirFd) {
+bool syncFolder(const HostFolder& dir) {
     if (!diskSync) return true;
-    int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     int r;
     while ((r = ::fsync(fd)) != 0 && errno == EINTR) {

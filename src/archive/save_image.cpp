@@ -1,7 +1,11 @@
 #include "archive/save_image.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -24,10 +28,15 @@ namespace marrowin {
 
 namespace {
 
-// One anonymous private mapping: the pages come zero-filled, so the slack after the file
-// and whatever a short read leaves out read as zero without a memset.
+// One anonymous private mapping (committed virtual memory on Windows): the pages come
+// zero-filled, so the slack after the file and whatever a short read leaves out read as zero
+// without a memset.
 uint8_t* allocateImage(uint32_t fileSize) {
     size_t length = size_t(uint64_t(fileSize) + SAVE_IMAGE_SLACK);
+#ifdef _WIN32
+    void* p = VirtualAlloc(nullptr, length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    return static_cast<uint8_t*>(p);
+#else
     void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return nullptr;
 #ifdef MARROWIN_ASAN
@@ -38,15 +47,20 @@ uint8_t* allocateImage(uint32_t fileSize) {
     ASAN_POISON_MEMORY_REGION(static_cast<uint8_t*>(p) + length, mapped - length);
 #endif
     return static_cast<uint8_t*>(p);
+#endif
 }
 
 void freeImage(uint8_t* bytes, uint64_t capacity) {
+#ifdef _WIN32
+    VirtualFree(bytes, 0, MEM_RELEASE);
+#else
 #ifdef MARROWIN_ASAN
     size_t page = size_t(sysconf(_SC_PAGESIZE));
     size_t mapped = (size_t(capacity) + page - 1) / page * page;
     ASAN_UNPOISON_MEMORY_REGION(bytes, mapped);
 #endif
     munmap(bytes, size_t(capacity));
+#endif
 }
 
 }  // namespace

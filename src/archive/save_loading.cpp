@@ -1,7 +1,5 @@
 #include "archive/save_loading.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -27,19 +25,6 @@ void dropCurrent(LoadHost& host, SaveImage& current) {
     // The model points into the image, so it goes first.
     host.clearCurrentModel();
     releaseSaveImage(current);
-}
-
-// Reads up to n bytes from a descriptor, going on after short reads; -1 on an error.
-int64_t readUpTo(int fd, uint8_t* p, uint64_t n) {
-    uint64_t done = 0;
-    while (done < n) {
-        ssize_t got = ::read(fd, p + done, size_t(std::min<uint64_t>(n - done, 1 << 20)));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += uint64_t(got);
-    }
-    return int64_t(done);
 }
 
 }  // namespace
@@ -68,7 +53,7 @@ RecognisedRead readRecognisedFile(HostFile& file, int64_t size) {
         return r;
     }
     releaseSaveImage(r.image);
-    if (::lseek(file.fd(), 0, SEEK_SET) != 0) {
+    if (!file.rewind()) {
         r.problem = ReadProblem::ReadFailed;
         return r;
     }
@@ -80,7 +65,7 @@ RecognisedRead readRecognisedFile(HostFile& file, int64_t size) {
 RecognisedRead readRecognisedStream(int fd) {
     RecognisedRead r;
     std::vector<uint8_t> bytes(RECOGNITION_BYTES);
-    int64_t got = readUpTo(fd, bytes.data(), RECOGNITION_BYTES);
+    int64_t got = readDescriptor(fd, bytes.data(), RECOGNITION_BYTES);
     if (got < 0) {
         r.problem = ReadProblem::ReadFailed;
         return r;
@@ -100,7 +85,7 @@ RecognisedRead readRecognisedStream(int fd) {
         // One byte past the largest loadable size is enough to know it is too large.
         chunk = std::min<uint64_t>(chunk, uint64_t(LARGEST_LOADABLE) + 1 - old);
         bytes.resize(old + chunk);
-        int64_t n = readUpTo(fd, bytes.data() + old, chunk);
+        int64_t n = readDescriptor(fd, bytes.data() + old, chunk);
         if (n < 0) {
             r.problem = ReadProblem::ReadFailed;
             return r;

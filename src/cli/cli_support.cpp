@@ -1,10 +1,5 @@
 #include "cli/cli_support.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -16,6 +11,7 @@
 #include "archive/host_files.h"
 #include "archive/save_loading.h"
 #include "archive/save_text.h"
+#include "cli/console.h"
 
 namespace marrowin::cli {
 
@@ -24,7 +20,7 @@ bool quiet = false;
 bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error) {
     RecognisedRead read;
     if (path == "-") {
-        read = readRecognisedStream(STDIN_FILENO);
+        read = readRecognisedStream(0);
     } else {
         switch (pathKind(path)) {
         case PathKind::Missing:
@@ -211,34 +207,27 @@ bool ensureOutputFolder(const std::string& path, std::string& error) {
         error = path + " is not a folder";
         return false;
     }
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (!makeOneFolder(path)) {
         error = "cannot make " + path + ": " + std::strerror(errno);
         return false;
     }
     return pathKind(path) == PathKind::Folder || (error = path + " is not a folder", false);
 }
 
-int openOutputFolder(const std::string& path, std::string& error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) error = path + ": cannot open output folder: " + std::strerror(errno);
-    return fd;
+OpenFolder openOutputFolder(const std::string& path, std::string& error) {
+    OpenFolder folder = openFolder(path);
+    if (!folder.isOpen()) error = path + ": cannot open output folder: " + std::strerror(errno);
+    return folder;
 }
 
 namespace {
 
 Progress* activeProgress = nullptr;
 
-int terminalColumns(int fd) {
-    struct winsize size {};
-    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
-    return 80;
-}
-
 }  // namespace
 
 Progress::Progress(const char* command, size_t total)
-    : Progress(stderr, total > 1 && isatty(STDERR_FILENO), command, total,
-               terminalColumns(STDERR_FILENO)) {}
+    : Progress(stderr, total > 1 && stderrIsTerminal(), command, total, stderrColumns()) {}
 
 Progress::Progress(FILE* stream, bool shown, const char* command, size_t total, int columns)
     : stream_(stream), shown_(shown), command_(command), total_(total),

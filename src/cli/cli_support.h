@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/host_files.h"
 #include "archive/save_image.h"
 
 namespace marrowin::cli {
@@ -64,8 +65,8 @@ bool parseSize(const std::string& text, uint32_t maxSide, uint32_t& width, uint3
 // Makes sure DIR is a folder for pictures, making it (one level) when it is missing.
 bool ensureOutputFolder(const std::string& path, std::string& error);
 
-// Opens DIR for the export commands; -1 with a message on failure.
-int openOutputFolder(const std::string& path, std::string& error);
+// Opens DIR for the export commands; not open, with a message, on failure.
+OpenFolder openOutputFolder(const std::string& path, std::string& error);
 
 // A one-line bar for commands that work through several inputs, on stderr and only when
 // stderr is a terminal (nothing at all otherwise, so logs and pipes stay clean). While one

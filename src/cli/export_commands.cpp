@@ -1,6 +1,4 @@
 // marrowin-cli extract, pack and copy: the window's three export options, into -C DIR.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -76,9 +74,9 @@ bool report(const char* command, const std::string& input, const ExportArgs& arg
 }
 
 using Operation = bool (*)(const char* command, const std::string& input, const ExportArgs& args,
-                           int dirFd);
+                           const HostFolder& dir);
 
-bool copyOne(const char* command, const std::string& input, const ExportArgs& args, int dirFd) {
+bool copyOne(const char* command, const std::string& input, const ExportArgs& args, const HostFolder& dir) {
     LoadedArchive a;
     std::string error;
     if (!loadArchive(input, a, error)) {
@@ -86,20 +84,20 @@ bool copyOne(const char* command, const std::string& input, const ExportArgs& ar
         return false;
     }
     // The same copy the window's copy option makes.
-    ExportResult r = writeSaveCopy(a.image, dirFd);
+    ExportResult r = writeSaveCopy(a.image, dir);
     if (!report(command, input, args, r)) return false;
     if (!quiet) say(stdout, "%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
     return true;
 }
 
-bool extractOne(const char* command, const std::string& input, const ExportArgs& args, int dirFd) {
+bool extractOne(const char* command, const std::string& input, const ExportArgs& args, const HostFolder& dir) {
     LoadedArchive a;
     std::string error;
     if (!loadArchive(input, a, error)) {
         say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
         return false;
     }
-    ExportResult r = extractArchive(a.image, dirFd, args.options);
+    ExportResult r = extractArchive(a.image, dir, args.options);
     // Files written before a failure are still listed.
     if (!quiet) {
         say(stdout, "%s: %zu file%s into %s\n", input.c_str(), r.files.size(),
@@ -109,7 +107,7 @@ bool extractOne(const char* command, const std::string& input, const ExportArgs&
     return report(command, input, args, r);
 }
 
-bool packOne(const char* command, const std::string& input, const ExportArgs& args, int dirFd) {
+bool packOne(const char* command, const std::string& input, const ExportArgs& args, const HostFolder& dir) {
     switch (pathKind(input)) {
     case PathKind::Folder:
         break;
@@ -120,7 +118,7 @@ bool packOne(const char* command, const std::string& input, const ExportArgs& ar
         say(stderr, "marrowin-cli %s: %s: not a folder\n", command, terminalText(input).c_str());
         return false;
     }
-    ExportResult r = packFolder(input, dirFd, args.options);
+    ExportResult r = packFolder(input, dir, args.options);
     const bool complete = report(command, input, args, r);
     if (r.ok && r.kept.empty() && !quiet)
         say(stdout, "%s: wrote %s with %zu file%s\n", input.c_str(), shown(args, r.path).c_str(),
@@ -138,8 +136,8 @@ int runExport(int argc, char** argv, const char* usage, int accepted, Operation 
         say(stderr, "marrowin-cli %s: %s\n", argv[0], error.c_str());
         return 1;
     }
-    int dirFd = openOutputFolder(args.outputDir, error);
-    if (dirFd < 0) {
+    const OpenFolder out = openOutputFolder(args.outputDir, error);
+    if (!out.isOpen()) {
         say(stderr, "marrowin-cli %s: %s\n", argv[0], error.c_str());
         return 1;
     }
@@ -147,9 +145,8 @@ int runExport(int argc, char** argv, const char* usage, int accepted, Operation 
     Progress progress(argv[0], args.inputs.size());
     for (size_t i = 0; i < args.inputs.size(); ++i) {
         progress.begin(i, args.inputs[i]);
-        if (!op(argv[0], args.inputs[i], args, dirFd)) status = 1;
+        if (!op(argv[0], args.inputs[i], args, out.ref())) status = 1;
     }
-    ::close(dirFd);
     return status;
 }
 

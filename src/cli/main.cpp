@@ -1,8 +1,11 @@
 // marrowin-cli: the save operations of Marrowin without a window.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 
 #ifndef MARROWIN_VERSION
 #define MARROWIN_VERSION "unknown"
@@ -55,7 +58,14 @@ const Command COMMANDS[] = {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int rawArgc, char** rawArgv) {
+    std::vector<std::string> args = marrowin::cli::prepareConsole(rawArgc, rawArgv);
+    std::vector<char*> pointers;
+    for (std::string& a : args) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    const int argc = int(args.size());
+    char** argv = pointers.data();
+
     if (argc < 2) {
         std::fputs(USAGE, stderr);
         return 2;
