@@ -152,40 +152,22 @@ void MainFrame::selectIcon(int index) {
 
 void MainFrame::swapBuffers() { canvas_->SwapBuffers(); }
 
-void MainFrame::runCommand(int command) {
-    switch (command) {
-        case CMD_OPEN: chooseAndLoadFile(); break;
-        case CMD_EXIT: closeMainWindow(); break;
-        case CMD_OPT_COPY:
-        case CMD_OPT_EXTRACT:
-        case CMD_OPT_PACK:
-            toggleOption(command);
-            break;
-        case CMD_ICON_NORMAL: selectIcon(0); break;
-        case CMD_ICON_COPY: selectIcon(1); break;
-        case CMD_ICON_DELETE: selectIcon(2); break;
-        case CMD_ANIM_FASTER: animateFaster(icon_.animation); break;
-        case CMD_ANIM_SLOWER: animateSlower(icon_.animation); break;
-        case CMD_CONFIGURE:
-            if (configDialog_) {
-                configDialog_->Show();
-                configDialog_->Raise();
-            }
-            break;
-        default: break;  // the inert Help items
-    }
+void MainFrame::showConfigDialog() {
+    if (!configDialog_) return;
+    configDialog_->Show();
+    configDialog_->Raise();
 }
 
 void MainFrame::onMenu(wxCommandEvent& event) {
     auto it = commandOfId_.find(event.GetId());
     if (it == commandOfId_.end()) return;
     int command = it->second;
-    if (command == CMD_OPT_COPY || command == CMD_OPT_EXTRACT || command == CMD_OPT_PACK) {
+    if (isOptionCommand(command)) {
         // GTK has flipped the check mark of the chosen item already; flipping it again here
         // would undo the choice.
         return;
     }
-    runCommand(command);
+    runCommand(*this, command);
 }
 
 void MainFrame::onMenuOpen(wxMenuEvent&) { ++menusOpen_; }

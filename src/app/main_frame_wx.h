@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/menu_commands.h"
 #include "archive/save_loading.h"
 #include "icon/icon_view.h"
 #include "view/gl_frame.h"
@@ -18,13 +19,9 @@ class wxGLContext;
 
 namespace marrowin {
 
-constexpr int CMD_OPEN = 272;
-constexpr int CMD_EXIT = 288;
-constexpr int CMD_CONFIGURE = 864;
-
 class ConfigWindow;
 
-class MainFrame : public wxFrame, public LoadHost, public RenderSurface {
+class MainFrame : public wxFrame, public LoadHost, public RenderSurface, public CommandHost {
 public:
     explicit MainFrame(ViewSettings& settings);
 
@@ -40,13 +37,16 @@ public:
     // RenderSurface
     void swapBuffers() override;
 
-    void toggleOption(int command);
-    void runCommand(int command);
-    void chooseAndLoadFile();
+    // CommandHost
+    void toggleOption(int command) override;
+    void chooseAndLoadFile() override;
+    void closeMainWindow() override;
+    AnimationState& animation() override { return icon_.animation; }
+    void showConfigDialog() override;
+
     void loadDroppedFiles(const wxArrayString& paths);
     // Each path in turn, as a drop of them would.
     void loadPaths(const std::vector<std::string>& paths);
-    void closeMainWindow();
 
 private:
     void onIdle(wxIdleEvent& event);

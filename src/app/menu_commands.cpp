@@ -1,0 +1,30 @@
+#include "app/menu_commands.h"
+
+#include "icon/icon_draw.h"
+
+namespace marrowin {
+
+bool isOptionCommand(int command) {
+    return command == CMD_OPT_COPY || command == CMD_OPT_EXTRACT || command == CMD_OPT_PACK;
+}
+
+void runCommand(CommandHost& host, int command) {
+    switch (command) {
+        case CMD_OPEN: host.chooseAndLoadFile(); break;
+        case CMD_EXIT: host.closeMainWindow(); break;
+        case CMD_OPT_COPY:
+        case CMD_OPT_EXTRACT:
+        case CMD_OPT_PACK:
+            host.toggleOption(command);
+            break;
+        case CMD_ICON_NORMAL: host.selectIcon(0); break;
+        case CMD_ICON_COPY: host.selectIcon(1); break;
+        case CMD_ICON_DELETE: host.selectIcon(2); break;
+        case CMD_ANIM_FASTER: animateFaster(host.animation()); break;
+        case CMD_ANIM_SLOWER: animateSlower(host.animation()); break;
+        case CMD_CONFIGURE: host.showConfigDialog(); break;
+        default: break;
+    }
+}
+
+}  // namespace marrowin

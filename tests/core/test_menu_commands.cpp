@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/menu_commands.h"
+#include "icon/icon_draw.h"
+
+using namespace marrowin;
+
+namespace {
+// Records what each command asked of the window.
+struct RecordingHost : CommandHost {
+    std::vector<std::string> calls;
+    AnimationState anim;
+    void chooseAndLoadFile() override { calls.push_back("open"); }
+    void closeMainWindow() override { calls.push_back("close"); }
+    void toggleOption(int command) override { calls.push_back("toggle " + std::to_string(command)); }
+    void selectIcon(int index) override { calls.push_back("icon " + std::to_string(index)); }
+    AnimationState& animation() override { return anim; }
+    void showConfigDialog() override { calls.push_back("configure"); }
+};
+
+std::vector<std::string> callsFor(int command) {
+    RecordingHost host;
+    runCommand(host, command);
+    return host.calls;
+}
+}  // namespace
+
+TEST(MenuCommands, EachCommandReachesItsWindowOperation) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(callsFor(CMD_OPEN), V{"open"});
+    EXPECT_EQ(callsFor(CMD_EXIT), V{"close"});
+    EXPECT_EQ(callsFor(CMD_OPT_COPY), V{"toggle 528"});
+    EXPECT_EQ(callsFor(CMD_OPT_EXTRACT), V{"toggle 544"});
+    EXPECT_EQ(callsFor(CMD_OPT_PACK), V{"toggle 560"});
+    EXPECT_EQ(callsFor(CMD_ICON_NORMAL), V{"icon 0"});
+    EXPECT_EQ(callsFor(CMD_ICON_COPY), V{"icon 1"});
+    EXPECT_EQ(callsFor(CMD_ICON_DELETE), V{"icon 2"});
+    EXPECT_EQ(callsFor(CMD_CONFIGURE), V{"configure"});
+}
+
+TEST(MenuCommands, IdsFollowPopupAndPlaceNumbering) {
+    // 0x100 * popup + 0x10 * place: the resource files of both windows use these numbers.
+    EXPECT_EQ(CMD_OPEN, 0x110);
+    EXPECT_EQ(CMD_EXIT, 0x120);
+    EXPECT_EQ(CMD_OPT_COPY, 0x210);
+    EXPECT_EQ(CMD_OPT_PACK, 0x230);
+    EXPECT_EQ(CMD_ICON_NORMAL, 0x310);
+    EXPECT_EQ(CMD_ANIM_SLOWER, 0x350);
+    EXPECT_EQ(CMD_CONFIGURE, 0x360);
+}
+
+TEST(MenuCommands, AnimationSpeedChangesTheWindowsAnimation) {
+    RecordingHost host;
+    runCommand(host, CMD_ANIM_FASTER);
+    EXPECT_EQ(host.anim.paintsPerStep, 2u);
+    runCommand(host, CMD_ANIM_SLOWER);
+    runCommand(host, CMD_ANIM_SLOWER);
+    EXPECT_EQ(host.anim.paintsPerStep, 8u);
+    EXPECT_TRUE(host.calls.empty());
+}
+
+TEST(MenuCommands, IdsWithoutACommandDoNothing) {
+    // 0 is the Help items' id; the others are near misses and ids of other windows.
+    for (int id : {0, 0x100, 0x111, 0x240, 0x370, 999, 1000, 0xFFFF}) {
+        RecordingHost host;
+        runCommand(host, id);
+        EXPECT_TRUE(host.calls.empty()) << id;
+        EXPECT_EQ(host.anim.paintsPerStep, 4u) << id;
+    }
+}
+
+TEST(MenuCommands, OnlyTheEditItemsAreOptions) {
+    EXPECT_TRUE(isOptionCommand(CMD_OPT_COPY));
+    EXPECT_TRUE(isOptionCommand(CMD_OPT_EXTRACT));
+    EXPECT_TRUE(isOptionCommand(CMD_OPT_PACK));
+    EXPECT_FALSE(isOptionCommand(CMD_OPEN));
+    EXPECT_FALSE(isOptionCommand(CMD_ICON_COPY));
+    EXPECT_FALSE(isOptionCommand(0));
+}
