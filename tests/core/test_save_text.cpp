@@ -3,6 +3,7 @@
 
 #include <random>
 
+#include "archive/cp932_table.h"
 #include "archive/save_text.h"
 
 using namespace marrowin;
@@ -91,4 +92,139 @@ TEST(SaveText, HostNamesAreStoredOnlyWhenASaveHoldsThemFaithfully) {
     EXPECT_FALSE(hostNameToSaveName("caf\xC3\xA9", save));          // é
     EXPECT_FALSE(hostNameToSaveName("\xE3\x83\x86\xE2\x82\xAC", save));  // テ€
     EXPECT_EQ(save, "untouched");
+}
+
+// ---- our own code page 932 table -------------------------------------------------------
+
+TEST(Cp932Table, EveryCharacterOnTheWayBackDecodesToItself) {
+    size_t i = 0;
+    for (; i < cp932::REVERSE_COUNT; ++i) {
+        const cp932::Reverse& r = cp932::REVERSE[i];
+        if (i > 0) ASSERT_LT(cp932::REVERSE[i - 1].codePoint, r.codePoint);
+        std::string bytes = r.code > 0xFF ? std::string{char(r.code >> 8), char(r.code)} : std::string(1, char(r.code));
+        std::string utf8;
+        char32_t cp = r.codePoint;
+        if (cp < 0x800) utf8 = {char(0xC0 | cp >> 6), char(0x80 | (cp & 0x3F))};
+        else utf8 = {char(0xE0 | cp >> 12), char(0x80 | ((cp >> 6) & 0x3F)), char(0x80 | (cp & 0x3F))};
+        ASSERT_EQ(saveTextToDisplay(bytes), utf8) << std::hex << r.code;
+    }
+    // JIS X 0208, NEC's row 13, the IBM extensions and the user-defined codes.
+    EXPECT_GT(i, 9000u);
+}
+
+TEST(SaveText, BytesWhereConvertersDisagreeHaveNoCharacter) {
+    // Windows and Python read 0x80 as U+0080 (a control) and 0xA0, 0xFD-0xFF as private-use
+    // U+F8F0-U+F8F3; glibc reads nothing. We keep glibc's answer: shown as U+FFFD, kept raw
+    // in Linux names, escaped in Windows names, and every one comes back.
+    for (char b : {'\x80', '\xA0', '\xFD', '\xFE', '\xFF'}) {
+        std::string s = std::string("a") + b;
+        EXPECT_EQ(saveTextToDisplay(s), "a\uFFFD");
+        EXPECT_EQ(saveTextToHostName(s, HostNameStyle::Posix), s);
+        std::string win = saveTextToHostName(s, HostNameStyle::Windows);
+        std::string escaped = "a";
+        char32_t cp = 0xF000 + uint8_t(b);
+        escaped += {char(0xE0 | cp >> 12), char(0x80 | ((cp >> 6) & 0x3F)), char(0x80 | (cp & 0x3F))};
+        EXPECT_EQ(win, escaped);
+        EXPECT_EQ(hostNameToSaveText(win, HostNameStyle::Windows), s);
+    }
+    EXPECT_EQ(saveTextToHostName("\xA0", HostNameStyle::Windows), "\uF0A0");
+}
+
+TEST(SaveText, DuplicateCodesGoBackToTheCodeWindowsGives) {
+    // Each character below has two or three codes; typed in a host name it becomes the one
+    // WideCharToMultiByte gives (Python's codec picks EEEF for "ⅰ").
+    EXPECT_EQ(hostNameToSaveText("\u2170"), "\xFA\x40");  // ⅰ: IBM, not NEC-selected EEEF
+    EXPECT_EQ(hostNameToSaveText("\u2160"), "\x87\x54");  // Ⅰ: NEC row 13, not FA4A
+    EXPECT_EQ(hostNameToSaveText("\u2252"), "\x81\xE0");  // ≒: JIS, not NEC 8790
+    EXPECT_EQ(hostNameToSaveText("\uFFE2"), "\x81\xCA");  // ￢: JIS, not EEF9 or FA54
+    EXPECT_EQ(hostNameToSaveText("\u2235"), "\x81\xE6");  // ∵: JIS, not 879A or FA5B
+    // The other codes read as the same character for people, and stay bytes in host names.
+    for (const char* other : {"\xEE\xEF", "\x87\x90", "\xEE\xF9", "\xFA\x54", "\xFA\x4A"}) {
+        EXPECT_NE(saveTextToDisplay(other).find_first_not_of("\xEF\xBF\xBD"), std::string::npos);
+        for (HostNameStyle style : {HostNameStyle::Posix, HostNameStyle::Windows})
+            EXPECT_EQ(hostNameToSaveText(saveTextToHostName(other, style), style), other);
+    }
+    EXPECT_EQ(saveTextToHostName("\xEE\xEF", HostNameStyle::Windows), "\uF0EE\uF0EF");
+}
+
+TEST(SaveText, WindowsNamesAreUtf8AndGiveEveryByteBack) {
+    std::mt19937 rng(99);
+    int failures = 0, notUtf8 = 0;
+    for (int i = 0; i < 50000; ++i) {
+        std::string s(1 + rng() % 12, '\0');
+        for (char& c : s) c = char(rng() % 2 ? 0x80 + rng() % 0x80 : 1 + rng() % 255);
+        std::string host = saveTextToHostName(s, HostNameStyle::Windows);
+        if (hostNameToSaveText(host, HostNameStyle::Windows) != s) ++failures;
+        for (size_t k = 0; k < host.size();) {
+            size_t n = utf8SequenceLength(host, k);
+            if (n == 0) {
+                ++notUtf8;
+                break;
+            }
+            k += n;
+        }
+        std::string save;
+        if (!hostNameToSaveName(host, save, HostNameStyle::Windows) || save != s) ++failures;
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(notUtf8, 0);
+}
+
+TEST(SaveText, EscapesAreUndoneOnlyInWindowsNames) {
+    // On Linux the bytes EF 82 80 (none of them Shift-JIS here) are kept raw and spell U+F080;
+    // reading them as the escape would give back 0x80 instead of the save's three bytes.
+    EXPECT_EQ(saveTextToHostName("\xEF\x82\x80", HostNameStyle::Posix), "\xEF\x82\x80");
+    EXPECT_EQ(hostNameToSaveText("\xEF\x82\x80", HostNameStyle::Posix), "\xEF\x82\x80");
+    EXPECT_EQ(hostNameToSaveText("\uF080", HostNameStyle::Windows), "\x80");
+    // Outside U+F080-U+F0FF private-use characters are not escapes.
+    EXPECT_EQ(hostNameToSaveText("\uF07F\uF100", HostNameStyle::Windows), "\uF07F\uF100");
+    std::string save;
+    ASSERT_TRUE(hostNameToSaveName("icon\uF0FF.sys", save, HostNameStyle::Windows));
+    EXPECT_EQ(save, "icon\xFF.sys");
+    ASSERT_TRUE(hostNameToSaveName("\u30C6\uF083", save, HostNameStyle::Windows));  // テ and a lone lead byte
+    EXPECT_EQ(save, "\x83\x65\x83");
+    EXPECT_FALSE(hostNameToSaveName("caf\u00E9", save, HostNameStyle::Windows));
+}
+
+// ---- names Windows takes ------------------------------------------------------------------
+
+TEST(SafePathComponent, WindowsNamesLoseWhatWindowsRefuses) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a:b*c?d\"e<f>g|h\\i", "a_b_c_d_e_f_g_h_i"},
+        {"tab\there\x1F", "tab_here_"},
+        {"name.", "name_"},
+        {"name..", "name._"},  // kept apart from "name."
+        {"name ", "name_"},
+        {".", "__"},
+        {"..", "_._"},
+        {"CON", "_CON"},
+        {"con.txt", "_con.txt"},
+        {"Nul.tar.gz", "_Nul.tar.gz"},
+        {"aux .bin", "_aux .bin"},
+        {"COM1", "_COM1"},
+        {"lpt9.dat", "_lpt9.dat"},
+        {"COM\u00B9", "_COM\u00B9"},
+        {"CONSOLE", "CONSOLE"},
+        {"COM10", "COM10"},
+        {"ACON", "ACON"},
+        {"CON.", "CON_"},  // no longer the device once its dot is gone
+        {"\u30BB\u30FC\u30D6", "\u30BB\u30FC\u30D6"},
+        {"a\x7F" "b", "a\x7F" "b"},  // DEL is allowed
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(safePathComponent(in, true), out) << in;
+        EXPECT_TRUE(windowsNameProblem(safePathComponent(in, true)).empty()) << in;
+    }
+    // The Linux rules leave all of these alone.
+    EXPECT_EQ(safePathComponent("CON:a.", false), "CON:a.");
+}
+
+TEST(SafePathComponent, WindowsNameProblemsAreNamed) {
+    EXPECT_EQ(windowsNameProblem("a:b"), "holds ':'");
+    EXPECT_EQ(windowsNameProblem("a\x01"), "holds a control character");
+    EXPECT_EQ(windowsNameProblem("a."), "ends with a dot");
+    EXPECT_EQ(windowsNameProblem("a "), "ends with a space");
+    EXPECT_EQ(windowsNameProblem("prn.icn"), "is the device name PRN");
+    EXPECT_EQ(windowsNameProblem("icon.sys"), "");
+    EXPECT_EQ(windowsNameProblem("a/b"), "");  // every host refuses '/': not this warning
 }
