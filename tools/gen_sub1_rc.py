@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes res/sub1.rc, the "SUB1" dialog template of the Windows program, from the same
 tables as res/sub1.xrc (tools/gen_sub1_xrc.py), so both windows keep one layout.
-Run from the source root after changing those tables: tools/gen_sub1_rc.py > res/sub1.rc"""
+Run from the source root after changing those tables: tools/gen_sub1_rc.py > res/sub1.rc
+With --check FILE it only says whether FILE is what it would write (exit 1 when not)."""
 import os
 import sys
 
@@ -34,4 +35,13 @@ def main(out):
 
 
 if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "--check":
+        import io
+        expected = io.StringIO()
+        main(expected)
+        with open(sys.argv[2], encoding="utf-8") as f:
+            current = f.read() == expected.getvalue()
+        if not current:
+            print(f"{sys.argv[2]} is out of date: run tools/gen_sub1_rc.py > {sys.argv[2]}")
+        sys.exit(0 if current else 1)
     main(sys.stdout)

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Drives the Windows marrowin.exe under Wine and Xvfb as a person would: its caption, a file
-dropped on it, File > Open through the common dialog, the icon drawn in its GL view, the
-"Configure GL" window's Set and Get, and the exit code after closing.
+"""Drives the Windows marrowin.exe under Wine and Xvfb as a person would: its caption, files
+dropped on it, the Edit menu's check marks as options, File > Open through the common dialog,
+the icon drawn in its GL view, the "Configure GL" window's Set and Get, and the exit code
+after closing.
 
 Wine runs in a fresh prefix of its own under a temporary folder, with the dialog fonts linked
 to the IPA Gothic font so the Japanese menu labels are drawn."""
@@ -17,6 +18,7 @@ from harness import BACKGROUND, Session, close, wait_for  # noqa: E402
 
 SKIP = 77
 DEMO_CAPTION = "BADATA-MARROWIN ＭＡＲＲＯＷＩＮデモ　セーブ - Marrowin"
+DEMO_COPY = "BADATA-MARROWIN ＭＡＲＲＯＷＩＮデモ　セーブ.psu"
 # Dialog fonts Wine draws menus and dialogs with; each gets the Japanese font as a fallback.
 LINKED_FONTS = ["Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Segoe UI", "MS Sans Serif"]
 FONT_LINK = "ipag.ttf,IPAGothic"
@@ -187,6 +189,24 @@ def run(binary, demo):
                          what="the icon in the view")
         assert drawn
 
+        # Edit > コピー is a check mark: on, a drop also writes a copy named after the save;
+        # chosen again, it is off and the next drop writes nothing.
+        demo_bytes = open(demo, "rb").read()
+        s.focus(s.main)
+        s.key("alt+e", "c", delay=0.6)
+        s.drop([os.path.join(s.cwd, "demo.psu")])
+        copies = wait_for(lambda: [n for n in os.listdir(s.cwd)
+                                   if n.endswith(".psu") and n != "demo.psu"] or None, 15,
+                          what="the copy written with the option on")
+        assert copies == [DEMO_COPY], copies
+        assert open(os.path.join(s.cwd, DEMO_COPY), "rb").read() == demo_bytes
+        s.focus(s.main)
+        s.key("alt+e", "c", delay=0.6)
+        s.drop([os.path.join(s.cwd, "demo.psu")])
+        s.wait_caption(DEMO_CAPTION, 15)
+        time.sleep(1.0)
+        assert sorted(os.listdir(s.cwd)) == sorted(["demo.psu", "notes.txt", DEMO_COPY]), os.listdir(s.cwd)
+
         # Something that is not a save empties the view and gives the caption back.
         s.drop([not_a_save])
         s.wait_caption("Marrowin", 15)
@@ -229,7 +249,8 @@ def run(binary, demo):
         s.close_window(s.main)
         code = s.wait_exit(30)
         assert code == 0, f"exit code {code}"
-        assert sorted(os.listdir(s.cwd)) == ["demo.psu", "notes.txt"], os.listdir(s.cwd)
+        # Nothing else was written, and no temporary file is left behind.
+        assert sorted(os.listdir(s.cwd)) == sorted(["demo.psu", "notes.txt", DEMO_COPY]), os.listdir(s.cwd)
 
 
 def main():
