@@ -81,7 +81,9 @@ TEST(CliExport, QuietSilencesPerFileLinesButNotErrors) {
                              "info -q good.psu"}) {
         CliRun r = cli(dir, args);
         EXPECT_EQ(r.code, 0) << args << r.err;
-        if (args.rfind("info", 0) != 0) EXPECT_EQ(r.out, "") << args;
+        if (args.rfind("info", 0) != 0) {
+            EXPECT_EQ(r.out, "") << args;
+        }
         EXPECT_EQ(r.err, "") << args;
     }
     CliRun r = cli(dir, "copy -q good.psu missing.psu");
