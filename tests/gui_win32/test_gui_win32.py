@@ -27,7 +27,7 @@ DIALOG_FONT = "ＭＳ Ｐゴシック"
 # The configuration window's client area and a few controls, in dialog units.
 SUB1_SIZE = (272, 390)
 FIELD_SIZE = (52, 14)
-FIELD_AT = {110: (60, 24), 111: (112, 24), 112: (164, 24)}
+FIELD_AT = {100: (60, 4), 110: (60, 24), 111: (112, 24), 112: (164, 24), 121: (112, 44)}
 BUTTON_AT = {"Get": (4, 370, 60, 14), "Set": (208, 370, 60, 14)}
 
 
@@ -143,7 +143,15 @@ class WineSession(Session):
         self.xdotool("click", 1)
         time.sleep(0.3)
 
+    def clipboard_get(self):
+        return subprocess.run(["xclip", "-selection", "clipboard", "-o"], env=self.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              timeout=5).stdout.decode()
+
     def field_text(self, dialog, field):
+        """The field's text, copied out of it through the clipboard (emptied first, so an old
+        text is never taken for the field's)."""
+        self.clipboard_set("")
         x, y = FIELD_AT[field]
         self.click_dialog_unit(dialog, x + FIELD_SIZE[0] // 2, y + FIELD_SIZE[1] // 2)
         self.key("Home", "shift+End", "ctrl+c", delay=0.15)
@@ -227,6 +235,23 @@ def run(binary, demo):
         wait_for(lambda: s.count_view("opened", not_near(BACKGROUND, 24)) > 200 or None, 10,
                  what="the icon after File > Open")
 
+        # The mouse with its key state: a left drag turns the view about Y, moving with Shift
+        # held widens the field of view. Both show in the configuration window after "Get".
+        x, y, w, h = s.view_rect()
+        cx, cy = x + w // 2, y + h // 2
+        s.xdotool("mousemove", cx - 40, cy)
+        s.xdotool("mousedown", 1)
+        for step in range(1, 9):
+            s.xdotool("mousemove", cx - 40 + step * 10, cy)
+            time.sleep(0.05)
+        s.xdotool("mouseup", 1)
+        s.xdotool("keydown", "shift")
+        for step in range(0, 9):
+            s.xdotool("mousemove", cx, cy - 40 + step * 10)
+            time.sleep(0.05)
+        s.xdotool("keyup", "shift")
+        time.sleep(0.3)
+
         # View > 環境 (the last item, no access key) shows "Configure GL".
         s.focus(s.main)
         s.key("alt+v", delay=0.6)
@@ -234,6 +259,11 @@ def run(binary, demo):
         s.key("Return", delay=0.6)
         config = wait_for(lambda: s.find_mapped("Configure GL"), 15, what="Configure GL")
         s.focus(config)
+        # Shown, it still holds the values of start-up; "Get" brings the mouse's changes in.
+        assert s.field_text(config, 121) == "0.000000"
+        s.press(config, "Get")
+        assert float(s.field_text(config, 121)) > 5, "the left drag did not turn the view"
+        assert float(s.field_text(config, 100)) > 50, "Shift and move did not widen the view"
         # Set: a red background from the next frames on.
         for field, text in ((110, "1"), (111, "0"), (112, "0")):
             s.set_field(config, field, text)
