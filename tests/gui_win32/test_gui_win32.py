@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Drives the Windows marrowin.exe under Wine and Xvfb as a person would: its caption, files
 dropped on it, the Edit menu's check marks as options, File > Open through the common dialog,
-the icon drawn in its GL view, the "Configure GL" window's Set and Get, and the exit code
-after closing.
+the icon drawn in its GL view, the mouse, the "Configure GL" window's Get and Set, a command
+line that opens nothing, and the exit code after the close box and after File > Exit.
 
 Wine runs in a fresh prefix of its own under a temporary folder, with the dialog fonts linked
 to the IPA Gothic font so the Japanese menu labels are drawn."""
@@ -279,6 +279,16 @@ def run(binary, demo):
         s.close_window(s.main)
         code = s.wait_exit(30)
         assert code == 0, f"exit code {code}"
+        # A path on the command line opens nothing: the window starts empty. File > Exit
+        # ends it with 0 as the close box does.
+        s.start([windows_path(os.path.join(s.cwd, "demo.psu"))])
+        time.sleep(1.5)
+        assert s.caption() == "Marrowin", s.caption()
+        s.focus(s.main)
+        s.key("alt+f", "x", delay=0.6)
+        code = s.wait_exit(30)
+        assert code == 0, f"exit code {code} after File > Exit"
+
         # Nothing else was written, and no temporary file is left behind.
         assert sorted(os.listdir(s.cwd)) == sorted(["demo.psu", "notes.txt", DEMO_COPY]), os.listdir(s.cwd)
 
