@@ -130,6 +130,8 @@ private:
                                                  " is not a folder of its own: extraction adds '_'");
         else if (host.find('/') != std::string::npos)
             error(folder, ENTRY_NAME_OFFSET, "the folder name holds '/': extraction writes it as '_'");
+        else
+            windowsNameWarning(folder, ENTRY_NAME_OFFSET, "folder");
     }
 
     bool allZero(uint64_t from, uint64_t to, uint64_t& firstNonZero) const {
@@ -207,9 +209,22 @@ private:
                   " (\".\", \"..\" and " + num(files) + (files == 1 ? " file)" : " files)"));
     }
 
+    // A name Windows would not take as it stands: extraction there, or with --portable-names,
+    // writes another.
+    void windowsNameWarning(const std::string& saveText, uint64_t at, const char* what) {
+        std::string problem = windowsNameProblem(saveTextToHostName(saveText));
+        if (problem.empty()) return;
+        warning(saveText, at, std::string("the ") + what + " name " + problem +
+                                  ", which Windows does not take: extraction there or with "
+                                  "--portable-names writes it as " +
+                                  quotedHost(extractedFileName(saveText, NATIVE_HOST_NAME_STYLE, true)));
+    }
+
     void checkNames() {
         std::unordered_map<std::string, uint64_t> extracted;  // name on disk -> first entry
         std::unordered_map<std::string, uint64_t> folded;     // lookup key -> first entry
+        // Windows names, letter case ignored as Windows does -> first entry.
+        std::unordered_map<std::string, uint64_t> onWindows;
         for (const Entry& e : entries_) {
             if (e.directory || e.offset == 0) continue;
             uint64_t nameAt = e.offset + ENTRY_NAME_OFFSET;
@@ -228,6 +243,8 @@ private:
                 error(e.name, nameAt, "the file name is " + num(host.size()) +
                                           " bytes as a host name, longer than " +
                                           num(HOST_NAME_MAX_BYTES) + ": extraction cuts it");
+            else
+                windowsNameWarning(e.name, nameAt, "file");
 
             auto [same, fresh] = extracted.emplace(onDisk, e.offset);
             if (!fresh) {
@@ -239,6 +256,14 @@ private:
             if (!first)
                 warning(e.name, e.offset, "matches the name of the entry at " + hex(twin->second) +
                                               " when letter case is ignored: lookups find only this later one");
+            std::string windowsName = extractedFileName(e.name, NATIVE_HOST_NAME_STYLE, true);
+            for (char& c : windowsName)
+                if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+            auto [clash, apart] = onWindows.emplace(windowsName, e.offset);
+            if (!apart && first)
+                warning(e.name, e.offset, "extracts on Windows, or with --portable-names, to the same "
+                                          "name as the entry at " + hex(clash->second) +
+                                              ": it is written there under a numbered name");
         }
     }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <map>
 #include <set>
 #include <cstdlib>
@@ -33,9 +34,17 @@ std::string cutHostName(std::string name, size_t maxBytes) {
     return name;
 }
 
-// Save text made into one path component that stays inside its folder.
-std::string hostComponent(std::string_view saveText) {
-    return safePathComponent(saveTextToHostName(saveText));
+// Save text made into one path component that stays inside its folder, of at most maxBytes.
+std::string hostComponent(std::string_view saveText, HostNameStyle style, bool windowsSafe,
+                          size_t maxBytes = HOST_NAME_MAX_BYTES) {
+    std::string host = saveTextToHostName(saveText, style);
+    // A device name gains a '_' and a cut may leave a trailing dot: the cut comes first.
+    if (windowsSafe) return safePathComponent(cutHostName(std::move(host), maxBytes - 1), true);
+    return cutHostName(safePathComponent(host, false), maxBytes);
+}
+
+bool windowsSafeNames(const ExportOptions& options) {
+    return options.portableNames || NATIVE_HOST_NAME_STYLE == HostNameStyle::Windows;
 }
 
 void appendNote(std::string& notes, const std::string& note) {
@@ -59,8 +68,8 @@ void syncPlaced(const HostFolder& dir, ExportResult& result) {
 
 }  // namespace
 
-std::string extractedFileName(std::string_view entryName) {
-    return cutHostName(hostComponent(entryName), HOST_NAME_MAX_BYTES);
+std::string extractedFileName(std::string_view entryName, HostNameStyle style, bool portable) {
+    return hostComponent(entryName, style, portable || style == HostNameStyle::Windows);
 }
 
 void stampEntryTimes(uint8_t* header, const LocalTime& time) {
@@ -79,13 +88,16 @@ void stampEntryTimes(uint8_t* header, const LocalTime& time) {
 // ---- copy --------------------------------------------------------------------------------
 
 ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string& extension,
-                             const SaveImage& image, const HostFolder& dir) {
+                             const SaveImage& image, const HostFolder& dir,
+                             const ExportOptions& options) {
     ExportResult result;
     if (image.empty()) {
         result.error = "no archive loaded";
         return result;
     }
-    const std::string base = hostComponent(baseSaveText);
+    const bool windowsSafe = windowsSafeNames(options);
+    // Windows rules apply to the whole name: "AUX .psu" is the device, "AUX  (2).psu" is not.
+    const std::string base = hostComponent(baseSaveText, NATIVE_HOST_NAME_STYLE, false, SIZE_MAX);
     std::string ext = extension;
     std::replace(ext.begin(), ext.end(), '/', '_');
     removeStaleTemporaries(dir);
@@ -110,7 +122,11 @@ ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string&
             result.error = "extension too long for a file name";
             return result;
         }
-        std::string name = cutHostName(base, HOST_NAME_MAX_BYTES - suffix.size()) + suffix;
+        std::string name;
+        if (windowsSafe)
+            name = safePathComponent(cutHostName(base, HOST_NAME_MAX_BYTES - 1 - suffix.size()) + suffix, true);
+        else
+            name = cutHostName(base, HOST_NAME_MAX_BYTES - suffix.size()) + suffix;
         // Placing without replacing is the test for a free name: an existing file is never
         // opened or replaced, whether or not it could be read.
         int err = temp.placeWithoutReplacing(name);
@@ -128,8 +144,8 @@ ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string&
     return result;
 }
 
-ExportResult writeSaveCopy(const SaveImage& image, const HostFolder& dir) {
-    return writeUniqueCopy(getFolderName(image) + " " + readSaveTitle(image), "psu", image, dir);
+ExportResult writeSaveCopy(const SaveImage& image, const HostFolder& dir, const ExportOptions& options) {
+    return writeUniqueCopy(getFolderName(image) + " " + readSaveTitle(image), "psu", image, dir, options);
 }
 
 // ---- extraction --------------------------------------------------------------------------
@@ -156,8 +172,9 @@ ExportResult extractArchive(const SaveImage& image, const HostFolder& dir,
         return result;
     }
     // The first header's name field, whether or not that entry is marked as a directory.
-    const std::string folder =
-        hostComponent(image.view().text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE));
+    const bool windowsSafe = windowsSafeNames(options);
+    const std::string folder = hostComponent(image.view().text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE),
+                                             NATIVE_HOST_NAME_STYLE, windowsSafe);
     result.path = folder;
 
     if (!makeFolder(folder, dir)) {
@@ -179,7 +196,7 @@ ExportResult extractArchive(const SaveImage& image, const HostFolder& dir,
     bool allWritten = true;
     bool placedAny = false;
     walkFileEntries(image, [&](const FileEntry& e) {
-        const std::string name = extractedFileName(e.name);
+        const std::string name = extractedFileName(e.name, NATIVE_HOST_NAME_STYLE, windowsSafe);
         auto failed = [&](const std::string& why) {
             appendNote(result.error, why);
             allWritten = false;

@@ -8,6 +8,7 @@
 #include "archive/entry_header.h"
 #include "archive/host_files.h"
 #include "archive/save_image.h"
+#include "archive/save_text.h"
 
 namespace marrowin {
 
@@ -16,6 +17,9 @@ namespace marrowin {
 struct ExportOptions {
     bool keep = false;         // never replace an existing file: it is left alone and reported
     bool followLinks = false;  // packing: also follow links that lead outside the folder
+    // Copy and extraction: names Windows takes as they stand (always so on Windows), for
+    // folders that will be copied there.
+    bool portableNames = false;
 };
 
 // What an operation did, for the command-line companion; the window ignores it.
@@ -42,11 +46,13 @@ struct ExportResult {
 // Never replaces a file and never leaves a partial one: the copy is written under a temporary
 // name, put on the disk, and then linked under the first free name.
 ExportResult writeUniqueCopy(const std::string& baseSaveText, const std::string& extension,
-                             const SaveImage& image, const HostFolder& dir = {});
+                             const SaveImage& image, const HostFolder& dir = {},
+                             const ExportOptions& options = {});
 
 // The copy the window's copy option and `marrowin-cli copy` make: base "<folder> <title>"
 // (save text), extension "psu".
-ExportResult writeSaveCopy(const SaveImage& image, const HostFolder& dir = {});
+ExportResult writeSaveCopy(const SaveImage& image, const HostFolder& dir = {},
+                           const ExportOptions& options = {});
 
 // Creates the save's folder (named from the first header's name field) and writes every file
 // entry's data into it, replacing files of the same names (unless options.keep). An entry whose
@@ -62,8 +68,10 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir = {
                         const ExportOptions& options = {});
 
 // The name extraction gives the file of an entry (save text): one safe host path component
-// of at most 255 bytes.
-std::string extractedFileName(std::string_view entryName);
+// of at most 255 bytes, in the given style; with portable (always in the Windows style) also
+// one Windows takes as it stands.
+std::string extractedFileName(std::string_view entryName, HostNameStyle style = NATIVE_HOST_NAME_STYLE,
+                              bool portable = false);
 
 // Sets the created and modified stamps of a 512-byte header.
 void stampEntryTimes(uint8_t* header, const LocalTime& time);

@@ -19,9 +19,9 @@ struct ExportArgs {
     ExportOptions options;
 };
 
-enum OptionSet { COPY_OPTIONS = 0, KEEP_OPTION = 1, LINK_OPTION = 2 };
+enum OptionSet { COPY_OPTIONS = 0, KEEP_OPTION = 1, LINK_OPTION = 2, PORTABLE_OPTION = 4 };
 
-// Parses [-C DIR] [-k] [--follow-links] INPUT...; gives -1 to go on, or an exit code.
+// Parses [-C DIR] [-k] [--follow-links] [--portable-names] INPUT...; gives -1 to go on, or an exit code.
 int parseExportArgs(int argc, char** argv, const char* usage, int accepted, ExportArgs& args) {
     int code = walkArguments(
         argc, argv, usage,
@@ -36,6 +36,8 @@ int parseExportArgs(int argc, char** argv, const char* usage, int accepted, Expo
                 args.options.keep = true;
             } else if ((accepted & LINK_OPTION) && option == "--follow-links") {
                 args.options.followLinks = true;
+            } else if ((accepted & PORTABLE_OPTION) && option == "--portable-names") {
+                args.options.portableNames = true;
             } else {
                 return "unknown option " + option;
             }
@@ -84,7 +86,7 @@ bool copyOne(const char* command, const std::string& input, const ExportArgs& ar
         return false;
     }
     // The same copy the window's copy option makes.
-    ExportResult r = writeSaveCopy(a.image, dir);
+    ExportResult r = writeSaveCopy(a.image, dir, args.options);
     if (!report(command, input, args, r)) return false;
     if (!quiet) say(stdout, "%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
     return true;
@@ -154,25 +156,31 @@ int runExport(int argc, char** argv, const char* usage, int accepted, Operation 
 
 int runCopy(int argc, char** argv) {
     return runExport(argc, argv,
-                     "usage: marrowin-cli copy [-q] [-C DIR] ARCHIVE...\n"
+                     "usage: marrowin-cli copy [-q] [--portable-names] [-C DIR] ARCHIVE...\n"
                      "Writes each save archive again as \"FOLDER TITLE.psu\" in DIR (default .,\n"
                      "made when missing), numbered \"FOLDER TITLE (2).psu\" and so on; never\n"
                      "replaces a file. \"-\" reads the archive from standard input.\n"
-                     "  -q, --quiet   no line per copy (errors still show)\n",
-                     COPY_OPTIONS, copyOne);
+                     "  --portable-names   names Windows takes: \\ : * ? \" < > | and control\n"
+                     "                     characters, a trailing dot or space become _, and a\n"
+                     "                     device name (CON, NUL, COM1, ...) gets _ in front\n"
+                     "  -q, --quiet        no line per copy (errors still show)\n",
+                     COPY_OPTIONS | PORTABLE_OPTION, copyOne);
 }
 
 int runExtract(int argc, char** argv) {
     return runExport(argc, argv,
-                     "usage: marrowin-cli extract [-q] [-k] [-C DIR] ARCHIVE...\n"
+                     "usage: marrowin-cli extract [-q] [-k] [--portable-names] [-C DIR] ARCHIVE...\n"
                      "Writes the files of each save archive into a folder named after the save,\n"
                      "in DIR (default ., made when missing); files of the same names there are\n"
                      "replaced. An entry whose name an earlier entry took is written as\n"
                      "\"NAME (2)\". Exits 1 when any entry is cut off, renamed or left alone.\n"
                      "\"-\" reads the archive from standard input.\n"
-                     "  -k, --keep    never replace a file: leave it alone and report it\n"
-                     "  -q, --quiet   no line per file (errors still show)\n",
-                     KEEP_OPTION, extractOne);
+                     "  -k, --keep         never replace a file: leave it alone and report it\n"
+                     "  --portable-names   names Windows takes: \\ : * ? \" < > | and control\n"
+                     "                     characters, a trailing dot or space become _, and a\n"
+                     "                     device name (CON, NUL, COM1, ...) gets _ in front\n"
+                     "  -q, --quiet        no line per file (errors still show)\n",
+                     KEEP_OPTION | PORTABLE_OPTION, extractOne);
 }
 
 int runPack(int argc, char** argv) {

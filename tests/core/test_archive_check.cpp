@@ -225,6 +225,31 @@ TEST(ArchiveCheck, NamesExtractionCannotWriteAsTheyStand) {
     EXPECT_TRUE(has(check(unnamed), Severity::Error, "", ENTRY_NAME_OFFSET, "folder name is empty"));
 }
 
+TEST(ArchiveCheck, NamesWindowsDoesNotTakeAreWarnings) {
+    ArchiveBuilder a("BA:SAVE.");
+    a.file("icon.sys", fixtures::buildDescriptor({}));
+    a.file("icon.icn", fixtures::buildModel(fixtures::triangleModel()));
+    a.file("a:b", {1});
+    a.file("a_b", {1});      // where "a:b" lands on Windows
+    a.file("Con.txt", {1});
+    a.file("end ", {1});
+    a.file("tab\t", {1});
+    a.file("\x83\x41", {1});  // katakana A: fine everywhere
+    Bytes b = a.build();
+    auto ps = check(b);
+    const auto& at = a.fileHeaderOffsets;
+    EXPECT_TRUE(has(ps, Severity::Warning, "BA:SAVE.", ENTRY_NAME_OFFSET,
+                    "the folder name holds ':', which Windows does not take: extraction there or "
+                    "with --portable-names writes it as \"BA_SAVE_\""));
+    EXPECT_TRUE(has(ps, Severity::Warning, "a:b", at[2] + 64, "holds ':'"));
+    EXPECT_TRUE(has(ps, Severity::Warning, "a_b", at[3], "same name as the entry at"));
+    EXPECT_TRUE(has(ps, Severity::Warning, "Con.txt", at[4] + 64, "device name CON"));
+    EXPECT_TRUE(has(ps, Severity::Warning, "end ", at[5] + 64, "ends with a space"));
+    EXPECT_TRUE(has(ps, Severity::Warning, "tab\t", at[6] + 64, "control character"));
+    EXPECT_EQ(errors(ps), 0u) << describe(ps);
+    EXPECT_EQ(ps.size(), 6u) << describe(ps);
+}
+
 // Messages are UTF-8 with save text decoded once: names from the save read as their
 // characters, and a name extraction writes is quoted as the file it makes.
 TEST(ArchiveCheck, MessagesQuoteSaveTextDecodedAndExtractedNamesAsWritten) {

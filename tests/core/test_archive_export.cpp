@@ -123,6 +123,20 @@ TEST(WriteUniqueCopy, SlashesInTheSaveNameStayInsideTheFolder) {
     EXPECT_EQ(namesIn(outer / "out"), std::vector<std::string>{r.path});
 }
 
+TEST(WriteUniqueCopy, PortableNamesAreNamesWindowsTakes) {
+    TempDir dir;
+    SaveImage image = fixtures::imageOf(smallArchive());
+    ExportOptions options;
+    options.portableNames = true;
+    // A save with the folder name AUX and no title: "AUX .psu" is the device on Windows.
+    EXPECT_EQ(writeUniqueCopy("AUX ", "psu", image, dir.fd(), options).path, "_AUX .psu");
+    EXPECT_EQ(writeUniqueCopy("AUX ", "psu", image, dir.fd(), options).path, "AUX  (2).psu");
+    EXPECT_EQ(writeUniqueCopy("BA:X <1>?", "psu", image, dir.fd(), options).path, "BA_X _1__.psu");
+    EXPECT_EQ(writeUniqueCopy("BA:X <1>?", "psu", image, dir.fd()).path, "BA:X <1>?.psu");
+    std::string longName = writeUniqueCopy(std::string(300, 'n') + ":", "psu", image, dir.fd(), options).path;
+    EXPECT_EQ(longName, std::string(250, 'n') + ".psu");
+}
+
 TEST(WriteUniqueCopy, ShortensANameTooLongForTheFileSystem) {
     TempDir dir;
     SaveImage image = fixtures::imageOf(smallArchive());
@@ -299,6 +313,48 @@ TEST(ExtractArchive, AnEntryWhoseNameAnEarlierOneTookGetsANumberedName) {
         EXPECT_EQ(readFileBytes(dir / "BASAVE/x (3).bin"), patternBytes(30, 3));
         EXPECT_EQ(readFileBytes(dir / "BASAVE/X.BIN"), patternBytes(40, 4));
     }
+}
+
+TEST(ExtractArchive, PortableNamesAreNamesWindowsTakes) {
+    Bytes bytes = ArchiveBuilder("BA:SAVE.")
+                      .file("a:b", patternBytes(10, 1))
+                      .file("a_b", patternBytes(11, 2))
+                      .file("CON", patternBytes(12, 3))
+                      .file("nul.txt", patternBytes(13, 4))
+                      .file("x.", patternBytes(14, 5))
+                      .file("ok.bin", patternBytes(15, 6))
+                      .build();
+    SaveImage image = fixtures::imageOf(bytes);
+    TempDir plain, portable;
+    ExportResult r = extractArchive(image, plain.fd());
+    ASSERT_TRUE(r.complete()) << r.error;
+    EXPECT_EQ(r.path, "BA:SAVE.");
+    EXPECT_EQ(namesIn(plain / r.path), (std::vector<std::string>{"CON", "a:b", "a_b", "nul.txt", "ok.bin", "x."}));
+
+    ExportOptions options;
+    options.portableNames = true;
+    r = extractArchive(image, portable.fd(), options);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.path, "BA_SAVE_");
+    EXPECT_EQ(r.renamed, std::vector<std::string>{"BA_SAVE_/a_b -> BA_SAVE_/a_b (2)"});
+    EXPECT_EQ(namesIn(portable / r.path),
+              (std::vector<std::string>{"_CON", "_nul.txt", "a_b", "a_b (2)", "ok.bin", "x_"}));
+    EXPECT_EQ(readFileBytes(portable / "BA_SAVE_/a_b"), patternBytes(10, 1));
+    EXPECT_EQ(readFileBytes(portable / "BA_SAVE_/_CON"), patternBytes(12, 3));
+}
+
+TEST(ExtractedFileName, WindowsStyleEscapesRawBytesAndTakesWindowsRules) {
+    EXPECT_EQ(extractedFileName("a\xFF.", HostNameStyle::Windows), "a\uF0FF_");
+    EXPECT_EQ(extractedFileName("a\xFF.", HostNameStyle::Posix), "a\xFF.");
+    EXPECT_EQ(extractedFileName("a\xFF.", HostNameStyle::Posix, true), "a\xFF_");
+    EXPECT_EQ(extractedFileName("lpt1", HostNameStyle::Windows), "_lpt1");
+    EXPECT_EQ(extractedFileName("\x83\x65:", HostNameStyle::Windows), "\u30C6_");  // テ
+    // Cut to a whole character, and a dot the cut leaves at the end is no trailing dot.
+    std::string cut = extractedFileName(std::string(100, '\xFF'), HostNameStyle::Windows);
+    EXPECT_EQ(cut.size(), 252u);
+    EXPECT_EQ(hostNameToSaveText(cut, HostNameStyle::Windows), std::string(84, '\xFF'));
+    std::string dots = extractedFileName("a" + std::string(299, '.'), HostNameStyle::Windows);
+    EXPECT_EQ(dots, "a" + std::string(252, '.') + "_");
 }
 
 TEST(ExtractArchive, KeepLeavesExistingFilesAloneAndReportsThem) {

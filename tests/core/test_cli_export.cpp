@@ -47,6 +47,18 @@ TEST(CliExport, ExtractFailsNamingEntriesThatAreCutOffOrRenamed) {
     EXPECT_EQ(readText(dir / "TWICE/a (2)"), std::string(1, '\x02'));
 }
 
+TEST(CliExport, PortableNamesForExtractAndCopy) {
+    TempDir dir;
+    writeFile(dir / "a.psu", ArchiveBuilder("BA:X").file("CON", {1}).file("b?", {2}).build());
+    CliRun r = cli(dir, "extract --portable-names -q a.psu");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(namesIn(dir / "BA_X"), (std::vector<std::string>{"_CON", "b_"}));
+    r = cli(dir, "copy --portable-names -q a.psu");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(exists(dir / "BA_X .psu")) << r.err;  // no title
+    EXPECT_EQ(cli(dir, "pack --portable-names BA_X").code, 2);
+}
+
 TEST(CliExport, KeepLeavesFilesAloneReportsThemAndExitsOne) {
     TempDir dir;
     writeFile(dir / "good.psu", fixtures::iconSave());
