@@ -23,14 +23,15 @@ import queue
 import shlex
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-import zlib
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+from png_check import icon_picture_problems  # noqa: E402
 
 SKIP = 77
 TUMBLERD = Path("/usr/lib/x86_64-linux-gnu/tumbler-1/tumblerd")
@@ -58,70 +59,10 @@ def run(cmd, **kw):
     return subprocess.run(cmd, capture_output=True, text=True, **kw)
 
 
-# --- PNG -------------------------------------------------------------------------------------
-
-def read_png(path):
-    """(width, height, rows of RGBA bytes) of an 8-bit RGB or RGBA PNG, or a reason."""
-    data = Path(path).read_bytes()
-    if data[:8] != b"\x89PNG\r\n\x1a\n":
-        return "not a PNG (no signature)"
-    pos, idat, ihdr = 8, b"", None
-    while pos + 8 <= len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            ihdr = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            idat += body
-        elif kind == b"IEND":
-            break
-        pos += 12 + length
-    if not ihdr:
-        return "no IHDR"
-    width, height, depth, ctype, _, _, interlace = ihdr
-    if depth != 8 or interlace or ctype not in (2, 6):
-        return f"colour type {ctype}, depth {depth}, interlace {interlace}"
-    bpp = 4 if ctype == 6 else 3
-    stride = width * bpp
-    raw = zlib.decompress(idat)
-    rows, prev = [], bytearray(stride)
-    for y in range(height):
-        kind = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for x in range(stride):
-            a = line[x - bpp] if x >= bpp else 0
-            b = prev[x]
-            c = prev[x - bpp] if x >= bpp else 0
-            if kind == 1:
-                line[x] = (line[x] + a) & 0xFF
-            elif kind == 2:
-                line[x] = (line[x] + b) & 0xFF
-            elif kind == 3:
-                line[x] = (line[x] + (a + b) // 2) & 0xFF
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[x] = (line[x] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
-        prev = line
-        if bpp == 3:
-            line = bytearray(b"".join(bytes(line[i:i + 3]) + b"\xff" for i in range(0, stride, 3)))
-        rows.append(bytes(line))
-    return width, height, rows
-
-
 def check_picture(path, side, what):
     """A PNG of side x side with a drawn icon on it: many colours, a fair part not transparent."""
-    if not check(path.is_file() and path.stat().st_size > 0, f"{what}: no picture at {path}"):
-        return
-    png = read_png(path)
-    if not check(not isinstance(png, str), f"{what}: {png}"):
-        return
-    width, height, rows = png
-    check((width, height) == (side, side), f"{what}: {width}x{height}, not {side}x{side}")
-    drawn = sum(1 for row in rows for i in range(3, len(row), 4) if row[i] > 0)
-    colours = {row[i:i + 4] for row in rows for i in range(0, len(row), 4) if row[i + 3] > 0}
-    check(drawn >= width * height // 20, f"{what}: only {drawn} pixels not transparent")
-    check(len(colours) >= 16, f"{what}: only {len(colours)} colours, not a drawn icon")
+    for problem in icon_picture_problems(path, side):
+        check(False, f"{what}: {problem}")
 
 
 # --- the installed tree ----------------------------------------------------------------------

@@ -14,14 +14,15 @@ import gzip
 import os
 import shlex
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import urllib.parse
 import xml.etree.ElementTree as ET
-import zlib
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+from png_check import icon_picture_problems, png_header  # noqa: E402
 
 MIME_NS = "{http://www.freedesktop.org/standards/shared-mime-info}"
 THUMB_SIZE = 128
@@ -53,68 +54,9 @@ def mime_types(xml_path):
     return {t.get("type"): t for t in root.findall(MIME_NS + "mime-type")}
 
 
-# --- PNG reading, enough for what the thumbnail command writes -------------------------------
-
-def read_png(path):
-    """Returns (width, height, color type, bit depth, rows of bytes) of an 8-bit PNG."""
-    data = Path(path).read_bytes()
-    if data[:8] != b"\x89PNG\r\n\x1a\n":
-        raise ValueError("not a PNG signature")
-    pos, idat, ihdr = 8, b"", None
-    while pos + 8 <= len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            ihdr = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            idat += body
-        elif kind == b"IEND":
-            break
-        pos += 12 + length
-    width, height, depth, ctype, _, _, interlace = ihdr
-    if depth != 8 or interlace != 0 or ctype not in (2, 6):
-        return width, height, ctype, depth, None
-    bpp = 4 if ctype == 6 else 3
-    raw = zlib.decompress(idat)
-    stride = width * bpp
-    rows, prev = [], bytearray(stride)
-    for y in range(height):
-        f = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for x in range(stride):
-            a = line[x - bpp] if x >= bpp else 0
-            b = prev[x]
-            c = prev[x - bpp] if x >= bpp else 0
-            if f == 1:
-                line[x] = (line[x] + a) & 0xFF
-            elif f == 2:
-                line[x] = (line[x] + b) & 0xFF
-            elif f == 3:
-                line[x] = (line[x] + (a + b) // 2) & 0xFF
-            elif f == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
-                line[x] = (line[x] + pred) & 0xFF
-        rows.append(bytes(line))
-        prev = line
-    return width, height, ctype, depth, rows
-
-
 def check_thumbnail(path, what):
-    if not check(path.is_file(), f"{what}: no picture written at {path}"):
-        return
-    width, height, ctype, depth, rows = read_png(path)
-    check((width, height) == (THUMB_SIZE, THUMB_SIZE),
-          f"{what}: picture is {width}x{height}, asked for {THUMB_SIZE}")
-    if not check(ctype == 6 and depth == 8 and rows is not None,
-                 f"{what}: picture is not 8-bit RGBA (colour type {ctype}, depth {depth})"):
-        return
-    pixels = {row[i:i + 4] for row in rows for i in range(0, len(row), 4)}
-    drawn = sum(1 for row in rows for i in range(3, len(row), 4) if row[i] > 0)
-    # An icon drawn with texture and lights has many colours and covers part of the picture.
-    check(len(pixels) >= 16, f"{what}: only {len(pixels)} colours, not a drawn icon")
-    check(drawn >= THUMB_SIZE * THUMB_SIZE // 20, f"{what}: only {drawn} pixels drawn")
+    for problem in icon_picture_problems(path, THUMB_SIZE, rgba=True):
+        check(False, f"{what}: {problem}")
 
 
 # --- the file manager's side -----------------------------------------------------------------
@@ -303,7 +245,7 @@ def check_documents(prefix):
         check(f"{command} " in cli, f"marrowin-cli(1) does not describe {command}")
 
     for n in ICON_SIZES:
-        width, height, ctype, _, _ = read_png(share / f"icons/hicolor/{n}x{n}/apps/marrowin.png")
+        width, height, _, ctype = png_header(share / f"icons/hicolor/{n}x{n}/apps/marrowin.png")
         check((width, height, ctype) == (n, n, 6), f"{n}x{n} icon is {width}x{height}, colour type {ctype}")
     svg = ET.parse(share / "icons/hicolor/scalable/apps/marrowin.svg").getroot()
     check(svg.tag == "{http://www.w3.org/2000/svg}svg", f"scalable icon root is {svg.tag}")
