@@ -71,6 +71,14 @@ void checkName(const std::string& saveText) {
     std::string safe = safePathComponent(host);
     check(!safe.empty() && safe != "." && safe != ".." && safe.find('/') == std::string::npos,
           "safe path component");
+    // Windows names: UTF-8 with every byte given back, and neutralised ones that Windows takes.
+    std::string windows = saveTextToHostName(saveText, HostNameStyle::Windows);
+    check(validUtf8(windows), "Windows host name is UTF-8");
+    check(hostNameToSaveText(windows, HostNameStyle::Windows) == saveText, "Windows host name round trip");
+    std::string portable = safePathComponent(windows, true);
+    check(windowsNameProblem(portable).empty() && portable.find('/') == std::string::npos &&
+              portable.find('\0') == std::string::npos,
+          "Windows path component");
 }
 
 // Extraction writes into a scratch folder on tmpfs when there is one: on a disk file system

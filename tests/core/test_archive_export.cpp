@@ -132,7 +132,8 @@ TEST(WriteUniqueCopy, PortableNamesAreNamesWindowsTakes) {
     EXPECT_EQ(writeUniqueCopy("AUX ", "psu", image, dir.fd(), options).path, "_AUX .psu");
     EXPECT_EQ(writeUniqueCopy("AUX ", "psu", image, dir.fd(), options).path, "AUX  (2).psu");
     EXPECT_EQ(writeUniqueCopy("BA:X <1>?", "psu", image, dir.fd(), options).path, "BA_X _1__.psu");
-    EXPECT_EQ(writeUniqueCopy("BA:X <1>?", "psu", image, dir.fd()).path, "BA:X <1>?.psu");
+    if (NATIVE_HOST_NAME_STYLE == HostNameStyle::Posix)
+        EXPECT_EQ(writeUniqueCopy("BA:X <1>?", "psu", image, dir.fd()).path, "BA:X <1>?.psu");
     std::string longName = writeUniqueCopy(std::string(300, 'n') + ":", "psu", image, dir.fd(), options).path;
     EXPECT_EQ(longName, std::string(250, 'n') + ".psu");
 }
@@ -326,10 +327,13 @@ TEST(ExtractArchive, PortableNamesAreNamesWindowsTakes) {
                       .build();
     SaveImage image = fixtures::imageOf(bytes);
     TempDir plain, portable;
-    ExportResult r = extractArchive(image, plain.fd());
-    ASSERT_TRUE(r.complete()) << r.error;
-    EXPECT_EQ(r.path, "BA:SAVE.");
-    EXPECT_EQ(namesIn(plain / r.path), (std::vector<std::string>{"CON", "a:b", "a_b", "nul.txt", "ok.bin", "x."}));
+    ExportResult r;
+    if (NATIVE_HOST_NAME_STYLE == HostNameStyle::Posix) {  // on Windows always portable
+        r = extractArchive(image, plain.fd());
+        ASSERT_TRUE(r.complete()) << r.error;
+        EXPECT_EQ(r.path, "BA:SAVE.");
+        EXPECT_EQ(namesIn(plain / r.path), (std::vector<std::string>{"CON", "a:b", "a_b", "nul.txt", "ok.bin", "x."}));
+    }
 
     ExportOptions options;
     options.portableNames = true;

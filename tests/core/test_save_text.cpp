@@ -29,7 +29,7 @@ TEST(SaveText, InvalidBytesAreReplacedForDisplayAndKeptForHostNames) {
     // 0x80 and 0xFF are never Shift-JIS; 0x82 followed by a space is a broken pair.
     std::string bad = "a\x80" "b\xFF" "\x82 c";
     EXPECT_EQ(saveTextToDisplay(bad), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD c");
-    EXPECT_EQ(saveTextToHostName(bad), bad);
+    EXPECT_EQ(saveTextToHostName(bad, HostNameStyle::Posix), bad);
     EXPECT_EQ(hostNameToSaveText(saveTextToHostName(bad)), bad);
     // A lead byte at the very end.
     EXPECT_EQ(saveTextToDisplay("x\x83"), "x\xEF\xBF\xBD");
