@@ -158,6 +158,8 @@ bool listFolder(const std::string& path, std::vector<FolderItem>& items);
 
 // True when `name` is exactly a temporary name of ours; gives the pid in it.
 bool parseTemporaryName(std::string_view name, long& pid);
+// The temporary name for a process and attempt number.
+std::string temporaryName(long pid, int attempt);
 
 // A temporary file in a folder. While it exists, a caught SIGINT, SIGTERM, SIGHUP, SIGXFSZ or
 // SIGPIPE (on Windows: Ctrl+C, Ctrl+Break, closing the console) removes it before the process
@@ -201,6 +203,7 @@ bool syncFolder(const HostFolder& dir);
 // Files and folders are synced to the disk before and after they take their names (on by
 // default). Fuzzing, where nothing written is kept, may switch it off for speed.
 void setDiskSync(bool on);
+bool diskSyncEnabled();
 
 // The local time of now, in the fields the archive stamps use.
 struct LocalTime {

@@ -32,14 +32,8 @@ bool HostFile::close() {
     return r == 0;
 }
 
-namespace {
-bool diskSync = true;
-}  // namespace
-
-void setDiskSync(bool on) { diskSync = on; }
-
 bool HostFile::sync() {
-    if (!diskSync && fd_ >= 0) return true;
+    if (!diskSyncEnabled() && fd_ >= 0) return true;
     if (fd_ < 0) {
         errno = EBADF;
         return false;
@@ -249,8 +243,6 @@ bool listFolder(const std::string& path, std::vector<FolderItem>& items) {
 
 namespace {
 
-constexpr const char* TEMP_PREFIX = ".marrowin-";
-constexpr const char* TEMP_SUFFIX = ".tmp";
 const int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE};
 
 // The one temporary file being written, for the signal handler: only plain data it can use
@@ -320,28 +312,9 @@ void unregisterTemp() {
     activeTempSet = 0;
 }
 
-bool allDigits(std::string_view s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 }  // namespace
 
-bool parseTemporaryName(std::string_view name, long& pid) {
-    std::string_view prefix = TEMP_PREFIX, suffix = TEMP_SUFFIX;
-    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
-        name.substr(name.size() - suffix.size()) != suffix)
-        return false;
-    std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    size_t dash = middle.find('-');
-    if (dash == std::string_view::npos) return false;
-    std::string_view pidText = middle.substr(0, dash), number = middle.substr(dash + 1);
-    // Exactly the names we make: decimal numbers without leading zeros.
-    if (!allDigits(pidText) || !allDigits(number) || pidText[0] == '0' ||
-        (number.size() > 1 && number[0] == '0') || pidText.size() > 9 || number.size() > 9)
-        return false;
-    pid = std::stol(std::string(pidText));
-    return true;
-}
 
 bool TemporaryFile::create(const HostFolder& dir) {
     discard();
@@ -349,8 +322,7 @@ bool TemporaryFile::create(const HostFolder& dir) {
     dir_ = dir;
     const int dirFd = dir.fd();
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::string name = TEMP_PREFIX + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
-                           TEMP_SUFFIX;
+        std::string name = temporaryName(long(::getpid()), attempt);
         // Signals wait until the new file is registered, so none can leave it behind.
         SignalsHeld held;
         HostFile f = createExclusive(name, dirFd);
@@ -435,7 +407,7 @@ size_t removeStaleTemporaries(const HostFolder& folder) {
 }
 
 bool syncFolder(const HostFolder& dir) {
-    if (!diskSync) return true;
+    if (!diskSyncEnabled()) return true;
     int fd = openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     int r;

@@ -98,7 +98,12 @@ private:
 };
 
 // fprintf for the commands' messages: clears an active progress bar first.
+#ifdef __MINGW32__
+// mingw's C99 stdio, not msvcrt's, takes these formats.
+void say(FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+#else
 void say(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+#endif
 
 // The picture or output name for an input in a batch: the input's last path component with a
 // ".psu" ending (any letter case) taken off, and `ending` put on ("x/Save.PSU" -> "Save.png").

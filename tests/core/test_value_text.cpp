@@ -26,6 +26,7 @@ public:
     CommaLocale() {
         old_ = std::setlocale(LC_NUMERIC, nullptr);
         if (trySet()) return;
+#ifndef _WIN32
         char folder[] = "/tmp/marrowin-locale-XXXXXX";
         if (!mkdtemp(folder)) return;
         folder_ = folder;
@@ -37,20 +38,23 @@ public:
         hadLocPath_ = oldPath != nullptr;
         setenv("LOCPATH", folder_.c_str(), 1);
         trySet();
+#endif
     }
     ~CommaLocale() {
         std::setlocale(LC_NUMERIC, old_.c_str());
+#ifndef _WIN32
         if (!folder_.empty()) {
             if (hadLocPath_) setenv("LOCPATH", oldLocPath_.c_str(), 1);
             else unsetenv("LOCPATH");
             std::filesystem::remove_all(folder_);
         }
+#endif
     }
     bool active() const { return active_; }
 
 private:
     bool trySet() {
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"}) {
+        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE", "de-DE"}) {
             if (std::setlocale(LC_NUMERIC, name)) {
                 char probe[16];
                 std::snprintf(probe, sizeof probe, "%.1f", 1.5);

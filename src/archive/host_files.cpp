@@ -1,0 +1,47 @@
+// The parts of the file layer that are the same on every host.
+#include <algorithm>
+#include <string>
+
+#include "archive/host_files.h"
+
+namespace marrowin {
+
+namespace {
+
+constexpr std::string_view TEMP_PREFIX = ".marrowin-";
+constexpr std::string_view TEMP_SUFFIX = ".tmp";
+
+bool diskSync = true;
+
+bool allDigits(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+void setDiskSync(bool on) { diskSync = on; }
+bool diskSyncEnabled() { return diskSync; }
+
+std::string temporaryName(long pid, int attempt) {
+    return std::string(TEMP_PREFIX) + std::to_string(pid) + "-" + std::to_string(attempt) +
+           std::string(TEMP_SUFFIX);
+}
+
+bool parseTemporaryName(std::string_view name, long& pid) {
+    const std::string_view prefix = TEMP_PREFIX, suffix = TEMP_SUFFIX;
+    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - suffix.size()) != suffix)
+        return false;
+    std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    size_t dash = middle.find('-');
+    if (dash == std::string_view::npos) return false;
+    std::string_view pidText = middle.substr(0, dash), number = middle.substr(dash + 1);
+    // Exactly the names we make: decimal numbers without leading zeros.
+    if (!allDigits(pidText) || !allDigits(number) || pidText[0] == '0' ||
+        (number.size() > 1 && number[0] == '0') || pidText.size() > 9 || number.size() > 9)
+        return false;
+    pid = std::stol(std::string(pidText));
+    return true;
+}
+
+}  // namespace marrowin
