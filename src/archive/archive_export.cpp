@@ -193,6 +193,7 @@ ExportResult extractArchive(const SaveImage& image, const HostFolder& dir,
     // Files this run wrote, by identity: a later entry that lands on one of them (the same
     // name twice, or names a case-blind file system takes as one) gets a numbered name instead.
     std::set<FileId> written;
+    std::map<std::string, long> nextNumber;
     bool allWritten = true;
     bool placedAny = false;
     walkFileEntries(image, [&](const FileEntry& e) {
@@ -205,11 +206,15 @@ ExportResult extractArchive(const SaveImage& image, const HostFolder& dir,
         std::string target = name;
         NameInfo existing;
         bool exists = false;
-        for (long number = 2;; ++number) {
+        // Numbering goes on where the last entry of this name stopped: a hostile archive of
+        // many entries of one name would otherwise try every taken number again each time.
+        long& next = nextNumber[name];
+        for (long number = std::max(next, 2L);; ++number) {
             if (!replaceableName(into, target, existing, exists))
                 return failed("will not replace " + folder + "/" + target + ": not a regular file");
             if (!exists || !written.count(existing.id)) break;
             target = numberedName(name, number);
+            next = number + 1;
         }
         const std::string shownName = folder + "/" + target;
         if (exists && options.keep) {
