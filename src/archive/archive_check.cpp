@@ -249,7 +249,7 @@ private:
             auto [same, fresh] = extracted.emplace(onDisk, e.offset);
             if (!fresh) {
                 error(e.name, e.offset, "extracts to the same file as the entry at " + hex(same->second) +
-                                            ", replacing it");
+                                            ": extraction writes it under a numbered name");
                 continue;  // the fold below would only say it again
             }
             auto [twin, first] = folded.emplace(foldedName(e.name), e.offset);
