@@ -11,6 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-windows"
 build32="$root/build-windows-i686"
 run_tests=0
+tests_failed=0
 for arg in "$@"; do
     case "$arg" in
     --test) run_tests=1 ;;
@@ -85,7 +86,8 @@ if [ "$run_tests" -eq 1 ]; then
         wineboot -i >/dev/null 2>&1 || true
         wineserver -w || true
     fi
-    ctest --test-dir "$build" --output-on-failure -j "$jobs"
+    # A failure still gets its zip; the exit status tells.
+    ctest --test-dir "$build" --output-on-failure -j "$jobs" || tests_failed=1
 fi
 
 # The zip: stripped copies of the programs with the README and the licence.
@@ -100,3 +102,4 @@ rm -f "$build/marrowin-windows-x86_64.zip"
 (cd "$build/package" && cmake -E tar cf "$build/marrowin-windows-x86_64.zip" --format=zip \
     marrowin-windows-x86_64)
 echo "build-windows.sh: wrote $build/marrowin-windows-x86_64.zip"
+exit "$tests_failed"
