@@ -31,11 +31,11 @@ namespace {
 using namespace marrowin;
 
 // Work per input, so inputs with many entries stay quick to run: vertex reads, texture decodes
-// (one per entry up to this many; each is 16,384 texels), entry names looked up one by one
+// (one per entry up to this many; each is 16,384 texels, and a few cover the decoder), entry names looked up one by one
 // besides the last, and the entries an archive may have to be extracted (as many as an
 // input of scripts/fuzz.sh's -max_len can hold).
 constexpr uint64_t MAX_VERTEX_READS = 1 << 18;
-constexpr uint32_t MAX_TEXTURES = 16;
+constexpr uint32_t MAX_TEXTURES = 4;
 constexpr size_t MAX_LOOKUPS = 4;
 constexpr uint64_t MAX_EXTRACTED_ENTRIES = 1024;
 // Inputs larger than -max_len (a save given to the target by hand) still run in a moment: the

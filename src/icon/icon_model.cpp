@@ -123,10 +123,17 @@ void decodeTexture(const IconModel& model, uint8_t* image) {
                 if (avail == 0) break;
                 uint16_t pixel = wordAt(src + 2);
                 pos += 2;
-                uint8_t rgb[3];
-                putPixel(rgb, pixel);
                 uint8_t* out = image + 3 * uint64_t(written);
-                for (uint32_t k = 0; k < count; ++k) std::memcpy(out + 3 * k, rgb, 3);
+                if (count > 0) {
+                    // One texel, then the run doubles itself: a few copies instead of one per
+                    // texel (runs of thousands are common).
+                    putPixel(out, pixel);
+                    for (uint64_t done = 3, total = 3 * uint64_t(count); done < total;) {
+                        uint64_t n = std::min(done, total - done);
+                        std::memcpy(out + done, out, n);
+                        done += n;
+                    }
+                }
                 written += count;
             }
         }
