@@ -132,8 +132,9 @@ TEST(WriteUniqueCopy, PortableNamesAreNamesWindowsTakes) {
     EXPECT_EQ(writeUniqueCopy("AUX ", "psu", image, dir.fd(), options).path, "_AUX .psu");
     EXPECT_EQ(writeUniqueCopy("AUX ", "psu", image, dir.fd(), options).path, "AUX  (2).psu");
     EXPECT_EQ(writeUniqueCopy("BA:X <1>?", "psu", image, dir.fd(), options).path, "BA_X _1__.psu");
-    if (NATIVE_HOST_NAME_STYLE == HostNameStyle::Posix)
+    if (NATIVE_HOST_NAME_STYLE == HostNameStyle::Posix) {
         EXPECT_EQ(writeUniqueCopy("BA:X <1>?", "psu", image, dir.fd()).path, "BA:X <1>?.psu");
+    }
     std::string longName = writeUniqueCopy(std::string(300, 'n') + ":", "psu", image, dir.fd(), options).path;
     EXPECT_EQ(longName, std::string(250, 'n') + ".psu");
 }

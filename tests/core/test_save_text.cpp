@@ -100,7 +100,9 @@ TEST(Cp932Table, EveryCharacterOnTheWayBackDecodesToItself) {
     size_t i = 0;
     for (; i < cp932::REVERSE_COUNT; ++i) {
         const cp932::Reverse& r = cp932::REVERSE[i];
-        if (i > 0) ASSERT_LT(cp932::REVERSE[i - 1].codePoint, r.codePoint);
+        if (i > 0) {
+            ASSERT_LT(cp932::REVERSE[i - 1].codePoint, r.codePoint);
+        }
         std::string bytes = r.code > 0xFF ? std::string{char(r.code >> 8), char(r.code)} : std::string(1, char(r.code));
         std::string utf8;
         char32_t cp = r.codePoint;
