@@ -189,7 +189,12 @@ def case_wayland():
                 if "xserver listening on display" in line:
                     return line.rsplit(" ", 1)[-1]
             return None
-        number = wait_for(x_display, 15, what="XWayland display")
+        def x_display_or_gone():
+            return x_display() or (weston.poll() is not None and "gone")
+        number = wait_for(x_display_or_gone, 15, what="XWayland display")
+        if number == "gone":
+            print("skipped: weston does not run here:\n" + open(weston_log, errors="replace").read())
+            sys.exit(77)
         env.update(WAYLAND_DISPLAY="marrowin-test", DISPLAY=number)
         sample = os.path.join(work, "demo.psu")
         subprocess.run([os.environ["MARROWIN_MAKE_SAMPLE"], sample], check=True,
