@@ -14,6 +14,8 @@ nothing shared, /usr read-only, the input bound read-only and only the output fi
 empty beforehand) bound writable.
 
 Exit 77 (skipped) with a message when tumbler, D-Bus or bubblewrap is not installed.
+With MARROWIN_INSTALLED_PREFIX set (say /usr, after installing the Debian package), both test
+that installation instead of a temporary one.
 """
 
 import configparser
@@ -75,6 +77,11 @@ def read_entry(path, group):
 
 
 def install(build, work):
+    # MARROWIN_INSTALLED_PREFIX=/usr tests what is installed already (the Debian package)
+    # instead of installing the build under a temporary prefix.
+    installed = os.environ.get("MARROWIN_INSTALLED_PREFIX")
+    if installed:
+        return Path(installed)
     prefix = work / "prefix"
     result = run(["cmake", "--install", str(build), "--prefix", str(prefix)], timeout=120)
     if not check(result.returncode == 0, f"cmake --install: {result.stdout}{result.stderr}"):
