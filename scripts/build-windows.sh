@@ -54,7 +54,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # x86_64: both programs and the tests.
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-x86_64.cmake" \
-    -DMARROWIN_GUI=ON -DMARROWIN_GL=OFF
+    -DMARROWIN_GUI=ON -DMARROWIN_GL=ON
 targets="marrowin marrowin-cli"
 [ "$run_tests" -eq 1 ] && targets="$targets core_tests"
 # shellcheck disable=SC2086
@@ -64,7 +64,7 @@ cmake --build "$build" -j "$jobs" --target $targets
 if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then
     cmake -S "$root" -B "$build32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-i686.cmake" \
-        -DMARROWIN_GUI=ON -DMARROWIN_GL=OFF -DMARROWIN_TESTS=OFF
+        -DMARROWIN_GUI=ON -DMARROWIN_GL=ON -DMARROWIN_TESTS=OFF
     cmake --build "$build32" -j "$jobs" --target marrowin marrowin-cli
 else
     echo "build-windows.sh: no i686 mingw-w64 toolchain; the 32-bit build is left out" >&2

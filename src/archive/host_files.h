@@ -82,6 +82,9 @@ struct NameInfo {
 };
 NameInfo lookUpName(const HostFolder& folder, const std::string& name);
 
+// Which file a path leads to (links followed); false with errno when nothing is there.
+bool identityOfPath(const std::string& path, FileId& id);
+
 // The absolute path with every link resolved, or "" when it cannot be resolved.
 std::string realPath(const std::string& path);
 

@@ -146,6 +146,13 @@ NameInfo lookUpName(const HostFolder& folder, const std::string& name) {
     return info;
 }
 
+bool identityOfPath(const std::string& path, FileId& id) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    return true;
+}
+
 std::string realPath(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
     if (!real) return "";

@@ -195,6 +195,11 @@ NameInfo lookUpName(const HostFolder& folder, const std::string& name) {
     return info;
 }
 
+bool identityOfPath(const std::string& path, FileId& id) {
+    PathKind kind;
+    return queryPath(path, true, kind, id) && kind != PathKind::Other;
+}
+
 std::string realPath(const std::string& path) {
     HANDLE h = openForQuery(path, true);
     if (h == INVALID_HANDLE_VALUE) return "";

@@ -1,12 +1,11 @@
 #include "cli/icon_picture.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <iterator>
 #include <cmath>
 
+#include "archive/host_files.h"
 #include "archive/save_text.h"
 #include "icon/icon_descriptor.h"
 #include "icon/icon_draw.h"
@@ -78,9 +77,9 @@ void IconPicture::paint() {
 }
 
 bool sameExistingFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    // By identity from the host layer: mingw's stat gives every file inode 0.
+    FileId ia, ib;
+    return identityOfPath(a, ia) && identityOfPath(b, ib) && ia == ib;
 }
 
 bool parseDegrees(const std::string& text, float& out) {
