@@ -3,7 +3,9 @@
 // through the host file layer.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -166,10 +168,191 @@ bool writePng(const std::string& path, uint32_t width, uint32_t height,
     return true;
 }
 
-bool readPng(const std::string& path, uint32_t&, uint32_t&, std::vector<uint8_t>&,
-             std::string& error) {
-    error = path + ": reading PNG pictures is not built into the Windows programs";
-    return false;
+namespace {
+
+uint32_t getU32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// The Paeth predictor of the format: whichever neighbour is nearest a + b - c.
+uint8_t paeth(int a, int b, int c) {
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc) return uint8_t(a);
+    return uint8_t(pb <= pc ? b : c);
+}
+
+// The largest picture read: a side of 16384 as the renderer's, and so a bounded allocation.
+constexpr uint32_t MAX_READ_SIDE = 16384;
+
+bool decodePng(const std::vector<uint8_t>& file, uint32_t& width, uint32_t& height,
+               std::vector<uint8_t>& rgba, std::string& error) {
+    static const uint8_t SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (file.size() < 8 || std::memcmp(file.data(), SIGNATURE, 8) != 0) {
+        error = "not a PNG picture";
+        return false;
+    }
+    uint32_t w = 0, h = 0;
+    int colourType = -1;
+    bool seenHeader = false, seenEnd = false;
+    std::vector<uint8_t> packed;
+    size_t at = 8;
+    while (!seenEnd) {
+        if (file.size() - at < 12) {
+            error = "the picture is cut short";
+            return false;
+        }
+        const uint64_t length = getU32(file.data() + at);
+        const uint8_t* type = file.data() + at + 4;
+        if (length > file.size() - at - 12) {
+            error = "a chunk runs past the end of the picture";
+            return false;
+        }
+        const uint8_t* data = type + 4;
+        uLong crc = crc32(0L, Z_NULL, 0);
+        crc = crc32(crc, type, uInt(4 + length));
+        if (uint32_t(crc) != getU32(data + length)) {
+            error = "a chunk's checksum is wrong";
+            return false;
+        }
+        const bool critical = !(type[0] & 0x20);
+        if (std::memcmp(type, "IHDR", 4) == 0) {
+            if (seenHeader || length != 13) {
+                error = "bad picture header";
+                return false;
+            }
+            seenHeader = true;
+            w = getU32(data);
+            h = getU32(data + 4);
+            const uint8_t depth = data[8];
+            colourType = data[9];
+            if (w == 0 || h == 0 || w > MAX_READ_SIDE || h > MAX_READ_SIDE) {
+                error = "unsupported picture size " + std::to_string(w) + "x" + std::to_string(h);
+                return false;
+            }
+            if (depth != 8 || (colourType != 2 && colourType != 6)) {
+                error = "only 8-bit RGB and RGBA pictures are read (bit depth " +
+                        std::to_string(depth) + ", colour type " + std::to_string(colourType) +
+                        ")";
+                return false;
+            }
+            if (data[10] != 0 || data[11] != 0) {
+                error = "unknown compression or filter method";
+                return false;
+            }
+            if (data[12] != 0) {
+                error = "interlaced pictures are not read";
+                return false;
+            }
+        } else if (!seenHeader) {
+            error = "the picture does not start with its header";
+            return false;
+        } else if (std::memcmp(type, "IDAT", 4) == 0) {
+            packed.insert(packed.end(), data, data + length);
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            seenEnd = true;
+        } else if (critical) {
+            error = "unsupported chunk " + std::string(reinterpret_cast<const char*>(type), 4);
+            return false;
+        }
+        at += size_t(12 + length);
+    }
+
+    const size_t channels = colourType == 6 ? 4 : 3;
+    const size_t stride = size_t(w) * channels;
+    const size_t rawSize = size_t(h) * (stride + 1);
+    std::vector<uint8_t> raw(rawSize);
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        error = "cannot decompress the picture (out of memory)";
+        return false;
+    }
+    // Fed in pieces that fit zlib's 32-bit counters; Z_OK means progress, so this ends.
+    size_t inAt = 0, outAt = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        const size_t inPiece = std::min<size_t>(packed.size() - inAt, 1u << 30);
+        const size_t outPiece = std::min<size_t>(raw.size() - outAt, 1u << 30);
+        z.next_in = packed.data() + inAt;
+        z.avail_in = uInt(inPiece);
+        z.next_out = raw.data() + outAt;
+        z.avail_out = uInt(outPiece);
+        status = inflate(&z, Z_NO_FLUSH);
+        inAt += inPiece - z.avail_in;
+        outAt += outPiece - z.avail_out;
+    }
+    inflateEnd(&z);
+    // Z_BUF_ERROR: no progress possible, the data ended early or there is more than pixels.
+    if (status != Z_STREAM_END && status != Z_BUF_ERROR) {
+        error = "the picture's data is corrupt";
+        return false;
+    }
+    if (outAt != raw.size()) {
+        error = "the picture's data is cut short";
+        return false;
+    }
+
+    // Undo the row filters in place; "up" of the first row is zero.
+    rgba.assign(size_t(w) * h * 4, 255);
+    std::vector<uint8_t> zero(stride, 0);
+    for (uint32_t y = 0; y < h; ++y) {
+        uint8_t* row = raw.data() + size_t(y) * (stride + 1);
+        const uint8_t filter = row[0];
+        uint8_t* cur = row + 1;
+        const uint8_t* up = y ? raw.data() + size_t(y - 1) * (stride + 1) + 1 : zero.data();
+        for (size_t i = 0; i < stride; ++i) {
+            const int a = i >= channels ? cur[i - channels] : 0;
+            const int b = up[i];
+            const int c = i >= channels ? up[i - channels] : 0;
+            switch (filter) {
+            case 0: break;
+            case 1: cur[i] = uint8_t(cur[i] + a); break;
+            case 2: cur[i] = uint8_t(cur[i] + b); break;
+            case 3: cur[i] = uint8_t(cur[i] + (a + b) / 2); break;
+            case 4: cur[i] = uint8_t(cur[i] + paeth(a, b, c)); break;
+            default:
+                error = "unknown row filter " + std::to_string(filter);
+                return false;
+            }
+        }
+        uint8_t* dst = rgba.data() + size_t(y) * w * 4;
+        for (uint32_t x = 0; x < w; ++x, dst += 4)
+            std::memcpy(dst, cur + size_t(x) * channels, channels);
+    }
+    width = w;
+    height = h;
+    return true;
+}
+
+}  // namespace
+
+bool readPng(const std::string& path, uint32_t& width, uint32_t& height,
+             std::vector<uint8_t>& rgba, std::string& error) {
+    std::vector<uint8_t> file;
+    HostFile in = openForReading(path);
+    if (!in.isOpen()) {
+        error = "cannot open " + path + ": " + errnoText(errno);
+        return false;
+    }
+    // PNG files are input like any other: read whole, up to a bound, then checked piece by piece.
+    const int64_t size = in.size();
+    if (size < 0) {
+        error = "cannot read " + path + ": " + errnoText(errno);
+        return false;
+    }
+    if (uint64_t(size) > (uint64_t(1) << 31)) {
+        error = path + ": the picture is too large";
+        return false;
+    }
+    file.resize(size_t(size));
+    if (in.read(file.data(), file.size()) != file.size()) {
+        error = "cannot read " + path + ": " + errnoText(errno);
+        return false;
+    }
+    if (!decodePng(file, width, height, rgba, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace marrowin

@@ -1,7 +1,4 @@
 // Whole pictures: the demo save against golden images, and the render command.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -102,6 +99,7 @@ TEST(Golden, DemoFrameShowsTheIconOnTheBackground) {
 }
 
 TEST(RenderCommand, WritesThePictureTheViewShows) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string out = dir.path + "/demo.png";
     ASSERT_EQ(run(std::string(MARROWIN_CLI) + " render --size 320x240 -o '" + out + "' '" +
@@ -111,6 +109,7 @@ TEST(RenderCommand, WritesThePictureTheViewShows) {
 }
 
 TEST(RenderCommand, NamedOutputIsReplacedDefaultOutputNever) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string cli = std::string(MARROWIN_CLI);
     const std::string named = dir.path + "/named.png";
@@ -128,6 +127,7 @@ TEST(RenderCommand, NamedOutputIsReplacedDefaultOutputNever) {
 }
 
 TEST(RenderCommand, RefusesWithoutWritingAFile) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string cli = std::string(MARROWIN_CLI);
     const std::string out = dir.path + "/out.png";
@@ -162,6 +162,7 @@ TEST(RenderCommand, RefusesWithoutWritingAFile) {
 }
 
 TEST(RenderCommand, RunsWithoutADisplay) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     EXPECT_EQ(run("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(MARROWIN_CLI) +
                   " render --size 16x16 -o '" + dir.path + "/x.png' '" + DEMO + "' >/dev/null"),
@@ -173,6 +174,7 @@ namespace {
 bool samePixels(const Picture& a, const Picture& b) { return a.rgba == b.rgba; }
 
 TEST(RenderCommand, FramesAreTheSuccessivePaintsOfTheAnimation) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string out = dir.path + "/anim";
     ASSERT_EQ(run(std::string(MARROWIN_CLI) + " render --size 160x120 --frames 5 --out-dir '" +
@@ -195,6 +197,7 @@ TEST(RenderCommand, FramesAreTheSuccessivePaintsOfTheAnimation) {
 }
 
 TEST(RenderCommand, ManyArchivesCarryOnPastBadOnes) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string junk = dir.path + "/junk.psu";
     std::ofstream(junk) << std::string(3000, 'j');
@@ -214,6 +217,7 @@ TEST(RenderCommand, ManyArchivesCarryOnPastBadOnes) {
 }
 
 TEST(RenderCommand, YawAndPitchTurnTheView) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string cli = std::string(MARROWIN_CLI) + " render --size 160x120 ";
     auto picture = [&](const std::string& turn) {

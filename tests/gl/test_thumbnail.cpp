@@ -121,9 +121,13 @@ std::string packedRealIcon(const TempDir& dir, const std::string& name, const ch
     std::filesystem::create_directory(folder);
     std::filesystem::copy_file(fixtures::testDataPath(model), folder + "/" + modelName);
     std::filesystem::copy_file(fixtures::testDataPath(descriptor), folder + "/icon.sys");
+#ifdef _WIN32
+    EXPECT_TRUE(packFolder(folder, HostFolder(dir.path)).ok);
+#else
     const int dirFd = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
     EXPECT_TRUE(packFolder(folder, dirFd).ok);
     close(dirFd);
+#endif
     return folder + ".psu";
 }
 std::string packedOpl(const TempDir& dir) {
@@ -135,6 +139,7 @@ std::string packedDefaultIcon(const TempDir& dir) {
 }
 
 TEST(ThumbnailCommand, DrawsTheIconCentredAndFillingATransparentSquare) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     for (const std::string& save : {DEMO, packedOpl(dir)}) {
         const std::string out = dir.path + "/thumb.png";
@@ -157,6 +162,7 @@ TEST(ThumbnailCommand, DrawsTheIconCentredAndFillingATransparentSquare) {
 // The freedesktop contract: OUTPUT is written (replacing what the file manager left there)
 // only for a picture, and the exit code says whether there is one.
 TEST(ThumbnailCommand, WritesOutputOnlyForASaveWithAnIcon) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string out = dir.path + "/t.png";
     std::ofstream(out) << "stale";
@@ -242,6 +248,7 @@ Picture windowPaintOf(const std::string& path, uint32_t side, Rgba& background) 
 // colour into a transparent buffer), so file managers showed a fainter, different figure.
 // Laid "over" the window's background, a thumbnail must be the window's own picture.
 TEST(ThumbnailCommand, OverTheWindowsBackgroundIsTheWindowsPicture) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string translucent =
         writeSave(dir, "translucent.psu", fixtures::iconSave({}, translucentModel()));
@@ -281,6 +288,7 @@ TEST(ThumbnailCommand, OverTheWindowsBackgroundIsTheWindowsPicture) {
 }
 
 TEST(ThumbnailCommand, BatchCarriesOnPastBadInputsAndNeverReplaces) {
+    SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string junk = writeSave(dir, "junk.PSU", fixtures::Bytes(100, 0));
     const std::string outDir = dir.path + "/thumbs";
