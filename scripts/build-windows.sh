@@ -56,7 +56,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-x86_64.cmake" \
     -DMARROWIN_GUI=ON -DMARROWIN_GL=ON
 targets="marrowin marrowin-cli"
-[ "$run_tests" -eq 1 ] && targets="$targets core_tests"
+[ "$run_tests" -eq 1 ] && targets="$targets core_tests gl_tests"
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$jobs" --target $targets
 
