@@ -1,6 +1,7 @@
 #pragma once
-// Rendering without a display: an OpenGL context on Mesa's surfaceless EGL platform, drawing
-// into a framebuffer object that stands in for the window's back buffer.
+// Rendering without a display: an OpenGL context on Mesa's surfaceless EGL platform (on
+// Windows, a hidden window's WGL context), drawing into a framebuffer object that stands in
+// for the window's back buffer.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,8 +49,15 @@ public:
     // background. False when the context cannot blend alpha apart from colour.
     bool blendAlphaAsCoverage();
 
+    // An entry point of the current context by name (the host's GetProcAddress).
+    static void* procAddress(const char* name);
+
 private:
     OffscreenRenderer() = default;
+    // Shared by the hosts (offscreen_gl.cpp): the framebuffer object standing in for the back
+    // buffer, on the current context, and its release.
+    bool makeFramebuffer(std::string& error);
+    void releaseFramebuffer();
     void readInto(std::vector<uint8_t>& out) const;
 
     void* display_ = nullptr;
@@ -61,5 +69,8 @@ private:
     uint32_t height_ = 0;
     std::vector<uint8_t> front_;
 };
+
+// True when a space-separated extension list holds `name` as a whole word.
+bool hasExtensionName(const char* list, const char* name);
 
 }  // namespace marrowin
