@@ -1,5 +1,6 @@
 // The parts of the file layer that are the same on every host.
 #include <algorithm>
+#include <cerrno>
 #include <string>
 
 #include "archive/host_files.h"
@@ -42,6 +43,17 @@ bool parseTemporaryName(std::string_view name, long& pid) {
         return false;
     pid = std::stol(std::string(pidText));
     return true;
+}
+
+// Synced and closed, both checked: a write that fails only then is still a failure.
+bool TemporaryFile::finish() {
+    if (!file_.sync()) {
+        int err = errno;
+        file_.close();
+        errno = err;
+        return false;
+    }
+    return file_.close();
 }
 
 }  // namespace marrowin

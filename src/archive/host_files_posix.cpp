@@ -272,11 +272,10 @@ extern "C" void removeTempOnSignal(int sig) {
     errno = savedErrno;
 }
 
-// Installs the handler once, for signals nobody else has claimed (left at their default).
+// Installs the handler for signals nobody else has claimed (left at their default). Looked
+// at again for every temporary: a signal ignored at first (nohup) and set back to its default
+// later is covered from then on.
 void installSignalCleanup() {
-    static bool installed = false;
-    if (installed) return;
-    installed = true;
     for (int sig : CLEANUP_SIGNALS) {
         struct sigaction old {};
         if (sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) ||
@@ -344,16 +343,6 @@ bool TemporaryFile::create(const HostFolder& dir) {
     }
     errno = EEXIST;
     return false;
-}
-
-bool TemporaryFile::finish() {
-    if (!file_.sync()) {
-        int err = errno;
-        file_.close();
-        errno = err;
-        return false;
-    }
-    return file_.close();
 }
 
 int TemporaryFile::placeReplacing(const std::string& finalName) {

@@ -483,16 +483,6 @@ bool TemporaryFile::create(const HostFolder& dir) {
     return false;
 }
 
-bool TemporaryFile::finish() {
-    if (!file_.sync()) {
-        int err = errno;
-        file_.close();
-        errno = err;
-        return false;
-    }
-    return file_.close();
-}
-
 int TemporaryFile::placeReplacing(const std::string& finalName) {
     if (!exists_) return ENOENT;
     int err = moveFile(dir_.pathOf(name_), dir_.pathOf(finalName), MOVEFILE_REPLACE_EXISTING);
