@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "archive/archive_export.h"
+#include "archive/host_files.h"
 #include "archive/save_image.h"
 #include "archive/save_text.h"
 #include "icon/icon_descriptor.h"
@@ -126,6 +127,8 @@ int scratchFd() {
         if (!scratchName) std::abort();
         int d = open(scratchName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (d < 0) std::abort();
+        // Nothing extracted here is kept: flushing it to disk would only cost time.
+        setDiskSync(false);
         std::atexit([] {
             emptyFolder(scratchFd());
             rmdir(scratchName);
