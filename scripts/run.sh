@@ -1,10 +1,7 @@
 #!/bin/sh
-# Sets up, builds and starts Marrowin.
+# Sets up, builds and starts Marrowin; paths given here are opened as if dropped on the window
+# (./scripts/run.sh samples/demo.psu). On Wayland the program goes through XWayland itself.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/build.sh
-# Debian's wxWidgets draws its GL view through GLX only: on Wayland, go through XWayland.
-if [ -n "${WAYLAND_DISPLAY:-}" ]; then
-    export GDK_BACKEND=x11
-fi
-exec ./build/marrowin
+exec ./build/marrowin "$@"
