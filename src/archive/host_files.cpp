@@ -56,4 +56,27 @@ bool TemporaryFile::finish() {
     return file_.close();
 }
 
+int writeNewFile(const std::string& path, const void* data, uint64_t size) {
+#ifdef _WIN32
+    const size_t cut = path.find_last_of("/\\");
+#else
+    const size_t cut = path.rfind('/');
+#endif
+    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    OpenFolder opened;  // outlives the temporary file, which works in it
+    HostFolder dir;
+    if (cut != std::string::npos) {
+        opened = openFolder(path.substr(0, cut + 1));
+        if (!opened.isOpen()) return errno;
+        dir = opened.ref();
+    }
+    TemporaryFile temp;
+    if (!temp.create(dir) || !temp.file().write(data, size) || !temp.finish()) {
+        // EEXIST is kept for a taken name.
+        const int err = errno;
+        return err == 0 || err == EEXIST ? EIO : err;
+    }
+    return temp.placeWithoutReplacing(name);
+}
+
 }  // namespace marrowin

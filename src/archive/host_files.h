@@ -195,6 +195,11 @@ private:
     bool exists_ = false;
 };
 
+// Writes size bytes to a new file at path (relative to the current directory, or absolute):
+// whole under a temporary name beside it, synced, then given the name only when it is free.
+// 0, EEXIST when the name is taken, or another errno; nothing is left behind on failure.
+int writeNewFile(const std::string& path, const void* data, uint64_t size);
+
 // Removes temporary files of ours left in the folder by runs that were killed: only regular
 // files whose name matches exactly and whose process is gone. Gives how many went.
 size_t removeStaleTemporaries(const HostFolder& dir);

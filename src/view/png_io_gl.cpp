@@ -12,16 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/host_files.h"
+
 namespace marrowin {
 
 namespace {
-
-std::string directoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 std::string errnoText(int err) { return std::strerror(err); }
 
@@ -64,39 +59,12 @@ bool writeAll(int fd, const std::vector<uint8_t>& data) {
 
 enum class Created { Yes, Exists, Failed };
 
-// A new file at path, never replacing one: written whole under a temporary name beside it,
-// then linked into place.
+// A new file at path, never replacing one (written whole beside it, then given the name).
 Created createNew(const std::string& path, const std::vector<uint8_t>& png, std::string& error) {
-    std::string temp = directoryOf(path) + "/.marrowin-png-XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        error = "cannot create a file in " + directoryOf(path) + ": " + errnoText(errno);
-        return Created::Failed;
-    }
-    bool ok = writeAll(fd, png) && fsync(fd) == 0;
-    int err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    Created result = Created::Yes;
-    if (!ok) {
-        error = "cannot write " + path + ": " + errnoText(err);
-        result = Created::Failed;
-    } else {
-        // mkstemp makes the file 0600; give it the usual permissions.
-        const mode_t mask = umask(0);
-        umask(mask);
-        chmod(temp.c_str(), 0666 & ~mask);
-        if (link(temp.c_str(), path.c_str()) != 0) {
-            err = errno;
-            result = err == EEXIST ? Created::Exists : Created::Failed;
-            error = err == EEXIST ? path + " already exists"
-                                  : "cannot write " + path + ": " + errnoText(err);
-        }
-    }
-    unlink(temp.c_str());
-    return result;
+    const int err = writeNewFile(path, png.data(), png.size());
+    if (err == 0) return Created::Yes;
+    error = err == EEXIST ? path + " already exists" : "cannot write " + path + ": " + errnoText(err);
+    return err == EEXIST ? Created::Exists : Created::Failed;
 }
 
 // Into what is already at path (following links): file managers hold the file they made

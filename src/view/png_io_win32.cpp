@@ -46,31 +46,12 @@ void splitPath(const std::string& path, std::string& folder, std::string& name) 
 
 enum class Created { Yes, Exists, Failed };
 
-// A new file at path, never replacing one: written whole under a temporary name beside it,
-// then moved into place only when the name is free.
+// A new file at path, never replacing one (written whole beside it, then given the name).
 Created createNew(const std::string& path, const std::vector<uint8_t>& png, std::string& error) {
-    std::string folder, name;
-    splitPath(path, folder, name);
-    TemporaryFile temp;
-    if (!temp.create(HostFolder(folder))) {
-        error = "cannot create a file in " + (folder.empty() ? std::string(".") : folder) + ": " +
-                errnoText(errno);
-        return Created::Failed;
-    }
-    if (!temp.file().write(png.data(), png.size()) || !temp.finish()) {
-        error = "cannot write " + path + ": " + errnoText(errno);
-        return Created::Failed;
-    }
-    const int err = temp.placeWithoutReplacing(name);
-    if (err == EEXIST) {
-        error = path + " already exists";
-        return Created::Exists;
-    }
-    if (err != 0) {
-        error = "cannot write " + path + ": " + errnoText(err);
-        return Created::Failed;
-    }
-    return Created::Yes;
+    const int err = writeNewFile(path, png.data(), png.size());
+    if (err == 0) return Created::Yes;
+    error = err == EEXIST ? path + " already exists" : "cannot write " + path + ": " + errnoText(err);
+    return err == EEXIST ? Created::Exists : Created::Failed;
 }
 
 }  // namespace
