@@ -54,8 +54,13 @@ public:
 
 private:
     OffscreenRenderer() = default;
-    // Shared by the hosts (offscreen_gl.cpp): the framebuffer object standing in for the back
-    // buffer, on the current context, and its release.
+    // Shared by the hosts (offscreen_gl.cpp): the size check before anything is made; the
+    // renderer around a context made current (nullptr and a reason when its framebuffer
+    // cannot be had, the context then released); the framebuffer object standing in for the
+    // back buffer, and its release.
+    static bool sizeAllowed(uint32_t width, uint32_t height, std::string& error);
+    static std::unique_ptr<OffscreenRenderer> adopt(void* display, void* context, uint32_t width,
+                                                    uint32_t height, std::string& error);
     bool makeFramebuffer(std::string& error);
     void releaseFramebuffer();
     void readInto(std::vector<uint8_t>& out) const;

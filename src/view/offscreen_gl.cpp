@@ -61,6 +61,26 @@ bool hasExtensionName(const char* list, const char* name) {
     return false;
 }
 
+bool OffscreenRenderer::sizeAllowed(uint32_t width, uint32_t height, std::string& error) {
+    if (width == 0 || height == 0 || width > MAX_SIDE || height > MAX_SIDE) {
+        error = "the picture size must be between 1 and 16384 pixels each way";
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<OffscreenRenderer> OffscreenRenderer::adopt(void* display, void* context,
+                                                            uint32_t width, uint32_t height,
+                                                            std::string& error) {
+    std::unique_ptr<OffscreenRenderer> r(new OffscreenRenderer());
+    r->display_ = display;
+    r->context_ = context;
+    r->width_ = width;
+    r->height_ = height;
+    if (!r->makeFramebuffer(error)) return nullptr;  // the destructor releases the context
+    return r;
+}
+
 bool OffscreenRenderer::makeFramebuffer(std::string& error) {
     front_.assign(size_t(width_) * height_ * 4, 0);
     const char* glExtensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));

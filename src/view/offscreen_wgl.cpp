@@ -40,10 +40,7 @@ bool registerWindowClass() {
 
 std::unique_ptr<OffscreenRenderer> OffscreenRenderer::create(uint32_t width, uint32_t height,
                                                              std::string& error) {
-    if (width == 0 || height == 0 || width > MAX_SIDE || height > MAX_SIDE) {
-        error = "the picture size must be between 1 and 16384 pixels each way";
-        return nullptr;
-    }
+    if (!sizeAllowed(width, height, error)) return nullptr;
     if (!registerWindowClass()) {
         error = lastErrorText("RegisterClass");
         return nullptr;
@@ -79,13 +76,7 @@ std::unique_ptr<OffscreenRenderer> OffscreenRenderer::create(uint32_t width, uin
         return nullptr;
     }
 
-    std::unique_ptr<OffscreenRenderer> r(new OffscreenRenderer());
-    r->display_ = window;
-    r->context_ = context;
-    r->width_ = width;
-    r->height_ = height;
-    if (!r->makeFramebuffer(error)) return nullptr;  // the destructor releases the context
-    return r;
+    return adopt(window, context, width, height, error);
 }
 
 OffscreenRenderer::~OffscreenRenderer() {
