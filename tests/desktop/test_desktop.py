@@ -18,11 +18,9 @@ With MARROWIN_INSTALLED_PREFIX set (say /usr, after installing the Debian packag
 that installation instead of a temporary one.
 """
 
-import configparser
 import hashlib
 import os
 import queue
-import shlex
 import shutil
 import signal
 import subprocess
@@ -33,7 +31,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
-from png_check import icon_picture_problems  # noqa: E402
+from file_manager_support import icon_picture_problems, read_entry, thumbnailer_argv  # noqa: E402
 
 SKIP = 77
 TUMBLERD = Path("/usr/lib/x86_64-linux-gnu/tumbler-1/tumblerd")
@@ -68,13 +66,6 @@ def check_picture(path, side, what):
 
 
 # --- the installed tree ----------------------------------------------------------------------
-
-def read_entry(path, group):
-    parser = configparser.RawConfigParser(interpolation=None, strict=True)
-    parser.optionxform = str
-    parser.read(path, encoding="utf-8")
-    return dict(parser[group]) if parser.has_section(group) else {}
-
 
 def install(build, work):
     # MARROWIN_INSTALLED_PREFIX=/usr tests what is installed already (the Debian package)
@@ -310,24 +301,6 @@ def wait_for_finished(lines, handle, deadline):
 
 # --- bubblewrap ------------------------------------------------------------------------------
 
-def exec_argv(exec_line, infile, outfile, size):
-    """A desktop-entry Exec line split, its thumbnailer field codes replaced."""
-    codes = {"%i": str(infile), "%o": str(outfile), "%s": str(size),
-             "%u": Path(infile).absolute().as_uri(), "%%": "%"}
-    argv = []
-    for arg in shlex.split(exec_line):
-        out, i = "", 0
-        while i < len(arg):
-            if arg[i] == "%" and arg[i:i + 2] in codes:
-                out += codes[arg[i:i + 2]]
-                i += 2
-            else:
-                out += arg[i]
-                i += 1
-        argv.append(out)
-    return argv
-
-
 def test_bwrap(build, source, work):
     bwrap = shutil.which("bwrap")
     if not bwrap:
@@ -345,7 +318,7 @@ def test_bwrap(build, source, work):
             out = work / "out" / f"{save.stem}-{size}.png"
             out.parent.mkdir(exist_ok=True)
             out.write_bytes(b"")  # made empty beforehand, as GNOME does
-            argv = exec_argv(entry["Exec"], save, out, size)
+            argv = thumbnailer_argv(entry["Exec"], save, out, size)
             program = shutil.which(argv[0], path=str(prefix / "bin"))
             if not check(program, f"{argv[0]} is not in {prefix / 'bin'}"):
                 return

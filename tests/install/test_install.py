@@ -9,10 +9,8 @@ Both run the installed thumbnailer the way a file manager does: the Exec line of
 installed bin directory first on PATH.
 """
 
-import configparser
 import gzip
 import os
-import shlex
 import shutil
 import subprocess
 import sys
@@ -22,7 +20,8 @@ import xml.etree.ElementTree as ET
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
-from png_check import icon_picture_problems, png_header  # noqa: E402
+from file_manager_support import (icon_picture_problems, png_header, read_entry,  # noqa: E402
+                                  thumbnailer_argv)
 
 MIME_NS = "{http://www.freedesktop.org/standards/shared-mime-info}"
 THUMB_SIZE = 128
@@ -41,14 +40,6 @@ def run(cmd, **kw):
     return subprocess.run(cmd, capture_output=True, text=True, timeout=60, **kw)
 
 
-def read_entry(path, group):
-    # Desktop files are not INI files (";" lists, "%" codes), so read them raw.
-    parser = configparser.RawConfigParser(interpolation=None, strict=True)
-    parser.optionxform = str
-    parser.read(path, encoding="utf-8")
-    return dict(parser[group]) if parser.has_section(group) else {}
-
-
 def mime_types(xml_path):
     root = ET.parse(xml_path).getroot()
     return {t.get("type"): t for t in root.findall(MIME_NS + "mime-type")}
@@ -60,24 +51,6 @@ def check_thumbnail(path, what):
 
 
 # --- the file manager's side -----------------------------------------------------------------
-
-def thumbnailer_argv(exec_line, infile, outfile, size):
-    """Splits a desktop-entry Exec line and expands the thumbnailer field codes."""
-    codes = {"%i": str(infile), "%o": str(outfile), "%s": str(size),
-             "%u": Path(infile).absolute().as_uri(), "%%": "%"}
-    argv = []
-    for arg in shlex.split(exec_line):
-        out, i = "", 0
-        while i < len(arg):
-            if arg[i] == "%" and arg[i:i + 2] in codes:
-                out += codes[arg[i:i + 2]]
-                i += 2
-            else:
-                out += arg[i]
-                i += 1
-        argv.append(out)
-    return argv
-
 
 def run_thumbnailer(thumbnailer, bindir, infile, outfile):
     entry = read_entry(thumbnailer, "Thumbnailer Entry")

@@ -1,8 +1,38 @@
-"""PNG reading for the tests that look at the pictures a file manager gets (the install and
-desktop tests): enough of PNG for what the thumbnail command writes, with no library."""
+"""What file managers read, as the install and desktop tests read it: desktop and thumbnailer
+entries, a thumbnailer's Exec line, and the PNG pictures it writes (enough of PNG for what the
+thumbnail command writes, with no library)."""
+import configparser
+import shlex
 import struct
 import zlib
 from pathlib import Path
+
+
+def read_entry(path, group):
+    """The keys of one group of a desktop entry file (a dict; empty when the group is missing)."""
+    # Desktop files are not INI files (";" lists, "%" codes), so read them raw.
+    parser = configparser.RawConfigParser(interpolation=None, strict=True)
+    parser.optionxform = str
+    parser.read(path, encoding="utf-8")
+    return dict(parser[group]) if parser.has_section(group) else {}
+
+
+def thumbnailer_argv(exec_line, infile, outfile, size):
+    """Splits a desktop-entry Exec line and expands the thumbnailer field codes."""
+    codes = {"%i": str(infile), "%o": str(outfile), "%s": str(size),
+             "%u": Path(infile).absolute().as_uri(), "%%": "%"}
+    argv = []
+    for arg in shlex.split(exec_line):
+        out, i = "", 0
+        while i < len(arg):
+            if arg[i] == "%" and arg[i:i + 2] in codes:
+                out += codes[arg[i:i + 2]]
+                i += 2
+            else:
+                out += arg[i]
+                i += 1
+        argv.append(out)
+    return argv
 
 
 def png_header(path):
