@@ -79,6 +79,14 @@ int main(int argc, char** argv) {
     real("default-icon.icn", "default-icon.sys", "default.psu");
     real("opl.icn", "opl-icon_J.sys", "opl-japanese.psu");
 
+    // The real saves in the other containers (the card image is too large for a seed).
+    for (const char* sample : {"formats/final-fantasy12.max", "formats/tokyo-xtreme-racer-drift-2.14091.cbs",
+                               "formats/max-payne.1394.sps", "formats/BESLES-50325.PSV"}) {
+        Bytes b = readFileBytes(testDataPath(sample));
+        std::string name = sample;
+        if (!b.empty()) save(dir, name.substr(name.find('/') + 1), b);
+    }
+
     std::printf("%d seeds written to %s\n", written, dir.c_str());
     return written > 0 ? 0 : 1;
 }
