@@ -107,12 +107,23 @@ def archives(prefix, source, work):
         result = run([str(prefix / "bin/marrowin-cli"), "pack", "-C", str(saves), str(folder)])
         if check(result.returncode == 0, f"pack {name}: {result.stderr}"):
             out.append(saves / f"{name}.psu")
+    # Real saves in every other container, under names of any letter case.
+    for sample in ("final-fantasy12.max", "tokyo-xtreme-racer-drift-2.14091.cbs",
+                   "max-payne.1394.sps", "BESLES-50325.PSV"):
+        out.append(saves / sample)
+        shutil.copyfile(data / "formats" / sample, out[-1])
     return out
 
 
-def mime_type(prefix):
-    return read_entry(prefix / "share/thumbnailers/marrowin.thumbnailer",
-                      "Thumbnailer Entry").get("MimeType", "").split(";")[0]
+# The type a file manager gives each file (by name; the database agrees by content).
+MIME_BY_SUFFIX = {".psu": "application/x-ps2-save-archive", ".max": "application/x-ps2-max-save",
+                  ".cbs": "application/x-ps2-cbs-save", ".sps": "application/x-ps2-sharkport-save",
+                  ".xps": "application/x-ps2-sharkport-save", ".psv": "application/x-ps2-psv-save",
+                  ".ps2": "application/x-ps2-memory-card", ".mc2": "application/x-ps2-memory-card"}
+
+
+def mime_of(path):
+    return MIME_BY_SUFFIX[path.suffix.lower()]
 
 
 # --- tumbler ---------------------------------------------------------------------------------
@@ -180,7 +191,6 @@ def test_tumbler(build, source, work):
         return
     thumbnailer_of(prefix)
     saves = archives(prefix, source, work)
-    mtype = mime_type(prefix)
 
     home, cache, tmp = work / "home", work / "cache", work / "tmp"
     for d in (home, cache, tmp, work / "data-home", work / "config"):
@@ -225,7 +235,7 @@ def test_tumbler(build, source, work):
         for flavor in ("normal", "large"):
             uris = [p.absolute().as_uri() for p in saves]
             array = "[" + ", ".join(repr(u) for u in uris) + "]"
-            types = "[" + ", ".join(repr(mtype) for _ in uris) + "]"
+            types = "[" + ", ".join(repr(mime_of(p)) for p in saves) + "]"
             result = run(["gdbus", "call", "--session", "--dest", THUMBNAILER_BUS,
                           "--object-path", THUMBNAILER_PATH,
                           "--method", f"{THUMBNAILER_BUS}.Queue", array, types, flavor,

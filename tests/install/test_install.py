@@ -65,22 +65,47 @@ def run_thumbnailer(thumbnailer, bindir, infile, outfile):
     return run(argv, env=env, cwd=tempfile.gettempdir())
 
 
+# Every type the package declares: its globs (matched in any letter case) and the first bytes
+# that tell it by content (None: ".psu" archives have none).
+EXPECTED_TYPES = {
+    "application/x-ps2-save-archive": (["*.psu"], None),
+    "application/x-ps2-max-save": (["*.max"], "Ps2PowerSave"),
+    "application/x-ps2-cbs-save": (["*.cbs"], "CFU\\0"),
+    "application/x-ps2-sharkport-save": (["*.sps", "*.xps"], "\\x0d\\0\\0\\0SharkPortSave"),
+    "application/x-ps2-psv-save": (["*.psv"], "\\0VSP"),
+    "application/x-ps2-memory-card": (["*.ps2", "*.mc2"], "Sony PS2 Memory Card Format "),
+}
+# A real file of each type that has magic, as tests/data holds it.
+SAMPLES = {"application/x-ps2-max-save": "formats/final-fantasy12.max",
+           "application/x-ps2-cbs-save": "formats/tokyo-xtreme-racer-drift-2.14091.cbs",
+           "application/x-ps2-sharkport-save": "formats/max-payne.1394.sps",
+           "application/x-ps2-psv-save": "formats/BESLES-50325.PSV",
+           "application/x-ps2-memory-card": "formats/mc02.ps2"}
+
+
 def check_file_manager_view(share, bindir, archive, work):
-    """Type, thumbnailer and desktop entry agree, and the thumbnailer draws the archive."""
+    """Types, thumbnailer and desktop entry agree, and the thumbnailer draws the archive."""
     types = mime_types(share / "mime/packages/marrowin.xml")
-    check(len(types) == 1, f"MIME package declares {len(types)} types")
-    mtype, node = next(iter(types.items()))
-    globs = [g.get("pattern") for g in node.findall(MIME_NS + "glob")]
-    check(globs == ["*.psu"], f"MIME globs are {globs}")
-    check(not node.findall(MIME_NS + "magic"), "save archives have no magic bytes to match")
+    check(set(types) == set(EXPECTED_TYPES), f"MIME package declares {sorted(types)}")
+    for mtype, (want_globs, want_magic) in EXPECTED_TYPES.items():
+        node = types.get(mtype)
+        if node is None:
+            continue
+        globs = [g.get("pattern") for g in node.findall(MIME_NS + "glob")]
+        check(globs == want_globs, f"{mtype}: globs are {globs}")
+        check(all(g.get("case-sensitive") in (None, "false") for g in node.findall(MIME_NS + "glob")),
+              f"{mtype}: a glob is case-sensitive")
+        matches = [m.get("value") for m in node.iter(MIME_NS + "match")]
+        check(matches == ([want_magic] if want_magic else []), f"{mtype}: magic {matches}")
+
+    entries = {"thumbnailer": read_entry(share / "thumbnailers/marrowin.thumbnailer", "Thumbnailer Entry"),
+               "desktop entry": read_entry(share / "applications/marrowin.desktop", "Desktop Entry")}
+    for what, entry in entries.items():
+        listed = set(entry.get("MimeType", "").split(";")) - {""}
+        check(listed == set(EXPECTED_TYPES), f"{what} MimeType {entry.get('MimeType')!r}")
 
     thumbnailer = share / "thumbnailers/marrowin.thumbnailer"
-    entry = read_entry(thumbnailer, "Thumbnailer Entry")
-    check(mtype in entry.get("MimeType", "").split(";"),
-          f"thumbnailer MimeType {entry.get('MimeType')!r} misses {mtype}")
-    desktop = read_entry(share / "applications/marrowin.desktop", "Desktop Entry")
-    check(mtype in desktop.get("MimeType", "").split(";"),
-          f"desktop entry MimeType {desktop.get('MimeType')!r} misses {mtype}")
+    desktop = entries["desktop entry"]
     check((share / f"icons/hicolor/32x32/apps/{desktop.get('Icon')}.png").is_file(),
           f"desktop entry icon {desktop.get('Icon')!r} is not installed")
     validator = shutil.which("desktop-file-validate")
@@ -103,10 +128,9 @@ def check_file_manager_view(share, bindir, archive, work):
     result = run_thumbnailer(thumbnailer, bindir, fake, bad_out)
     check(result.returncode != 0, "thumbnailer succeeded on a file that is no save archive")
     check(not bad_out.exists(), "thumbnailer left a picture for a file that is no save archive")
-    return mtype
 
 
-def check_mime_database(mime_dir, mtype):
+def check_mime_database(mime_dir, work):
     tool = shutil.which("update-mime-database")
     if not tool:
         print("update-mime-database not found: MIME database not checked")
@@ -114,10 +138,26 @@ def check_mime_database(mime_dir, mtype):
     result = run([tool, str(mime_dir)])
     check(result.returncode == 0, f"update-mime-database: {result.stderr}")
     globs = (mime_dir / "globs2").read_text().splitlines()
-    matches = [line for line in globs if line.split(":")[1:3] == [mtype, "*.psu"]]
-    check(len(matches) == 1, f"globs2 does not map *.psu to {mtype}: {globs}")
-    # No case-sensitive flag: "SAVE.PSU" from a memory-card tool matches too.
-    check(all(":cs" not in line for line in matches), f"*.psu is case-sensitive: {matches}")
+    for mtype, (patterns, _) in EXPECTED_TYPES.items():
+        for pattern in patterns:
+            matches = [line for line in globs if line.split(":")[1:3] == [mtype, pattern]]
+            check(len(matches) == 1, f"globs2 does not map {pattern} to {mtype}")
+            # No case-sensitive flag: "SAVE.PSU" from a memory-card tool matches too.
+            check(all(":cs" not in line for line in matches), f"{pattern} is case-sensitive: {matches}")
+    # Content decides for a file whose name says nothing, as GIO (and so a file manager) sees it.
+    gio = shutil.which("gio")
+    if not gio:
+        print("gio not found: recognition by content not checked")
+        return
+    env = dict(os.environ, XDG_DATA_DIRS=f"{mime_dir.parent}:/usr/share",
+               XDG_DATA_HOME=str(work / "no-data-home"))
+    for mtype, sample in SAMPLES.items():
+        unnamed = work / "unnamed" / mtype.rsplit("/", 1)[1]
+        unnamed.parent.mkdir(exist_ok=True)
+        shutil.copyfile(SOURCE / "tests/data" / sample, unnamed)
+        result = run([gio, "info", "-a", "standard::content-type", str(unnamed)], env=env)
+        check(f"standard::content-type: {mtype}" in result.stdout,
+              f"{sample} without its name is seen as {result.stdout.strip()!r}, not {mtype}")
 
 
 def pack_real_save(cli, work):
@@ -309,8 +349,8 @@ def test_prefix(build, work):
     check_completion(prefix / "share/bash-completion/completions/marrowin-cli",
                      prefix / "bin/marrowin-cli", work)
     archive = pack_real_save(prefix / "bin/marrowin-cli", work)
-    mtype = check_file_manager_view(prefix / "share", prefix / "bin", archive, work)
-    check_mime_database(prefix / "share/mime", mtype)
+    check_file_manager_view(prefix / "share", prefix / "bin", archive, work)
+    check_mime_database(prefix / "share/mime", work)
 
 
 def test_deb(build, work, version):
@@ -357,8 +397,8 @@ def test_deb(build, work, version):
         check_hardened(usr / rel)
     check_documents(usr)
     check_completion(usr / "share/bash-completion/completions/marrowin-cli", usr / "bin/marrowin-cli", work)
-    mtype = check_file_manager_view(usr / "share", usr / "bin", SOURCE / "samples/demo.psu", work)
-    check_mime_database(usr / "share/mime", mtype)
+    check_file_manager_view(usr / "share", usr / "bin", SOURCE / "samples/demo.psu", work)
+    check_mime_database(usr / "share/mime", work)
     check_lintian(deb)
 
 
