@@ -291,6 +291,9 @@ c pack --f
 c render --icon ""
 c info ""
 c pack ""
+c convert --to ""
+c card ""
+c card import --
 """
 
 
@@ -303,12 +306,14 @@ def check_completion(script, cli, work):
     (folder / "a.psu").touch()
     (folder / "B.PSU").touch()
     (folder / "notes.txt").touch()
+    for name in ("c.max", "D.Psv", "e.xps", "card.ps2"):
+        (folder / name).touch()
     framework = Path("/usr/share/bash-completion/bash_completion")
     for loaded in (["yes"] if framework.is_file() else []) + ["no"]:
         result = run([bash, "-c", COMPLETE, "complete", loaded, str(script), str(cli), str(folder)])
         lines = result.stdout.split("\n")
         what = f"completion (bash-completion loaded: {loaded})"
-        if not check(result.returncode == 0 and len(lines) >= 7, f"{what}: {result.stdout}{result.stderr}"):
+        if not check(result.returncode == 0 and len(lines) >= 10, f"{what}: {result.stdout}{result.stderr}"):
             continue
         commands = lines[0].split()
         check(set(cli_commands(cli)) <= set(commands) and "info" in commands,
@@ -320,8 +325,14 @@ def check_completion(script, cli, work):
         check({"-C", "-k", "--keep", "-q"} <= set(lines[2].split()), f"{what}: extract - offers {lines[2]!r}")
         check(lines[3].split() == ["--follow-links"], f"{what}: pack --f offers {lines[3]!r}")
         check(lines[4].split() == ["normal", "copy", "delete"], f"{what}: --icon offers {lines[4]!r}")
-        check(sorted(lines[5].split()) == ["B.PSU", "a.psu", "saves"], f"{what}: info offers {lines[5]!r}")
+        check(sorted(lines[5].split()) == ["B.PSU", "D.Psv", "a.psu", "c.max", "card.ps2", "e.xps", "saves"],
+              f"{what}: info offers {lines[5]!r}")
         check(lines[6].split() == ["saves"], f"{what}: pack offers {lines[6]!r}")
+        check(lines[7].split() == ["psu", "max", "cbs", "sps", "psv"], f"{what}: --to offers {lines[7]!r}")
+        check(lines[8].split() == ["ls", "export", "import", "delete", "format", "check"],
+              f"{what}: card offers {lines[8]!r}")
+        check({"--replace", "--no-backup", "--force", "--help"} <= set(lines[9].split()),
+              f"{what}: card import -- offers {lines[9]!r}")
 
 
 # --- the two tests ---------------------------------------------------------------------------
