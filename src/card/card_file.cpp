@@ -1,0 +1,150 @@
+// Reading a card image file whole, and replacing it without ever leaving a damaged card.
+#include "card/card_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "archive/host_files.h"
+
+namespace marrowin::card {
+
+namespace {
+
+struct SplitPath {
+    std::string folder;  // "" for the current folder
+    std::string name;
+};
+
+SplitPath splitPath(const std::string& path) {
+#ifdef _WIN32
+    const size_t cut = path.find_last_of("/\\");
+#else
+    const size_t cut = path.rfind('/');
+#endif
+    if (cut == std::string::npos) return {"", path};
+    return {path.substr(0, cut + 1), path.substr(cut + 1)};
+}
+
+std::string errnoText(int err) { return std::strerror(err == 0 ? EIO : err); }
+
+// Writes data to a new temporary file in dir, synced and closed.
+bool writeTemporary(TemporaryFile& temp, const HostFolder& dir, const std::vector<uint8_t>& data,
+                    std::string& error) {
+    if (!temp.create(dir) || !temp.file().write(data.data(), data.size()) || !temp.finish()) {
+        error = "cannot write a temporary file beside it: " + errnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string backupNameOf(const std::string& cardPath) { return cardPath + ".bak"; }
+
+bool readCardFile(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
+    HostFile file = openForReading(path);
+    if (!file.isOpen()) {
+        error = path + ": cannot open: " + errnoText(errno);
+        return false;
+    }
+    const int64_t size = file.size();
+    if (size < 0) {
+        error = path + ": cannot read: " + errnoText(errno);
+        return false;
+    }
+    if (uint64_t(size) > CARD_FILE_MAX) {
+        error = path + ": too large for a memory card image";
+        return false;
+    }
+    out.assign(size_t(size), 0);
+    errno = 0;
+    // One byte more than the size tells a file that grew while it was read.
+    uint8_t extra = 0;
+    if (file.read(out.data(), out.size()) != out.size() || file.read(&extra, 1) != 0) {
+        error = path + ": cannot read it whole" + (errno ? ": " + errnoText(errno) : std::string(" (it changed while read)"));
+        return false;
+    }
+    return true;
+}
+
+bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
+                     const std::vector<uint8_t>& old, bool backup, std::string& error) {
+    const SplitPath where = splitPath(path);
+    OpenFolder opened;  // outlives the temporaries, which work in it
+    HostFolder dir;
+    if (!where.folder.empty()) {
+        opened = openFolder(where.folder);
+        if (!opened.isOpen()) {
+            error = path + ": cannot open its folder: " + errnoText(errno);
+            return false;
+        }
+        dir = opened.ref();
+    }
+    // Temporaries of an earlier run that was killed between writing and renaming.
+    removeStaleTemporaries(dir);
+
+    TemporaryFile fresh;
+    if (!writeTemporary(fresh, dir, image, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    if (backup) {
+        TemporaryFile saved;
+        if (!writeTemporary(saved, dir, old, error)) {
+            error = path + ": backup: " + error;
+            return false;
+        }
+        if (int err = saved.placeReplacing(where.name + ".bak")) {
+            error = path + ": cannot name the backup " + where.name + ".bak: " + errnoText(err);
+            return false;
+        }
+    }
+    if (int err = fresh.placeReplacing(where.name)) {
+        error = path + ": cannot replace it: " + errnoText(err);
+        return false;
+    }
+    if (!syncFolder(dir)) {
+        // The new card has its name; only its durability across a power cut is in doubt.
+        error = path + ": written, but its folder could not be synced: " + errnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+bool writeNewCardFile(const std::string& path, const std::vector<uint8_t>& image, bool replace,
+                      std::string& error) {
+    const SplitPath where = splitPath(path);
+    OpenFolder opened;
+    HostFolder dir;
+    if (!where.folder.empty()) {
+        opened = openFolder(where.folder);
+        if (!opened.isOpen()) {
+            error = path + ": cannot open its folder: " + errnoText(errno);
+            return false;
+        }
+        dir = opened.ref();
+    }
+    const NameInfo there = lookUpName(dir, where.name);
+    if (there.kind != PathKind::Missing && (!replace || there.kind != PathKind::File)) {
+        error = path + (there.kind == PathKind::File ? ": already exists (--replace replaces it)"
+                                                     : ": already exists and is not a regular file");
+        return false;
+    }
+    TemporaryFile fresh;
+    if (!writeTemporary(fresh, dir, image, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    const int err = replace ? fresh.placeReplacing(where.name) : fresh.placeWithoutReplacing(where.name);
+    if (err) {
+        error = path + ": " + (err == EEXIST ? std::string("already exists") : errnoText(err));
+        return false;
+    }
+    if (!syncFolder(dir)) {
+        error = path + ": written, but its folder could not be synced: " + errnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace marrowin::card

@@ -1,0 +1,816 @@
+// PCSX2 folder cards read into the neutral save and written back as host files.
+#include "card/folder_card.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "archive/byte_reader.h"
+#include "archive/entry_header.h"
+#include "archive/host_files.h"
+#include "archive/save_text.h"
+
+namespace marrowin::card {
+
+namespace {
+
+constexpr std::string_view META_PREFIX = "_pcsx2_";
+constexpr std::string_view DELETED_PREFIX = "_pcsx2_deleted_";
+constexpr const char* INDEX_NAME = "_pcsx2_index";
+constexpr const char* META_DIRECTORY = "_pcsx2_meta_directory";
+constexpr const char* META_FOLDER = "_pcsx2_meta";
+// New saves are built under this (the emulator skips "_pcsx2_" names) and renamed into place.
+constexpr const char* STAGING_PREFIX = "_pcsx2_marrowin_new_";
+constexpr uint32_t ENTRY_ATTRIBUTE_OFFSET = 0x20;
+// The part of an entry a meta file must hold for its name to count.
+constexpr size_t META_WITH_NAME = 0x60;
+constexpr uint32_t CLUSTER = 1024;
+
+bool isMetaName(std::string_view name) { return name.substr(0, META_PREFIX.size()) == META_PREFIX; }
+
+std::string join(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    const char last = folder.back();
+    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+}
+
+std::filesystem::path fsPath(const std::string& path) {
+#ifdef _WIN32
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+#else
+    return std::filesystem::path(path);
+#endif
+}
+
+// Renames within the card folder, never over an existing name.
+bool renameFree(const std::string& from, const std::string& to, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(fsPath(to), ec))) {
+        error = to + ": already exists";
+        return false;
+    }
+    std::filesystem::rename(fsPath(from), fsPath(to), ec);
+    if (ec) {
+        error = "cannot rename " + from + " to " + to + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool readWhole(const std::string& path, uint64_t limit, std::vector<uint8_t>& out, std::string& error) {
+    HostFile f = openForReading(path);
+    if (!f.isOpen()) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    const int64_t size = f.size();
+    if (size < 0 || uint64_t(size) > limit) {
+        error = path + (size < 0 ? ": cannot read" : ": too large for a memory card");
+        return false;
+    }
+    out.assign(size_t(size), 0);
+    if (f.read(out.data(), out.size()) != out.size()) {
+        error = path + ": cannot read it whole";
+        return false;
+    }
+    return true;
+}
+
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + int64_t(doe) - 719468;
+}
+
+Stamp stampFromEntry(ByteView v, uint64_t off) {
+    Stamp s{};
+    if (v.fits(off, s.size())) std::memcpy(s.data(), v.data + off, s.size());
+    return s;
+}
+
+int64_t hostModifiedSeconds(const std::string& path) {
+    std::error_code ec;
+    const auto t = std::filesystem::last_write_time(fsPath(path), ec);
+    if (ec) return 0;
+    const auto sys = std::chrono::file_clock::to_sys(t);
+    return std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count();
+}
+
+// The 512-byte entry PCSX2 keeps for non-standard metadata.
+std::vector<uint8_t> metaEntry(uint16_t mode, const Stamp& created, const Stamp& modified,
+                               uint32_t attribute, std::string_view name) {
+    std::vector<uint8_t> e(ENTRY_HEADER_SIZE, 0);
+    e[ENTRY_MODE_OFFSET] = uint8_t(mode);
+    e[ENTRY_MODE_OFFSET + 1] = uint8_t(mode >> 8);
+    std::memcpy(&e[ENTRY_CREATED_OFFSET], created.data(), created.size());
+    std::memcpy(&e[ENTRY_MODIFIED_OFFSET], modified.data(), modified.size());
+    for (int i = 0; i < 4; ++i) e[ENTRY_ATTRIBUTE_OFFSET + i] = uint8_t(attribute >> (8 * i));
+    std::memcpy(&e[ENTRY_NAME_OFFSET], name.data(), std::min(name.size(), SAVE_NAME_MAX));
+    return e;
+}
+
+// A name the card can hold: 1 to 32 bytes, no '/', no NUL, not "." or "..".
+std::string cardNameProblem(std::string_view name) {
+    if (name.empty()) return "an empty name";
+    if (name.size() > SAVE_NAME_MAX) return "a name longer than 32 bytes";
+    if (name == "." || name == "..") return "the name \"" + std::string(name) + "\"";
+    if (name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos)
+        return "a name holding '/' or NUL";
+    return "";
+}
+
+bool writeFileIn(const HostFolder& dir, const std::string& name, const void* data, uint64_t size,
+                 std::string& error) {
+    TemporaryFile temp;
+    if (!temp.create(dir) || !temp.file().write(data, size) || !temp.finish()) {
+        error = name + ": cannot write: " + std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    if (int err = temp.placeWithoutReplacing(name)) {
+        error = name + ": " + std::strerror(err);
+        return false;
+    }
+    return true;
+}
+
+std::string freeName(const std::string& folder, const std::string& base) {
+    std::error_code ec;
+    std::string name = base;
+    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(fsPath(join(folder, name)), ec)); ++n)
+        name = base + "-" + std::to_string(n);
+    return name;
+}
+
+// Unix seconds cannot say every stamp (zero or impossible dates, a non-zero first byte): such
+// stamps are kept in a meta entry instead of being lost.
+bool stampFitsIndex(const Stamp& s) { return stampOfUnixSeconds(unixSecondsOfStamp(s)) == s; }
+
+void removeTree(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(fsPath(path), ec);
+}
+
+}  // namespace
+
+// ---- times and names -----------------------------------------------------------------------
+
+Stamp stampOfUnixSeconds(int64_t seconds) {
+    int64_t days = seconds / 86400, rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = unsigned(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned day = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = int64_t(yoe) + era * 400 + (month <= 2);
+    if (year < 1 || year > 65535) return Stamp{};
+    return stampOf(uint16_t(year), uint8_t(month), uint8_t(day), uint8_t(rest / 3600),
+                   uint8_t(rest / 60 % 60), uint8_t(rest % 60));
+}
+
+int64_t unixSecondsOfStamp(const Stamp& s) {
+    const unsigned year = unsigned(s[6]) | unsigned(s[7]) << 8;
+    const unsigned month = s[5], day = s[4];
+    if (month < 1 || month > 12 || day < 1 || day > 31 || s[3] > 23 || s[2] > 59 || s[1] > 59)
+        return 0;
+    return daysFromCivil(year, month, day) * 86400 + s[3] * 3600 + s[2] * 60 + s[1];
+}
+
+std::string folderCardHostName(std::string_view cardName, bool& exact) {
+    // Our usual host spelling of save text (UTF-8), then the emulator's cleaning for hosts.
+    std::string host = saveTextToHostName(cardName);
+    for (char& c : host) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || c == '\\' || c == '%' || c == ':' || c == '|' || c == '"' || c == '<' ||
+            c == '>' || c == '*' || c == '?' || c == '/')
+            c = '_';
+    }
+    for (size_t i = host.size(); i > 0 && (host[i - 1] == '.' || host[i - 1] == ' '); --i) host[i - 1] = '_';
+    host = safePathComponent(host);
+    // A card name that looks like our own metadata must not become it.
+    if (isMetaName(host)) host.insert(0, "_");
+    exact = hostNameToSaveText(host) == cardName;
+    return host;
+}
+
+// ---- the index -----------------------------------------------------------------------------
+
+namespace {
+
+std::string trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Reads a key (plain or quoted) at s[i], leaving i after it; false when it is malformed.
+bool readKey(std::string_view s, size_t& i, std::string& key) {
+    key.clear();
+    if (i < s.size() && (s[i] == '"' || s[i] == '\'')) {
+        const char q = s[i++];
+        while (i < s.size()) {
+            char c = s[i++];
+            if (q == '\'' && c == '\'') {
+                if (i < s.size() && s[i] == '\'') {
+                    key += '\'';
+                    ++i;
+                    continue;
+                }
+                return true;
+            }
+            if (q == '"' && c == '"') return true;
+            if (q == '"' && c == '\\' && i < s.size()) {
+                c = s[i++];
+                switch (c) {
+                    case 'n': key += '\n'; break;
+                    case 't': key += '\t'; break;
+                    case '0': key += '\0'; break;
+                    case 'x': {
+                        int h = i + 1 < s.size() ? hexValue(s[i]) : -1, l = h >= 0 ? hexValue(s[i + 1]) : -1;
+                        if (l < 0) return false;
+                        key += char(h * 16 + l);
+                        i += 2;
+                        break;
+                    }
+                    default: key += c;
+                }
+                continue;
+            }
+            key += c;
+        }
+        return false;
+    }
+    // A plain key ends at ": " or ':' at the end of the line.
+    size_t start = i;
+    while (i < s.size() && !(s[i] == ':' && (i + 1 == s.size() || s[i + 1] == ' ' || s[i + 1] == '\t')) &&
+           !(s[i] == ':' && i + 1 < s.size() && s[i + 1] == '{'))
+        ++i;
+    key = trim(s.substr(start, i - start));
+    return !key.empty();
+}
+
+bool parseInteger(const std::string& text, int64_t& out) {
+    if (text.empty() || text.size() > 19) return false;
+    size_t i = text[0] == '-' ? 1 : 0;
+    if (i == text.size()) return false;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    out = text[0] == '-' ? -v : v;
+    return true;
+}
+
+void setField(FolderIndexEntry& e, const std::string& field, const std::string& value,
+              std::vector<std::string>& problems) {
+    int64_t v = 0;
+    if (!parseInteger(value, v)) {
+        problems.push_back("\"" + e.name + "\": " + field + " is not a whole number");
+        return;
+    }
+    if (field == "order") e.order = v;
+    else if (field == "timeCreated") e.timeCreated = v, e.hasCreated = true;
+    else if (field == "timeModified") e.timeModified = v, e.hasModified = true;
+}
+
+// "key: value, key: value" inside a flow mapping's braces.
+void parseFlow(std::string_view body, FolderIndexEntry& e, std::vector<std::string>& problems) {
+    size_t i = 0;
+    while (i < body.size()) {
+        size_t comma = body.find(',', i);
+        std::string_view part = body.substr(i, comma == std::string_view::npos ? std::string_view::npos : comma - i);
+        size_t colon = part.find(':');
+        if (colon != std::string_view::npos) setField(e, trim(part.substr(0, colon)), trim(part.substr(colon + 1)), problems);
+        if (comma == std::string_view::npos) break;
+        i = comma + 1;
+    }
+}
+
+bool plainKeyOk(std::string_view k) {
+    if (k.empty() || k == "~" || k == "null" || k == "true" || k == "false") return false;
+    static const std::string_view firstBad = "-?:,[]{}#&*!|>'\"%@` ";
+    if (firstBad.find(k[0]) != std::string_view::npos) return false;
+    for (char c : k) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || c == ':' || c == '#' || c == '"' || c == '\'' || c == '\\' ||
+            c == '{' || c == '}' || c == '[' || c == ']' || c == ',')
+            return false;
+    }
+    return k.back() != ' ';
+}
+
+std::string yamlKey(std::string_view k) {
+    if (plainKeyOk(k)) return std::string(k);
+    std::string out = "\"";
+    static const char HEX[] = "0123456789ABCDEF";
+    for (char c : k) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7F) {
+            out += "\\x";
+            out += HEX[u >> 4];
+            out += HEX[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::vector<FolderIndexEntry> parseFolderIndex(std::string_view text, std::vector<std::string>& problems) {
+    std::vector<FolderIndexEntry> entries;
+    FolderIndexEntry* current = nullptr;
+    size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        size_t end = text.find('\n', lineStart);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(lineStart, end - lineStart);
+        lineStart = end + 1;
+        const std::string t = trim(line);
+        if (t.empty() || t[0] == '#' || t == "---" || t == "...") continue;
+        const bool indented = line[0] == ' ' || line[0] == '\t';
+        size_t i = line.find_first_not_of(" \t");
+        std::string key;
+        if (!readKey(line, i, key) || i >= line.size() || line[i] != ':') {
+            problems.push_back("index line not understood: " + t);
+            continue;
+        }
+        std::string rest = trim(line.substr(i + 1));
+        if (!indented) {
+            entries.push_back({});
+            current = &entries.back();
+            current->name = key;
+            if (!rest.empty() && rest[0] == '{') {
+                const size_t close = rest.find('}');
+                parseFlow(std::string_view(rest).substr(1, close == std::string::npos ? std::string::npos : close - 1),
+                          *current, problems);
+            } else if (!rest.empty()) {
+                problems.push_back("\"" + key + "\": not a mapping");
+            }
+        } else if (current) {
+            setField(*current, key, rest, problems);
+        } else {
+            problems.push_back("index line not understood: " + t);
+        }
+    }
+    return entries;
+}
+
+std::string writeFolderIndex(const std::vector<FolderIndexEntry>& entries) {
+    std::string out;
+    for (const FolderIndexEntry& e : entries) {
+        out += yamlKey(e.name) + ":\n";
+        if (e.order > 0) out += "  order: " + std::to_string(e.order) + "\n";
+        out += "  timeCreated: " + std::to_string(e.timeCreated) + "\n";
+        out += "  timeModified: " + std::to_string(e.timeModified) + "\n";
+    }
+    return out;
+}
+
+// ---- the card ------------------------------------------------------------------------------
+
+bool isFolderCard(const std::string& path) {
+    return pathKind(path) == PathKind::Folder && pathKind(join(path, FOLDER_CARD_MARKER)) == PathKind::File;
+}
+
+uint32_t FolderCard::Save::clusters() const {
+    uint64_t n = (uint64_t(contents.files.size()) + 2 + 1) / 2;
+    for (const SaveFile& f : contents.files) n += (uint64_t(f.data.size()) + CLUSTER - 1) / CLUSTER;
+    return uint32_t(std::min<uint64_t>(n, UINT32_MAX));
+}
+
+uint32_t FolderCard::capacity() const {
+    // Allocatable clusters from the superblock, kept to the count the emulator's folder card
+    // offers (7,999 on an 8 MB card: whole thousands, less one).
+    uint32_t allocEnd = 0;
+    ByteView sb{superblock_.data(), superblock_.size()};
+    if (!sb.u32(0x38, allocEnd) || allocEnd < 1000 || allocEnd > (1u << 24)) allocEnd = 8135;
+    return allocEnd / 1000 * 1000 - 1;
+}
+
+uint32_t FolderCard::usedClusters() const {
+    uint64_t used = (uint64_t(saves_.size()) + 2 + 1) / 2;  // the root directory
+    for (const Save& s : saves_) used += s.clusters();
+    return uint32_t(std::min<uint64_t>(used, UINT32_MAX));
+}
+
+uint32_t FolderCard::freeClusters() const {
+    const uint32_t cap = capacity(), used = usedClusters();
+    return used >= cap ? 0 : cap - used;
+}
+
+const FolderCard::Save* FolderCard::find(std::string_view cardName) const {
+    for (const Save& s : saves_)
+        if (s.contents.folderName == cardName) return &s;
+    return nullptr;
+}
+
+bool FolderCard::readSave(const std::string& hostName, Save& out) const {
+    const std::string folder = join(path_, hostName);
+    out.hostName = hostName;
+    SaveContents& c = out.contents;
+    c = SaveContents{};
+    c.folderName = hostNameToSaveText(hostName);
+    auto problem = [&](CardProblem::Kind kind, const std::string& text) {
+        out.problems.push_back({kind, "\"" + hostName + "\": " + text});
+    };
+
+    std::vector<FolderItem> items;
+    if (!listFolder(folder, items)) {
+        problem(CardProblem::Kind::Error, std::string("cannot list: ") + std::strerror(errno));
+        return false;
+    }
+    std::vector<FolderIndexEntry> index;
+    std::string error;
+    std::vector<uint8_t> bytes;
+    if (pathKind(join(folder, INDEX_NAME)) == PathKind::File) {
+        if (readWhole(join(folder, INDEX_NAME), 1u << 20, bytes, error)) {
+            std::vector<std::string> indexProblems;
+            index = parseFolderIndex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                                     indexProblems);
+            for (const std::string& p : indexProblems) problem(CardProblem::Kind::Warning, "index: " + p);
+        } else {
+            problem(CardProblem::Kind::Warning, error);
+        }
+    }
+    auto indexOf = [&](const std::string& name) -> const FolderIndexEntry* {
+        for (const FolderIndexEntry& e : index)
+            if (e.name == name) return &e;
+        return nullptr;
+    };
+    const FolderIndexEntry* root = indexOf("$ROOT");
+    if (!root) root = indexOf("%ROOT");
+    const int64_t folderTime = hostModifiedSeconds(folder);
+    c.created = stampOfUnixSeconds(root && root->hasCreated ? root->timeCreated : folderTime);
+    c.modified = stampOfUnixSeconds(root && root->hasModified ? root->timeModified : folderTime);
+
+    // Meta entries overrule what the host and the index say.
+    auto applyMeta = [&](const std::string& metaPath, uint16_t& mode, Stamp& created, Stamp& modified,
+                         uint32_t& attribute, std::string& name) {
+        if (pathKind(metaPath) != PathKind::File) return;
+        std::vector<uint8_t> meta;
+        std::string err;
+        if (!readWhole(metaPath, ENTRY_HEADER_SIZE * 2, meta, err)) {
+            problem(CardProblem::Kind::Warning, err);
+            return;
+        }
+        ByteView v{meta.data(), meta.size()};
+        if (meta.size() < ENTRY_MODIFIED_OFFSET + 8) {
+            problem(CardProblem::Kind::Warning, "meta entry too short: " + metaPath);
+            return;
+        }
+        v.u16(ENTRY_MODE_OFFSET, mode);
+        created = stampFromEntry(v, ENTRY_CREATED_OFFSET);
+        modified = stampFromEntry(v, ENTRY_MODIFIED_OFFSET);
+        if (meta.size() >= META_WITH_NAME) {
+            v.u32(ENTRY_ATTRIBUTE_OFFSET, attribute);
+            std::string metaName = v.text(ENTRY_NAME_OFFSET, SAVE_NAME_MAX);
+            if (!metaName.empty()) name = metaName;
+        }
+    };
+    applyMeta(join(folder, META_DIRECTORY), c.folderMode, c.created, c.modified, c.attribute, c.folderName);
+
+    struct Ordered {
+        int64_t order;
+        bool indexed;
+        SaveFile file;
+    };
+    std::vector<Ordered> files;
+    uint64_t total = 0;
+    bool whole = true;
+    for (const FolderItem& item : items) {
+        if (isMetaName(item.name)) continue;
+        long pid = 0;
+        if (parseTemporaryName(item.name, pid)) continue;  // a write of ours in progress
+        if (item.isLink) {
+            problem(CardProblem::Kind::Warning, "\"" + item.name + "\" is a link, left out");
+            continue;
+        }
+        if (item.isFolder) {
+            problem(CardProblem::Kind::Warning, "\"" + item.name + "\" is a folder; a save holds only files");
+            continue;
+        }
+        if (!item.isRegular) continue;
+        Ordered o{0, false, {}};
+        SaveFile& f = o.file;
+        f.name = hostNameToSaveText(item.name);
+        if (!readWhole(join(folder, item.name), SAVE_EXPANDED_MAX - total, f.data, error)) {
+            problem(CardProblem::Kind::Error, error);
+            whole = false;
+            continue;
+        }
+        total += f.data.size();
+        const FolderIndexEntry* e = indexOf(item.name);
+        const int64_t hostTime = hostModifiedSeconds(join(folder, item.name));
+        f.created = stampOfUnixSeconds(e && e->hasCreated ? e->timeCreated : hostTime);
+        f.modified = stampOfUnixSeconds(e && e->hasModified ? e->timeModified : hostTime);
+        if (e && e->order > 0) {
+            o.order = e->order;
+            o.indexed = true;
+        }
+        applyMeta(join(join(folder, META_FOLDER), item.name), f.mode, f.created, f.modified, f.attribute, f.name);
+        files.push_back(std::move(o));
+    }
+    // Files the index does not know come first, then the index's order; names break ties.
+    std::stable_sort(files.begin(), files.end(), [](const Ordered& a, const Ordered& b) {
+        if (a.indexed != b.indexed) return !a.indexed;
+        return a.order < b.order;
+    });
+    for (Ordered& o : files) c.files.push_back(std::move(o.file));
+    return whole;
+}
+
+bool FolderCard::open(const std::string& path, FolderCard& out, std::string& error) {
+    out = FolderCard{};
+    out.path_ = path;
+    if (!isFolderCard(path)) {
+        error = path + ": not a folder memory card (no " + FOLDER_CARD_MARKER + ")";
+        return false;
+    }
+    if (!readWhole(join(path, FOLDER_CARD_MARKER), 1u << 20, out.superblock_, error)) return false;
+    if (out.superblock_.size() <= 0x16 || out.superblock_[0x16] != 'o')
+        out.problems_.push_back({CardProblem::Kind::Error, "the card is not formatted (its superblock has no card magic)"});
+    else if (out.superblock_.size() != FOLDER_CARD_MARKER_BYTES)
+        out.problems_.push_back({CardProblem::Kind::Warning,
+                                 std::string(FOLDER_CARD_MARKER) + " is " + std::to_string(out.superblock_.size()) +
+                                     " bytes, not 8192"});
+    std::vector<FolderItem> items;
+    if (!listFolder(path, items)) {
+        error = path + ": cannot list: " + std::strerror(errno);
+        return false;
+    }
+    for (const FolderItem& item : items) {
+        if (!item.isFolder || isMetaName(item.name)) continue;
+        if (item.isLink) {
+            out.problems_.push_back({CardProblem::Kind::Warning, "\"" + item.name + "\" is a link, left out"});
+            continue;
+        }
+        Save s;
+        out.readSave(item.name, s);
+        out.saves_.push_back(std::move(s));
+    }
+    return true;
+}
+
+bool FolderCard::format(const std::string& path, std::string& error) {
+    switch (pathKind(path)) {
+        case PathKind::Missing:
+            if (!makeFolder(path)) {
+                error = path + ": cannot make the folder: " + std::strerror(errno);
+                return false;
+            }
+            break;
+        case PathKind::Folder: {
+            std::vector<FolderItem> items;
+            if (!listFolder(path, items) || !items.empty()) {
+                error = path + ": the folder is not empty";
+                return false;
+            }
+            break;
+        }
+        default:
+            error = path + ": already exists and is not a folder";
+            return false;
+    }
+    // The first erase block of a freshly formatted card without spare bytes.
+    std::vector<uint8_t> image = MemoryCard::format(false);
+    image.resize(FOLDER_CARD_MARKER_BYTES);
+    OpenFolder dir = openFolder(path);
+    if (!dir.isOpen() || !writeFileIn(dir.ref(), FOLDER_CARD_MARKER, image.data(), image.size(), error) ||
+        !syncFolder(dir.ref())) {
+        if (error.empty()) error = std::strerror(errno);
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+std::vector<CardSave> FolderCard::list(std::vector<CardProblem>* problems) const {
+    std::vector<CardSave> out;
+    if (problems) problems->insert(problems->end(), problems_.begin(), problems_.end());
+    for (const Save& s : saves_) {
+        if (problems) problems->insert(problems->end(), s.problems.begin(), s.problems.end());
+        CardSave c;
+        c.name = s.contents.folderName;
+        c.titleUtf8 = saveTextToDisplay(shiftJisTitleOf(s.contents));
+        c.mode = s.contents.folderMode;
+        c.created = s.contents.created;
+        c.modified = s.contents.modified;
+        c.fileCount = uint32_t(s.contents.files.size());
+        c.clusters = s.clusters();
+        c.bytes = uint64_t(c.clusters) * CLUSTER;
+        const SaveFile* iconSys = findSaveFile(s.contents, "icon.sys");
+        c.hasIconSys = iconSys != nullptr;
+        if (iconSys) {
+            ByteView v{iconSys->data.data(), iconSys->data.size()};
+            c.hasIcons = true;
+            for (uint64_t off : {0x104u, 0x144u, 0x184u}) {
+                const std::string icon = v.text(off, 64);
+                if (icon.empty() || !findSaveFile(s.contents, icon)) c.hasIcons = false;
+            }
+        }
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+bool FolderCard::exportSave(std::string_view folder, SaveContents& out, std::string& error) const {
+    const Save* s = find(folder);
+    if (!s) {
+        error = "no save folder \"" + std::string(folder) + "\" on the card";
+        return false;
+    }
+    for (const CardProblem& p : s->problems)
+        if (p.kind == CardProblem::Kind::Error) {
+            error = p.text;
+            return false;
+        }
+    out = s->contents;
+    return true;
+}
+
+bool FolderCard::importSave(const SaveContents& save, bool replace, std::string& error) {
+    std::string problem = cardNameProblem(save.folderName);
+    if (!problem.empty()) {
+        error = "the folder has " + problem;
+        return false;
+    }
+    for (size_t i = 0; i < save.files.size(); ++i) {
+        problem = cardNameProblem(save.files[i].name);
+        if (!problem.empty() || isMetaName(save.files[i].name)) {
+            error = "a file has " + (problem.empty() ? "a name the emulator keeps for itself" : problem);
+            return false;
+        }
+        for (size_t j = 0; j < i; ++j)
+            if (save.files[j].name == save.files[i].name) {
+                error = "two files are named \"" + save.files[i].name + "\"";
+                return false;
+            }
+    }
+    const Save* old = find(save.folderName);
+    if (old && !replace) {
+        error = "the card already holds \"" + save.folderName + "\" (--replace replaces it)";
+        return false;
+    }
+    bool exact = true;
+    const std::string host = folderCardHostName(save.folderName, exact);
+    for (const Save& s : saves_)
+        if (&s != old && s.hostName == host) {
+            error = "the folder \"" + host + "\" already holds another save";
+            return false;
+        }
+    // The same room the card image would need: the folder's clusters, its files', and one
+    // more root cluster when the root directory grows into it.
+    Save fresh;
+    fresh.hostName = host;
+    fresh.contents = save;
+    const uint64_t saves = saves_.size() + (old ? 0 : 1);
+    const uint64_t need = fresh.clusters() + (saves + 2 + 1) / 2 - (saves_.size() + 2 + 1) / 2;
+    const uint64_t available = uint64_t(freeClusters()) + (old ? old->clusters() : 0);
+    if (need > available) {
+        error = "not enough room on the card: " + std::to_string(need) + " clusters needed, " +
+                std::to_string(available) + " free";
+        return false;
+    }
+
+    // Built whole under a name the emulator skips, then renamed into place.
+    const std::string staging = freeName(path_, STAGING_PREFIX + std::string("0"));
+    const std::string stagingPath = join(path_, staging);
+    if (!makeFolder(stagingPath)) {
+        error = stagingPath + ": cannot make: " + std::strerror(errno);
+        return false;
+    }
+    bool ok = true;
+    {
+        OpenFolder dir = openFolder(stagingPath);
+        ok = dir.isOpen();
+        std::vector<FolderIndexEntry> index;
+        index.push_back({"$ROOT", 0, unixSecondsOfStamp(save.created), unixSecondsOfStamp(save.modified), true, true});
+        std::vector<std::string> hostNames;
+        for (size_t i = 0; ok && i < save.files.size(); ++i) {
+            const SaveFile& f = save.files[i];
+            bool fileExact = true;
+            std::string name = folderCardHostName(f.name, fileExact);
+            if (std::find(hostNames.begin(), hostNames.end(), name) != hostNames.end()) {
+                error = "two files would be \"" + name + "\" on the host";
+                ok = false;
+                break;
+            }
+            hostNames.push_back(name);
+            ok = writeFileIn(dir.ref(), name, f.data.data(), f.data.size(), error);
+            index.push_back({name, int64_t(i + 1), unixSecondsOfStamp(f.created), unixSecondsOfStamp(f.modified), true, true});
+            if (ok && (!fileExact || f.mode != MODE_FILE || f.attribute != 0 || !stampFitsIndex(f.created) ||
+                       !stampFitsIndex(f.modified))) {
+                if (!makeFolder(META_FOLDER, dir.ref())) {
+                    error = std::string(META_FOLDER) + ": cannot make: " + std::strerror(errno);
+                    ok = false;
+                    break;
+                }
+                OpenFolder meta = openFolder(META_FOLDER, dir.ref());
+                const std::vector<uint8_t> e = metaEntry(f.mode, f.created, f.modified, f.attribute, f.name);
+                ok = meta.isOpen() && writeFileIn(meta.ref(), name, e.data(), e.size(), error) && syncFolder(meta.ref());
+            }
+        }
+        if (ok && (!exact || save.folderMode != MODE_DIRECTORY || save.attribute != 0 ||
+                   !stampFitsIndex(save.created) || !stampFitsIndex(save.modified))) {
+            const std::vector<uint8_t> e = metaEntry(save.folderMode, save.created, save.modified, save.attribute,
+                                                     save.folderName);
+            ok = writeFileIn(dir.ref(), META_DIRECTORY, e.data(), e.size(), error);
+        }
+        if (ok) {
+            const std::string text = writeFolderIndex(index);
+            ok = writeFileIn(dir.ref(), INDEX_NAME, text.data(), text.size(), error) && syncFolder(dir.ref());
+        }
+    }
+    std::string asideName;
+    if (ok && old) {
+        asideName = freeName(path_, std::string(DELETED_PREFIX) + old->hostName);
+        ok = renameFree(join(path_, old->hostName), join(path_, asideName), error);
+        if (!ok) asideName.clear();
+    }
+    if (ok) ok = renameFree(stagingPath, join(path_, host), error);
+    if (!ok) {
+        if (error.empty()) error = std::strerror(errno ? errno : EIO);
+        // Put the old save back where it was.
+        if (!asideName.empty()) {
+            std::string ignored;
+            renameFree(join(path_, asideName), join(path_, old->hostName), ignored);
+        }
+        removeTree(stagingPath);
+        return false;
+    }
+    OpenFolder card = openFolder(path_);
+    if (card.isOpen()) syncFolder(card.ref());
+
+    if (old) saves_.erase(saves_.begin() + (old - saves_.data()));
+    Save loaded;
+    readSave(host, loaded);
+    saves_.push_back(std::move(loaded));
+    return true;
+}
+
+bool FolderCard::deleteSave(std::string_view folder, std::string& error) {
+    const Save* s = find(folder);
+    if (!s) {
+        error = "no save folder \"" + std::string(folder) + "\" on the card";
+        return false;
+    }
+    const std::string aside = freeName(path_, std::string(DELETED_PREFIX) + s->hostName);
+    if (!renameFree(join(path_, s->hostName), join(path_, aside), error)) return false;
+    OpenFolder card = openFolder(path_);
+    if (card.isOpen()) syncFolder(card.ref());
+    saves_.erase(saves_.begin() + (s - saves_.data()));
+    return true;
+}
+
+std::vector<CardProblem> FolderCard::check() const {
+    std::vector<CardProblem> out = problems_;
+    for (const Save& s : saves_) {
+        out.insert(out.end(), s.problems.begin(), s.problems.end());
+        const std::string problem = cardNameProblem(s.contents.folderName);
+        if (!problem.empty())
+            out.push_back({CardProblem::Kind::Error, "\"" + s.hostName + "\": the card cannot hold " + problem});
+        for (const SaveFile& f : s.contents.files) {
+            const std::string fp = cardNameProblem(f.name);
+            if (!fp.empty())
+                out.push_back({CardProblem::Kind::Error,
+                               "\"" + s.hostName + "\": a file has " + fp + ": \"" + f.name + "\""});
+        }
+        for (const Save& t : saves_)
+            if (&t < &s && t.contents.folderName == s.contents.folderName)
+                out.push_back({CardProblem::Kind::Error, "\"" + t.hostName + "\" and \"" + s.hostName +
+                                                             "\" are one save folder on the card"});
+    }
+    if (usedClusters() > capacity())
+        out.push_back({CardProblem::Kind::Error, "the saves need " + std::to_string(usedClusters()) +
+                                                     " clusters; the card has " + std::to_string(capacity())});
+    return out;
+}
+
+}  // namespace marrowin::card
