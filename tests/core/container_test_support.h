@@ -1,0 +1,101 @@
+#pragma once
+// Helpers for the container tests: a small SHA-1 for comparing with published digests, saves
+// built from the real icons, and comparisons of neutral saves that say what differs.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "containers/save_contents.h"
+#include "fixtures.h"
+
+namespace marrowin::testing {
+
+inline std::string sha1Hex(const std::vector<uint8_t>& data) {
+    uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+    std::vector<uint8_t> m = data;
+    const uint64_t bits = uint64_t(data.size()) * 8;
+    m.push_back(0x80);
+    while (m.size() % 64 != 56) m.push_back(0);
+    for (int i = 7; i >= 0; --i) m.push_back(uint8_t(bits >> (8 * i)));
+    auto rol = [](uint32_t x, int n) { return (x << n) | (x >> (32 - n)); };
+    for (size_t block = 0; block < m.size(); block += 64) {
+        uint32_t w[80];
+        for (int i = 0; i < 16; ++i)
+            w[i] = uint32_t(m[block + 4 * i]) << 24 | uint32_t(m[block + 4 * i + 1]) << 16 |
+                   uint32_t(m[block + 4 * i + 2]) << 8 | m[block + 4 * i + 3];
+        for (int i = 16; i < 80; ++i) w[i] = rol(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+        for (int i = 0; i < 80; ++i) {
+            uint32_t f, k;
+            if (i < 20) f = (b & c) | (~b & d), k = 0x5A827999;
+            else if (i < 40) f = b ^ c ^ d, k = 0x6ED9EBA1;
+            else if (i < 60) f = (b & c) | (b & d) | (c & d), k = 0x8F1BBCDC;
+            else f = b ^ c ^ d, k = 0xCA62C1D6;
+            const uint32_t t = rol(a, 5) + f + e + k + w[i];
+            e = d, d = c, c = rol(b, 30), b = a, a = t;
+        }
+        h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
+    }
+    char out[41];
+    for (int i = 0; i < 5; ++i) std::snprintf(out + 8 * i, 9, "%08x", h[i]);
+    return out;
+}
+
+// A save of the real icons in tests/data, as the fuzz seeds pack them ("opl.psu").
+inline SaveContents realIconContents(const char* model = "opl.icn", const char* sys = "opl-icon.sys") {
+    SaveContents c;
+    c.folderName = "BASLUS-00000REAL";
+    c.created = stampOf(2024, 5, 6, 7, 8, 9);
+    c.modified = stampOf(2025, 1, 2, 3, 4, 5);
+    auto add = [&](std::string name, const char* path) {
+        SaveFile f;
+        f.name = std::move(name);
+        f.data = fixtures::readFileBytes(fixtures::testDataPath(path));
+        f.created = c.created;
+        f.modified = c.modified;
+        c.files.push_back(std::move(f));
+    };
+    add(model, model);
+    add("icon.sys", sys);
+    return c;
+}
+
+// Folder and file names, order and data: what every container keeps.
+inline void expectSameFiles(const SaveContents& want, const SaveContents& got, const std::string& what) {
+    EXPECT_EQ(got.folderName, want.folderName) << what;
+    ASSERT_EQ(got.files.size(), want.files.size()) << what;
+    for (size_t i = 0; i < want.files.size(); ++i) {
+        EXPECT_EQ(got.files[i].name, want.files[i].name) << what << " file " << i;
+        EXPECT_TRUE(got.files[i].data == want.files[i].data) << what << " file " << i;
+    }
+}
+
+// The stamps and modes as well (the containers that keep them).
+inline void expectSameMetadata(const SaveContents& want, const SaveContents& got, const std::string& what) {
+    EXPECT_EQ(got.folderMode, want.folderMode) << what;
+    EXPECT_TRUE(got.created == want.created && got.modified == want.modified) << what;
+    ASSERT_EQ(got.files.size(), want.files.size()) << what;
+    for (size_t i = 0; i < want.files.size(); ++i) {
+        EXPECT_EQ(got.files[i].mode, want.files[i].mode) << what << " file " << i;
+        EXPECT_TRUE(got.files[i].created == want.files[i].created &&
+                    got.files[i].modified == want.files[i].modified)
+            << what << " file " << i;
+    }
+}
+
+inline bool hasProblem(const ContainerRead& r, bool error, const std::string& text) {
+    for (const ContainerProblem& p : r.problems)
+        if (p.error == error && p.text.find(text) != std::string::npos) return true;
+    return false;
+}
+
+inline std::string problemsOf(const ContainerRead& r) {
+    std::string s;
+    for (const ContainerProblem& p : r.problems) s += (p.error ? "error: " : "warning: ") + p.text + "\n";
+    return s;
+}
+
+}  // namespace marrowin::testing
