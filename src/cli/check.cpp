@@ -17,14 +17,20 @@ const char* const CHECK_USAGE =
     "Reports each archive's problems, one line each: where the file is cut or damaged, names\n"
     "extraction cannot write as they stand, a missing or doubled icon descriptor, icon names that\n"
     "find no file, icon models and textures that run past their data. Warnings (padding that is\n"
-    "not zero, bytes after a texture, ...) do not fail the check.\n"
+    "not zero, bytes after a texture, ...) do not fail the check. A save in another container\n"
+    "(.max, .cbs, .sps/.xps, .psv) gets the container's own problems first (a bad checksum, data\n"
+    "cut off, sizes that disagree), then those of the save archive it holds.\n"
     "Exit status: 0 when no archive has an error, 1 when one has.\n"
     "  --json   one JSON array with an object per archive\n";
 
 struct Report {
     std::string path;
     std::string kind;          // empty when the file could not be read
+    std::string container;     // the container's word for a save not in a save archive
     std::string readError;     // why it could not be read
+    // The container's own faults, reported first, each message led by the container's name.
+    std::vector<ContainerProblem> containerProblems;
+    std::string containerTitle;
     std::vector<CheckProblem> problems;
     size_t errors = 0, warnings = 0;
 };
@@ -34,17 +40,27 @@ Report checkPath(const std::string& path) {
     r.path = path;
     LoadedArchive a;
     std::string error;
+    const bool loaded = loadArchive(path, a, error);
+    if (a.container != ContainerKind::Psu && a.container != ContainerKind::Unknown) {
+        r.container = containerWord(a.container);
+        r.containerTitle = containerTitle(a.container);
+        r.containerProblems = a.problems;
+        for (const ContainerProblem& p : a.problems) ++(p.error ? r.errors : r.warnings);
+    }
     // A file that loads but is not a save archive is the check's own first finding.
-    if (!loadArchive(path, a, error) && a.image.empty()) {
+    if (!loaded && a.image.empty()) {
         if (error.compare(0, path.size() + 2, path + ": ") == 0) error.erase(0, path.size() + 2);
-        r.readError = error;
-        r.errors = 1;
+        // A container that could not be read says why among its own problems.
+        if (r.errors == 0) {
+            r.readError = error;
+            r.errors = 1;
+        }
         return r;
     }
     r.kind = archiveKindName(a.kind);
     r.problems = checkArchive(a.image);
-    r.errors = countProblems(r.problems, CheckProblem::Severity::Error);
-    r.warnings = countProblems(r.problems, CheckProblem::Severity::Warning);
+    r.errors += countProblems(r.problems, CheckProblem::Severity::Error);
+    r.warnings += countProblems(r.problems, CheckProblem::Severity::Warning);
     return r;
 }
 
@@ -66,6 +82,9 @@ void printText(const Report& r) {
     const std::string path = terminalText(r.path);
     if (!r.readError.empty())
         std::printf("%s: error: %s\n", path.c_str(), terminalText(r.readError).c_str());
+    for (const ContainerProblem& p : r.containerProblems)
+        std::printf("%s: %s: %s: %s\n", path.c_str(), p.error ? "error" : "warning",
+                    r.containerTitle.c_str(), terminalText(p.text).c_str());
     for (const CheckProblem& p : r.problems) {
         std::string entry = p.entry.empty() ? "" : "\"" + terminalText(saveTextToDisplay(p.entry)) + "\" ";
         std::printf("%s: %s: %sat %s: %s\n", path.c_str(), severityName(p.severity), entry.c_str(),
@@ -81,6 +100,7 @@ void printText(const Report& r) {
 std::string jsonReport(const Report& r) {
     std::string s = "{\"path\":" + jsonString(r.path) +
                     ",\"kind\":" + (r.kind.empty() ? std::string("null") : jsonString(r.kind)) +
+                    ",\"container\":" + (r.container.empty() ? std::string("null") : jsonString(r.container)) +
                     ",\"ok\":" + (r.errors == 0 ? "true" : "false") +
                     ",\"errors\":" + std::to_string(r.errors) +
                     ",\"warnings\":" + std::to_string(r.warnings) + ",\"problems\":[";
@@ -92,6 +112,8 @@ std::string jsonReport(const Report& r) {
         first = false;
     };
     if (!r.readError.empty()) item("error", "null", "null", jsonString(r.readError));
+    for (const ContainerProblem& p : r.containerProblems)
+        item(p.error ? "error" : "warning", "null", "null", jsonString(r.containerTitle + ": " + p.text));
     for (const CheckProblem& p : r.problems)
         item(severityName(p.severity), jsonString(saveTextToDisplay(p.entry)), std::to_string(p.offset),
              jsonString(p.message));

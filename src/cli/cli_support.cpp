@@ -17,10 +17,47 @@ namespace marrowin::cli {
 
 bool quiet = false;
 
-bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error) {
+namespace {
+
+// What readInput found: a save archive whole in `read.image`, or another container whole in
+// `bytes` (then `read.image` is released).
+struct InputRead {
     RecognisedRead read;
-    if (path == "-") {
-        read = readRecognisedStream(0);
+    ContainerKind container = ContainerKind::Unknown;
+    std::vector<uint8_t> bytes;
+};
+
+// The rest of a file or stream whose head is in `bytes`, up to `size` bytes in all (a stream
+// has no known size: to its end). Refused past CONTAINER_FILE_MAX without reading further.
+bool readRemainder(HostFile* file, uint64_t size, std::vector<uint8_t>& bytes, bool& tooLarge) {
+    tooLarge = false;
+    if (file) {
+        if (size > CONTAINER_FILE_MAX) return tooLarge = true, false;
+        const size_t have = bytes.size();
+        bytes.resize(size_t(size));
+        const uint64_t got = file->read(bytes.data() + have, size - have);
+        // A file that shrank while read is read as far as it goes.
+        bytes.resize(have + size_t(got));
+        return true;
+    }
+    for (;;) {
+        const size_t old = bytes.size();
+        const uint64_t chunk = std::min<uint64_t>(1 << 20, CONTAINER_FILE_MAX + 1 - old);
+        bytes.resize(old + size_t(chunk));
+        const int64_t n = readDescriptor(0, bytes.data() + old, chunk);
+        if (n < 0) return false;
+        bytes.resize(old + size_t(n));
+        if (bytes.size() > CONTAINER_FILE_MAX) return tooLarge = true, false;
+        if (uint64_t(n) < chunk) return true;
+    }
+}
+
+bool readInput(const std::string& path, InputRead& in, std::string& error) {
+    const bool stream = path == "-";
+    HostFile file;
+    int64_t size = -1;
+    if (stream) {
+        in.read = readRecognisedStream(0);
     } else {
         switch (pathKind(path)) {
         case PathKind::Missing:
@@ -35,16 +72,15 @@ bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error
         default:
             break;
         }
-        HostFile file = openForReading(path);
+        file = openForReading(path);
         if (!file.isOpen()) {
             error = path + ": cannot open: " + std::strerror(errno);
             return false;
         }
-        read = readRecognisedFile(file, file.size());
+        size = file.size();
+        in.read = readRecognisedFile(file, size);
     }
-    out.kind = read.kind;
-    out.image = std::move(read.image);
-    switch (read.problem) {
+    switch (in.read.problem) {
     case ReadProblem::None:
         break;
     case ReadProblem::TooLarge:
@@ -57,14 +93,125 @@ bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error
         error = path + ": cannot read: " + std::strerror(errno);
         return false;
     }
-    if (out.kind == ArchiveKind::PowerSaveArchive) {
-        error = path + ": a Ps2PowerSave archive, which is not supported";
-        return false;
+    if (in.read.kind == ArchiveKind::SaveArchive) {
+        in.container = ContainerKind::Psu;
+        return true;
     }
-    if (out.kind != ArchiveKind::SaveArchive) {
+    // Another container is told by its head; a stream's size is known only when it ended there.
+    const SaveImage& head = in.read.image;
+    const ByteView headView{head.bytes, head.empty() ? 0 : head.fileSize};
+    const uint64_t knownSize =
+        !stream ? uint64_t(size) : headView.size < RECOGNITION_BYTES ? headView.size : UINT64_MAX;
+    in.container = detectContainer(headView, knownSize);
+    if (in.container == ContainerKind::Unknown && in.read.kind == ArchiveKind::PowerSaveArchive)
+        in.container = ContainerKind::Max;
+    if (in.container == ContainerKind::Unknown || in.container == ContainerKind::Psu) {
+        in.container = ContainerKind::Unknown;
         error = path + ": not a save archive";
         return false;
     }
+    if (!stream && uint64_t(size) > CONTAINER_FILE_MAX) {
+        error = path + ": too large for a " + containerTitle(in.container) + " file: over " +
+                std::to_string(CONTAINER_FILE_MAX >> 20) + " MiB";
+        return false;
+    }
+    in.bytes.assign(headView.data, headView.data + headView.size);
+    bool tooLarge = false;
+    if (!readRemainder(stream ? nullptr : &file, uint64_t(size), in.bytes, tooLarge)) {
+        error = tooLarge ? path + ": too large for a " + containerTitle(in.container) +
+                               " file: over " + std::to_string(CONTAINER_FILE_MAX >> 20) + " MiB"
+                         : path + ": cannot read: " + std::strerror(errno);
+        return false;
+    }
+    if (stream && detectContainer({in.bytes.data(), in.bytes.size()}, in.bytes.size()) ==
+                      ContainerKind::Unknown &&
+        in.read.kind != ArchiveKind::PowerSaveArchive) {
+        in.container = ContainerKind::Unknown;
+        error = path + ": not a save archive";
+        return false;
+    }
+    releaseSaveImage(in.read.image);
+    return true;
+}
+
+std::string firstError(const std::vector<ContainerProblem>& problems) {
+    for (const ContainerProblem& p : problems)
+        if (p.error) return p.text;
+    return "unreadable";
+}
+
+}  // namespace
+
+bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error) {
+    InputRead in;
+    const bool read = readInput(path, in, error);
+    out.kind = in.read.kind;
+    out.container = in.container;
+    if (!read) {
+        // A file refused from its head keeps the head (the check's first finding); a container
+        // that could not be read whole keeps nothing.
+        if (in.container == ContainerKind::Unknown) out.image = std::move(in.read.image);
+        return false;
+    }
+    if (in.container == ContainerKind::Psu) {
+        out.image = std::move(in.read.image);
+        return true;
+    }
+    ContainerRead r = readContainer(in.container, {in.bytes.data(), in.bytes.size()});
+    out.problems = r.problems;
+    if (!r.ok) {
+        error = path + ": " + containerTitle(in.container) + ": " + firstError(r.problems);
+        return false;
+    }
+    std::vector<uint8_t>().swap(in.bytes);
+    // A save archive of no files is no save the commands know; nor is it one here.
+    if (r.contents.files.empty()) {
+        error = path + ": " + containerTitle(in.container) + ": " +
+                (r.hasErrors() ? firstError(r.problems) : std::string("holds no files"));
+        return false;
+    }
+    std::vector<uint8_t> psu;
+    std::string why;
+    if (!writePsu(r.contents, psu, why)) {
+        error = path + ": " + containerTitle(in.container) + ": cannot be held as a save archive: " + why;
+        return false;
+    }
+    out.image = makeSaveImage(psu.data(), uint32_t(psu.size()));
+    if (out.image.empty()) {
+        error = path + ": not enough memory to read it";
+        return false;
+    }
+    out.kind = ArchiveKind::SaveArchive;
+    return true;
+}
+
+bool reportContainerErrors(const char* command, const std::string& path, const LoadedArchive& a) {
+    std::fflush(stdout);
+    bool any = false;
+    for (const ContainerProblem& p : a.problems) {
+        if (!p.error) continue;
+        say(stderr, "marrowin-cli %s: %s: damaged %s: %s\n", command, terminalText(path).c_str(),
+            containerTitle(a.container), terminalText(p.text).c_str());
+        any = true;
+    }
+    return any;
+}
+
+bool readSaveFile(const std::string& path, ContainerKind& kind, std::vector<uint8_t>& bytes,
+                  std::string& error) {
+    InputRead in;
+    if (!readInput(path, in, error)) return false;
+    kind = in.container;
+    if (kind != ContainerKind::Psu) {
+        bytes = std::move(in.bytes);
+        return true;
+    }
+    const ByteView v{in.read.image.bytes, in.read.image.fileSize};
+    if (v.size > CONTAINER_FILE_MAX) {
+        error = path + ": too large to convert: over " + std::to_string(CONTAINER_FILE_MAX >> 20) + " MiB";
+        return false;
+    }
+    bytes.assign(v.data, v.data + v.size);
     return true;
 }
 
@@ -289,7 +436,8 @@ std::string outputNameFor(const std::string& input, const std::string& ending) {
     if (base.size() > 4) {
         std::string tail = base.substr(base.size() - 4);
         for (char& c : tail) c = char(std::tolower(uint8_t(c)));
-        if (tail == ".psu") base.resize(base.size() - 4);
+        if (tail[0] == '.' && containerFromWord(tail.substr(1)) != ContainerKind::Unknown)
+            base.resize(base.size() - 4);
     }
     if (base.empty() || base == "." || base == ".." || base == "/") base = "save";
     return base + ending;

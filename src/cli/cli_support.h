@@ -9,20 +9,36 @@
 
 #include "archive/host_files.h"
 #include "archive/save_image.h"
+#include "containers/save_contents.h"
 
 namespace marrowin::cli {
 
 constexpr int EXIT_USAGE = 2;
 
-// Reads a file into an image and recognises it; "-" reads standard input. Only a save
-// archive is read whole: anything else is refused after its first bytes, and its image holds
-// just those (enough for its kind and the check's first finding). On failure gives false with a
-// message for stderr; `kind` is set whenever the file could be read.
+// Reads a file into an image and recognises it; "-" reads standard input. A save archive is
+// read whole as it is; another save container (recognised by its content) is read whole too,
+// decoded, and laid out as the save archive it holds, so every command works on it unchanged.
+// Anything else is refused after its first bytes, and its image holds just those (enough for
+// its kind and the check's first finding). On failure gives false with a message for stderr;
+// `kind` is set whenever the file could be read.
 struct LoadedArchive {
     SaveImage image;
     ArchiveKind kind = ArchiveKind::NotRecognized;
+    ContainerKind container = ContainerKind::Unknown;  // Psu for a save archive
+    // The container's own faults (none for a save archive). With errors among them the image
+    // holds only what could be read.
+    std::vector<ContainerProblem> problems;
 };
 bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error);
+
+// Reports the errors among a loaded container's problems on stderr for `command`; true when
+// there were any. A command that still works on what could be read then exits 1.
+bool reportContainerErrors(const char* command, const std::string& path, const LoadedArchive& a);
+
+// Reads a save archive or another container whole, as bytes for readContainer; refuses
+// anything else after its first bytes, and any input larger than CONTAINER_FILE_MAX.
+bool readSaveFile(const std::string& path, ContainerKind& kind, std::vector<uint8_t>& bytes,
+                  std::string& error);
 
 // Text from a save made safe for a terminal: control bytes (escape sequences, line breaks)
 // are shown as \xHH.
@@ -106,7 +122,8 @@ void say(FILE* stream, const char* format, ...) __attribute__((format(printf, 2,
 #endif
 
 // The picture or output name for an input in a batch: the input's last path component with a
-// ".psu" ending (any letter case) taken off, and `ending` put on ("x/Save.PSU" -> "Save.png").
+// container's ending (".psu", ".max", ".cbs", ".sps", ".xps", ".psv", any letter case) taken
+// off, and `ending` put on ("x/Save.PSU" -> "Save.png").
 std::string outputNameFor(const std::string& input, const std::string& ending);
 
 }  // namespace marrowin::cli

@@ -10,6 +10,8 @@ int runPack(int argc, char** argv);
 int runCopy(int argc, char** argv);
 // Reports every problem found in each archive; 1 when any has an error.
 int runCheck(int argc, char** argv);
+// Writes the save in each input as another container; 1 when any input failed.
+int runConvert(int argc, char** argv);
 // Off-screen rendering of a save's icon; built only with OpenGL.
 int runRender(int argc, char** argv);
 // A square picture of the save's normal icon for file managers; built only with OpenGL.

@@ -85,11 +85,13 @@ bool copyOne(const char* command, const std::string& input, const ExportArgs& ar
         say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
         return false;
     }
+    // A damaged container is still copied as far as it could be read, and fails the command.
+    const bool damaged = reportContainerErrors(command, input, a);
     // The same copy the window's copy option makes.
     ExportResult r = writeSaveCopy(a.image, dir, args.options);
     if (!report(command, input, args, r)) return false;
     if (!quiet) say(stdout, "%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
-    return true;
+    return !damaged;
 }
 
 bool extractOne(const char* command, const std::string& input, const ExportArgs& args, const HostFolder& dir) {
@@ -99,6 +101,7 @@ bool extractOne(const char* command, const std::string& input, const ExportArgs&
         say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
         return false;
     }
+    const bool damaged = reportContainerErrors(command, input, a);
     ExportResult r = extractArchive(a.image, dir, args.options);
     // Files written before a failure are still listed.
     if (!quiet) {
@@ -106,7 +109,7 @@ bool extractOne(const char* command, const std::string& input, const ExportArgs&
             r.files.size() == 1 ? "" : "s", shown(args, r.path).c_str());
         for (const std::string& f : r.files) say(stdout, "  %s\n", shown(args, f).c_str());
     }
-    return report(command, input, args, r);
+    return report(command, input, args, r) && !damaged;
 }
 
 bool packOne(const char* command, const std::string& input, const ExportArgs& args, const HostFolder& dir) {

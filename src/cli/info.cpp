@@ -19,7 +19,9 @@ namespace {
 
 const char* const INFO_USAGE =
     "usage: marrowin-cli info [--json] ARCHIVE...\n"
-    "Shows each archive's kind, folder name, title, icon file names, lights and files.\n"
+    "Shows each archive's kind, folder name, title, icon file names, lights and files. Saves\n"
+    "in other containers (.max, .cbs, .sps/.xps, .psv) are shown as the save archive they\n"
+    "hold, with a \"container\" line.\n"
     "  --json   one JSON array with an object per archive, as check --json prints\n";
 
 const char* const LIGHT_GROUPS[4] = {"position", "ambient", "diffuse", "specular"};
@@ -67,12 +69,17 @@ std::string jsonVector(const float* v) {
     return s + "]";
 }
 
+// A save read from a container other than a save archive.
+bool isOtherContainer(ContainerKind c) { return c != ContainerKind::Psu && c != ContainerKind::Unknown; }
+
 // One archive's object: path, kind (null when the file could not be read), error (null when
 // it was described) and, for a save archive, what it holds.
-std::string jsonObject(const std::string& path, const ArchiveKind* kind, const std::string& error,
-                       const SaveFacts* f) {
+std::string jsonObject(const std::string& path, const ArchiveKind* kind, ContainerKind container,
+                       const std::string& error, const SaveFacts* f) {
     std::string s = "{\"path\":" + jsonString(path) +
                     ",\"kind\":" + (kind ? jsonString(archiveKindName(*kind)) : std::string("null")) +
+                    ",\"container\":" + (isOtherContainer(container) ? jsonString(containerWord(container))
+                                                                  : std::string("null")) +
                     ",\"error\":" + (error.empty() ? std::string("null") : jsonString(error));
     if (f) {
         s += ",\"folder\":" + jsonString(f->folder) + ",\"title\":" + jsonString(f->title);
@@ -105,8 +112,9 @@ std::string jsonObject(const std::string& path, const ArchiveKind* kind, const s
     return s + "}";
 }
 
-void printText(const std::string& path, ArchiveKind kind, const SaveFacts* f) {
+void printText(const std::string& path, ArchiveKind kind, ContainerKind container, const SaveFacts* f) {
     std::printf("%s\n  kind: %s\n", terminalText(path).c_str(), archiveKindName(kind));
+    if (isOtherContainer(container)) std::printf("  container: %s\n", containerTitle(container));
     if (!f) return;
     std::printf("  folder: %s\n  title: %s\n", terminalText(f->folder).c_str(),
                 terminalText(f->title).c_str());
@@ -150,9 +158,11 @@ int runInfo(int argc, char** argv) {
         SaveFacts facts;
         if (ok) facts = gatherFacts(a.image);
         if (!ok) status = 1;
+        // What a damaged container lost is described nowhere else in info's output.
+        if (ok && reportContainerErrors("info", path, a)) status = 1;
         if (json) {
             std::printf("%s\n%s", i ? "," : "",
-                        jsonObject(path, a.image.empty() ? nullptr : &a.kind, error,
+                        jsonObject(path, a.image.empty() ? nullptr : &a.kind, a.container, error,
                                    ok ? &facts : nullptr).c_str());
             if (!ok) {
                 std::fflush(stdout);
@@ -165,7 +175,7 @@ int runInfo(int argc, char** argv) {
             std::fprintf(stderr, "marrowin-cli info: %s\n", error.c_str());
             if (a.image.empty()) continue;  // nothing read: nothing to describe
         }
-        printText(path, a.kind, ok ? &facts : nullptr);
+        printText(path, a.kind, a.container, ok ? &facts : nullptr);
     }
     if (json) std::fputs("\n]\n", stdout);
     return status;

@@ -16,11 +16,12 @@ namespace {
 const char* const USAGE =
     "usage: marrowin-cli COMMAND [OPTIONS] ARGS...\n"
     "Commands:\n"
-    "  info [--json] ARCHIVE...      show what save archives hold\n"
+    "  info [--json] ARCHIVE...      show what save archives (and other containers) hold\n"
     "  extract [-C DIR] ARCHIVE...   write each archive's files into a folder in DIR\n"
     "  pack [-C DIR] FOLDER...       pack each folder's files into NAME.psu in DIR\n"
     "  copy [-C DIR] ARCHIVE...      copy each archive as \"FOLDER TITLE.psu\" into DIR\n"
     "  check [--json] ARCHIVE...     report damage and oddities in archives\n"
+    "  convert [--to WORD] INPUT...  write each save as another container (psu, max, cbs, ...)\n"
     "  render ...                    draw a save's icon into PNG pictures (OpenGL builds)\n"
     "  thumbnail ...                 a save's icon as a square thumbnail (OpenGL builds)\n"
     "Options:\n"
@@ -47,6 +48,7 @@ const Command COMMANDS[] = {
     {"pack", marrowin::cli::runPack},
     {"copy", marrowin::cli::runCopy},
     {"check", marrowin::cli::runCheck},
+    {"convert", marrowin::cli::runConvert},
 #ifdef MARROWIN_HAVE_GL
     {"render", marrowin::cli::runRender},
     {"thumbnail", marrowin::cli::runThumbnail},

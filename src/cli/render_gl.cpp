@@ -109,6 +109,8 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
         say(stderr, "marrowin-cli render: %s\n", error.c_str());
         return false;
     }
+    // A damaged container is drawn as far as it could be read, and fails the command.
+    const bool damaged = reportContainerErrors("render", archive, loaded);
     if (!picture.show(loaded.image, args.icon, args.look, error)) {
         say(stderr, "marrowin-cli render: %s: %s\n", archive.c_str(), error.c_str());
         return false;
@@ -123,7 +125,7 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
         }
         // On standard output the picture is all there is.
         if (names[0] != "-") say(stdout, "%s\n", names[0].c_str());
-        return true;
+        return !damaged;
     }
     for (const std::string& name : names) {
         picture.paint();
@@ -135,7 +137,7 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
     }
     say(stdout, "%s: %zu pictures, %s to %s\n", archive.c_str(), names.size(),
         names.front().c_str(), names.back().c_str());
-    return true;
+    return !damaged;
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
         say(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
         return false;
     }
+    // A damaged container is drawn as far as it could be read, and fails the command.
+    const bool damaged = reportContainerErrors("thumbnail", input, loaded);
     PictureView look;
     look.fit = true;
     look.transparent = true;
@@ -74,7 +76,7 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
         say(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
         return false;
     }
-    return true;
+    return !damaged;
 }
 
 }  // namespace
