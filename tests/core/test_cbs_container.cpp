@@ -6,11 +6,14 @@
 
 #include "containers/cbs_container.h"
 #include "containers/save_contents.h"
-#include "core/sha1_support.h"
+#include "core/container_test_support.h"
 #include "fixtures.h"
 
 using namespace marrowin;
 using fixtures::Bytes;
+using marrowin::testing::hasProblem;
+using marrowin::testing::problemsOf;
+using marrowin::testing::sha1Hex;
 using fixtures::getU32;
 using fixtures::putBytes;
 using fixtures::putU16;
@@ -18,22 +21,16 @@ using fixtures::putU32;
 
 namespace {
 
+// Everything both containers keep: names, order, data, modes and stamps.
+void expectSameSave(const SaveContents& want, const SaveContents& got) {
+    marrowin::testing::expectSameFiles(want, got, "round trip");
+    marrowin::testing::expectSameMetadata(want, got, "round trip");
+}
+
 ByteView view(const Bytes& b) { return {b.data(), b.size()}; }
 
 Bytes tokyoSample() {
     return fixtures::readFileBytes(fixtures::testDataPath("formats/tokyo-xtreme-racer-drift-2.14091.cbs"));
-}
-
-bool hasProblem(const ContainerRead& r, bool error, std::string_view needle) {
-    for (const ContainerProblem& p : r.problems)
-        if (p.error == error && p.text.find(needle) != std::string::npos) return true;
-    return false;
-}
-
-std::string problemsText(const ContainerRead& r) {
-    std::string s;
-    for (const ContainerProblem& p : r.problems) s += (p.error ? "error: " : "warning: ") + p.text + "\n";
-    return s;
 }
 
 // One record as the device lays it out: 64-byte header, then the data.
@@ -78,22 +75,6 @@ Bytes pattern(size_t n, uint8_t seed) {
     return b;
 }
 
-void expectSameSave(const SaveContents& a, const SaveContents& b) {
-    EXPECT_EQ(a.folderName, b.folderName);
-    EXPECT_EQ(a.folderMode, b.folderMode);
-    EXPECT_EQ(a.created, b.created);
-    EXPECT_EQ(a.modified, b.modified);
-    ASSERT_EQ(a.files.size(), b.files.size());
-    for (size_t k = 0; k < a.files.size(); ++k) {
-        SCOPED_TRACE(a.files[k].name);
-        EXPECT_EQ(a.files[k].name, b.files[k].name);
-        EXPECT_EQ(a.files[k].mode, b.files[k].mode);
-        EXPECT_EQ(a.files[k].created, b.files[k].created);
-        EXPECT_EQ(a.files[k].modified, b.files[k].modified);
-        EXPECT_EQ(a.files[k].data, b.files[k].data);
-    }
-}
-
 ContainerRead roundTrip(const SaveContents& c, Bytes* written = nullptr) {
     Bytes out;
     std::string error;
@@ -124,7 +105,7 @@ TEST(CbsContainer, TokyoSampleDecodesToItsFiles) {
     EXPECT_EQ(detectContainer(view(file), file.size()), ContainerKind::Cbs);
     ContainerRead r = readCbs(view(file));
     ASSERT_TRUE(r.ok);
-    EXPECT_TRUE(r.problems.empty()) << problemsText(r);
+    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
     const SaveContents& c = r.contents;
     EXPECT_EQ(c.folderName, "BESLES-53900-SYS.00");
     EXPECT_EQ(c.folderMode, 0x8427);
@@ -143,7 +124,7 @@ TEST(CbsContainer, TokyoSampleDecodesToItsFiles) {
     for (size_t k = 0; k < 3; ++k) {
         EXPECT_EQ(c.files[k].name, expected[k].name);
         EXPECT_EQ(c.files[k].data.size(), expected[k].size);
-        EXPECT_EQ(fixtures::sha1Hex(c.files[k].data), expected[k].sha1);
+        EXPECT_EQ(sha1Hex(c.files[k].data), expected[k].sha1);
         EXPECT_EQ(c.files[k].mode, MODE_FILE);
     }
     EXPECT_EQ(asciiTitleOf(c), "KAIDO2 System Data");
@@ -155,7 +136,7 @@ TEST(CbsContainer, SampleRoundTripsWithTheHeaderEveryReaderAccepts) {
     Bytes out;
     ContainerRead again = roundTrip(first.contents, &out);
     ASSERT_TRUE(again.ok);
-    EXPECT_TRUE(again.problems.empty()) << problemsText(again);
+    EXPECT_TRUE(again.problems.empty()) << problemsOf(again);
     expectSameSave(first.contents, again.contents);
 
     EXPECT_EQ(getU32(out, CBS_UNKNOWN_OFFSET), 0x1F40u);
@@ -183,7 +164,7 @@ TEST(CbsContainer, SyntheticSavesRoundTrip) {
     c.files.push_back({"last-empty", MODE_FILE, {}, {}, 0, {}});
     ContainerRead r = roundTrip(c);
     ASSERT_TRUE(r.ok);
-    EXPECT_TRUE(r.problems.empty()) << problemsText(r);
+    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
     expectSameSave(c, r.contents);
 
     SaveContents none;
@@ -191,7 +172,7 @@ TEST(CbsContainer, SyntheticSavesRoundTrip) {
     none.created = stampOf(2001, 2, 3, 4, 5, 6);
     ContainerRead e = roundTrip(none);
     ASSERT_TRUE(e.ok);
-    EXPECT_TRUE(e.problems.empty()) << problemsText(e);
+    EXPECT_TRUE(e.problems.empty()) << problemsOf(e);
     expectSameSave(none, e.contents);
 }
 
@@ -220,13 +201,13 @@ TEST(CbsContainer, DamagedPayloadIsAnError) {
     Bytes flipped = file;
     flipped[CBS_HEADER_SIZE + (file.size() - CBS_HEADER_SIZE) / 2] ^= 0x10;
     ContainerRead r = readCbs(view(flipped));
-    EXPECT_TRUE(r.hasErrors()) << problemsText(r);
+    EXPECT_TRUE(r.hasErrors()) << problemsOf(r);
 
     // The last four bytes are the stream's Adler-32.
     Bytes badCheck = file;
     badCheck.back() ^= 0x01;
     ContainerRead a = readCbs(view(badCheck));
-    EXPECT_TRUE(hasProblem(a, true, "Adler-32")) << problemsText(a);
+    EXPECT_TRUE(hasProblem(a, true, "Adler-32")) << problemsOf(a);
     EXPECT_TRUE(a.ok);  // every byte came out; only the check failed
     EXPECT_EQ(a.contents.files.size(), 3u);
 }
@@ -236,8 +217,8 @@ TEST(CbsContainer, TruncatedFileNamesTheFileItCuts) {
     file.resize(CBS_HEADER_SIZE + 2000);
     ContainerRead r = readCbs(view(file));
     EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(hasProblem(r, true, "cut off")) << problemsText(r);
-    EXPECT_TRUE(hasProblem(r, true, "BESLES-53900-SYS.00: cut off")) << problemsText(r);
+    EXPECT_TRUE(hasProblem(r, true, "cut off")) << problemsOf(r);
+    EXPECT_TRUE(hasProblem(r, true, "BESLES-53900-SYS.00: cut off")) << problemsOf(r);
     ASSERT_EQ(r.contents.files.size(), 1u);
     EXPECT_LT(r.contents.files[0].data.size(), 138792u);
 
@@ -259,13 +240,13 @@ TEST(CbsContainer, DeclaredSizeBoundsTheOutput) {
     }
     // Less than the stream holds: nothing is kept past the declared size.
     ContainerRead shortDeclared = readCbs(view(cbsFile(deflated(records), uint32_t(records.size() - 10))));
-    EXPECT_TRUE(hasProblem(shortDeclared, true, "more than")) << problemsText(shortDeclared);
-    EXPECT_TRUE(hasProblem(shortDeclared, true, "data.bin: cut off")) << problemsText(shortDeclared);
+    EXPECT_TRUE(hasProblem(shortDeclared, true, "more than")) << problemsOf(shortDeclared);
+    EXPECT_TRUE(hasProblem(shortDeclared, true, "data.bin: cut off")) << problemsOf(shortDeclared);
     ASSERT_EQ(shortDeclared.contents.files.size(), 1u);
     EXPECT_EQ(shortDeclared.contents.files[0].data.size(), 3000u - 10);
     // More than the stream holds.
     ContainerRead longDeclared = readCbs(view(cbsFile(deflated(records), uint32_t(records.size() + 1))));
-    EXPECT_TRUE(hasProblem(longDeclared, true, "ends after")) << problemsText(longDeclared);
+    EXPECT_TRUE(hasProblem(longDeclared, true, "ends after")) << problemsOf(longDeclared);
     ASSERT_EQ(longDeclared.contents.files.size(), 1u);
     EXPECT_EQ(longDeclared.contents.files[0].data, pattern(3000, 9));
 }
@@ -275,8 +256,8 @@ TEST(CbsContainer, HeaderSizeMustLieInsideTheFile) {
     // The shortest header known still holds every field the reader uses.
     Bytes shortHeader = cbsFile(deflated(records), uint32_t(records.size()), CBS_HEADER_MIN);
     ContainerRead r = readCbs(view(shortHeader));
-    ASSERT_TRUE(r.ok) << problemsText(r);
-    EXPECT_TRUE(r.problems.empty()) << problemsText(r);
+    ASSERT_TRUE(r.ok) << problemsOf(r);
+    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
     EXPECT_EQ(r.contents.folderName, "BASLUS-20000SAVE");
     EXPECT_EQ(r.contents.folderMode, MODE_DIRECTORY);
     ASSERT_EQ(r.contents.files.size(), 1u);
@@ -302,8 +283,8 @@ TEST(CbsContainer, CompressedSizeFieldMayHoldEitherConvention) {
     putU32(file, CBS_STORED_SIZE_OFFSET, 12345);
     ContainerRead r = readCbs(view(file));
     EXPECT_TRUE(r.ok);
-    EXPECT_FALSE(r.hasErrors()) << problemsText(r);
-    EXPECT_TRUE(hasProblem(r, false, "compressed size")) << problemsText(r);
+    EXPECT_FALSE(r.hasErrors()) << problemsOf(r);
+    EXPECT_TRUE(hasProblem(r, false, "compressed size")) << problemsOf(r);
     ASSERT_EQ(r.contents.files.size(), 1u);
 }
 
@@ -314,7 +295,7 @@ TEST(CbsContainer, RecordsRunUntilFewerThanAHeaderRemains) {
     cut.insert(cut.end(), liar.begin(), liar.end());
     ContainerRead r = readCbs(view(cbsFile(cut)));
     EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(hasProblem(r, true, "liar.dat: cut off, 20 of 500")) << problemsText(r);
+    EXPECT_TRUE(hasProblem(r, true, "liar.dat: cut off, 20 of 500")) << problemsOf(r);
     ASSERT_EQ(r.contents.files.size(), 2u);
     EXPECT_EQ(r.contents.files[1].data, pattern(20, 4));
 
@@ -323,7 +304,7 @@ TEST(CbsContainer, RecordsRunUntilFewerThanAHeaderRemains) {
     leftover.resize(leftover.size() + 63, 0);
     ContainerRead l = readCbs(view(cbsFile(leftover)));
     EXPECT_TRUE(l.ok);
-    EXPECT_TRUE(hasProblem(l, true, "63 bytes")) << problemsText(l);
+    EXPECT_TRUE(hasProblem(l, true, "63 bytes")) << problemsOf(l);
     EXPECT_EQ(l.contents.files.size(), 1u);
 
     // Bytes after the compressed stream lose nothing.
@@ -331,8 +312,8 @@ TEST(CbsContainer, RecordsRunUntilFewerThanAHeaderRemains) {
     Bytes stream = deflated(records);
     stream.push_back(0xAA);
     ContainerRead t = readCbs(view(cbsFile(stream, uint32_t(records.size()))));
-    EXPECT_FALSE(t.hasErrors()) << problemsText(t);
-    EXPECT_TRUE(hasProblem(t, false, "1 bytes after")) << problemsText(t);
+    EXPECT_FALSE(t.hasErrors()) << problemsOf(t);
+    EXPECT_TRUE(hasProblem(t, false, "1 bytes after")) << problemsOf(t);
 }
 
 TEST(CbsContainer, FolderModeIsTakenFrom0x48Only) {

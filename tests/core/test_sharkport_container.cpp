@@ -5,11 +5,14 @@
 
 #include "containers/save_contents.h"
 #include "containers/sharkport_container.h"
-#include "core/sha1_support.h"
+#include "core/container_test_support.h"
 #include "fixtures.h"
 
 using namespace marrowin;
 using fixtures::Bytes;
+using marrowin::testing::hasProblem;
+using marrowin::testing::problemsOf;
+using marrowin::testing::sha1Hex;
 using fixtures::getU32;
 using fixtures::putBytes;
 using fixtures::putU16;
@@ -17,22 +20,16 @@ using fixtures::putU32;
 
 namespace {
 
+// Everything both containers keep: names, order, data, modes and stamps.
+void expectSameSave(const SaveContents& want, const SaveContents& got) {
+    marrowin::testing::expectSameFiles(want, got, "round trip");
+    marrowin::testing::expectSameMetadata(want, got, "round trip");
+}
+
 ByteView view(const Bytes& b) { return {b.data(), b.size()}; }
 
 Bytes maxPayneSample() {
     return fixtures::readFileBytes(fixtures::testDataPath("formats/max-payne.1394.sps"));
-}
-
-bool hasProblem(const ContainerRead& r, bool error, std::string_view needle) {
-    for (const ContainerProblem& p : r.problems)
-        if (p.error == error && p.text.find(needle) != std::string::npos) return true;
-    return false;
-}
-
-std::string problemsText(const ContainerRead& r) {
-    std::string s;
-    for (const ContainerProblem& p : r.problems) s += (p.error ? "error: " : "warning: ") + p.text + "\n";
-    return s;
 }
 
 uint32_t sumOf(const Bytes& b) { return sharkPortChecksum(b.data(), b.size()); }
@@ -83,22 +80,6 @@ Bytes pattern(size_t n, uint8_t seed) {
     return b;
 }
 
-void expectSameSave(const SaveContents& a, const SaveContents& b) {
-    EXPECT_EQ(a.folderName, b.folderName);
-    EXPECT_EQ(a.folderMode, b.folderMode);
-    EXPECT_EQ(a.created, b.created);
-    EXPECT_EQ(a.modified, b.modified);
-    ASSERT_EQ(a.files.size(), b.files.size());
-    for (size_t k = 0; k < a.files.size(); ++k) {
-        SCOPED_TRACE(a.files[k].name);
-        EXPECT_EQ(a.files[k].name, b.files[k].name);
-        EXPECT_EQ(a.files[k].mode, b.files[k].mode);
-        EXPECT_EQ(a.files[k].created, b.files[k].created);
-        EXPECT_EQ(a.files[k].modified, b.files[k].modified);
-        EXPECT_EQ(a.files[k].data, b.files[k].data);
-    }
-}
-
 ContainerRead roundTrip(const SaveContents& c, Bytes* written = nullptr) {
     Bytes out;
     std::string error;
@@ -136,7 +117,7 @@ TEST(SharkPortContainer, MaxPayneSampleDecodesToItsFiles) {
     EXPECT_EQ(getU32(file, file.size() - 4), 0x6B8A4C5Eu);
     ContainerRead r = readSharkPort(view(file));
     ASSERT_TRUE(r.ok);
-    EXPECT_TRUE(r.problems.empty()) << problemsText(r);
+    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
     const SaveContents& c = r.contents;
     EXPECT_EQ(c.folderName, "BASLUS-20230");
     EXPECT_EQ(c.folderMode, 0x8427);
@@ -156,7 +137,7 @@ TEST(SharkPortContainer, MaxPayneSampleDecodesToItsFiles) {
     for (size_t k = 0; k < 4; ++k) {
         EXPECT_EQ(c.files[k].name, expected[k].name);
         EXPECT_EQ(c.files[k].data.size(), expected[k].size);
-        EXPECT_EQ(fixtures::sha1Hex(c.files[k].data), expected[k].sha1);
+        EXPECT_EQ(sha1Hex(c.files[k].data), expected[k].sha1);
         EXPECT_EQ(c.files[k].mode, MODE_FILE);
     }
 }
@@ -167,7 +148,7 @@ TEST(SharkPortContainer, SampleRoundTripsWithTheObservedRecordFields) {
     Bytes out;
     ContainerRead again = roundTrip(first.contents, &out);
     ASSERT_TRUE(again.ok);
-    EXPECT_TRUE(again.problems.empty()) << problemsText(again);
+    EXPECT_TRUE(again.problems.empty()) << problemsOf(again);
     expectSameSave(first.contents, again.contents);
 
     // The title string, an empty comment, an empty third string.
@@ -216,7 +197,7 @@ TEST(SharkPortContainer, SyntheticSavesRoundTrip) {
     c.files.push_back({"last-empty", 0, {}, {}, 0, {}});
     ContainerRead r = roundTrip(c);
     ASSERT_TRUE(r.ok);
-    EXPECT_TRUE(r.problems.empty()) << problemsText(r);
+    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
     expectSameSave(c, r.contents);
 
     SaveContents none;
@@ -224,7 +205,7 @@ TEST(SharkPortContainer, SyntheticSavesRoundTrip) {
     none.folderMode = 0;
     ContainerRead e = roundTrip(none);
     ASSERT_TRUE(e.ok);
-    EXPECT_TRUE(e.problems.empty()) << problemsText(e);
+    EXPECT_TRUE(e.problems.empty()) << problemsOf(e);
     expectSameSave(none, e.contents);
 }
 
@@ -239,7 +220,7 @@ TEST(SharkPortContainer, LongTitlesAreCutWholeCharactersAtATime) {
     c.files.push_back({"icon.sys", MODE_FILE, {}, {}, 0, descriptor});
     Bytes out;
     ContainerRead r = roundTrip(c, &out);
-    EXPECT_TRUE(r.problems.empty()) << problemsText(r);
+    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
     size_t body = bodyStart(out);
     EXPECT_EQ(field(out, body + SHARKPORT_SJIS_TITLE, 64), sjis.substr(0, 62));
     EXPECT_EQ(field(out, body + SHARKPORT_ASCII_TITLE, 64), std::string(34, 'A'));
@@ -271,7 +252,7 @@ TEST(SharkPortContainer, BadChecksumIsAnError) {
     file.back() ^= 0x40;
     ContainerRead r = readSharkPort(view(file));
     EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(hasProblem(r, true, "checksum")) << problemsText(r);
+    EXPECT_TRUE(hasProblem(r, true, "checksum")) << problemsOf(r);
     EXPECT_EQ(r.contents.files.size(), 2u);
 
     Bytes sample = maxPayneSample();
@@ -298,7 +279,7 @@ TEST(SharkPortContainer, LengthsPastTheEndAreRefused) {
     putU32(longBody, off, getU32(file, off) + 100);
     ContainerRead r = readSharkPort(view(longBody));
     EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(hasProblem(r, true, "body is cut off")) << problemsText(r);
+    EXPECT_TRUE(hasProblem(r, true, "body is cut off")) << problemsOf(r);
     // The sum's four bytes are then read as the start of a record.
     ASSERT_EQ(r.contents.files.size(), 2u);
 }
@@ -308,7 +289,7 @@ TEST(SharkPortContainer, TruncatedFileNamesTheFileItCuts) {
     file.resize(150000);  // inside invsave.inv
     ContainerRead r = readSharkPort(view(file));
     EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(hasProblem(r, true, "invsave.inv: cut off")) << problemsText(r);
+    EXPECT_TRUE(hasProblem(r, true, "invsave.inv: cut off")) << problemsOf(r);
     ASSERT_EQ(r.contents.files.size(), 3u);
     EXPECT_EQ(r.contents.files[1].data.size(), 65512u);
 
@@ -316,7 +297,7 @@ TEST(SharkPortContainer, TruncatedFileNamesTheFileItCuts) {
     Bytes body = twoFileBody();
     body.resize(0xFA + 0xFA + 40 + 0x30);
     ContainerRead h = readSharkPort(view(sharkFile(body)));
-    EXPECT_TRUE(hasProblem(h, true, "b.bin: the file's record is cut off")) << problemsText(h);
+    EXPECT_TRUE(hasProblem(h, true, "b.bin: the file's record is cut off")) << problemsOf(h);
     EXPECT_EQ(h.contents.files.size(), 1u);
 
     // Cut before the body's length.
@@ -331,7 +312,7 @@ TEST(SharkPortContainer, RecordLengthsAreTakenFromTheRecords) {
     append(body, Bytes{5, 4, 3, 2, 1});
     ContainerRead r = readSharkPort(view(sharkFile(body)));
     ASSERT_TRUE(r.ok);
-    EXPECT_TRUE(r.problems.empty()) << problemsText(r);
+    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
     ASSERT_EQ(r.contents.files.size(), 1u);
     EXPECT_EQ(r.contents.files[0].data, (Bytes{5, 4, 3, 2, 1}));
 
@@ -339,7 +320,7 @@ TEST(SharkPortContainer, RecordLengthsAreTakenFromTheRecords) {
     Bytes shortRecord = record("FOLDER", 3, 0x8427);
     append(shortRecord, record("short.bin", 0, 0x8497, 0x61));
     ContainerRead s = readSharkPort(view(sharkFile(shortRecord)));
-    EXPECT_TRUE(hasProblem(s, true, "short.bin: the file's record is damaged")) << problemsText(s);
+    EXPECT_TRUE(hasProblem(s, true, "short.bin: the file's record is damaged")) << problemsOf(s);
     EXPECT_TRUE(readSharkPort(view(sharkFile(record("FOLDER", 2, 0x8427, 0x20)))).hasErrors());
     EXPECT_FALSE(readSharkPort(view(sharkFile(record("FOLDER", 2, 0x8427, 0x20)))).ok);
 }
@@ -349,16 +330,16 @@ TEST(SharkPortContainer, OdditiesThatLoseNothingAreWarnings) {
     Bytes body = twoFileBody();
     putU32(body, SHARKPORT_SIZE, 9);
     ContainerRead c = readSharkPort(view(sharkFile(body)));
-    EXPECT_FALSE(c.hasErrors()) << problemsText(c);
-    EXPECT_TRUE(hasProblem(c, false, "counts 9")) << problemsText(c);
+    EXPECT_FALSE(c.hasErrors()) << problemsOf(c);
+    EXPECT_TRUE(hasProblem(c, false, "counts 9")) << problemsOf(c);
     EXPECT_EQ(c.contents.files.size(), 2u);
 
     // Bytes after the sum.
     Bytes file = sharkFile(twoFileBody());
     file.push_back(0);
     ContainerRead t = readSharkPort(view(file));
-    EXPECT_FALSE(t.hasErrors()) << problemsText(t);
-    EXPECT_TRUE(hasProblem(t, false, "after the checksum")) << problemsText(t);
+    EXPECT_FALSE(t.hasErrors()) << problemsOf(t);
+    EXPECT_TRUE(hasProblem(t, false, "after the checksum")) << problemsOf(t);
 }
 
 TEST(SharkPortContainer, OtherFilesAreNotTakenForSharkPort) {
