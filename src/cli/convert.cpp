@@ -57,6 +57,16 @@ struct Target {
     std::string name;
 };
 
+// The separator before a path's last component, npos when there is none.
+size_t lastSeparator(const std::string& path) {
+#ifdef _WIN32
+    const size_t at = path.find_last_of("/\\");
+#else
+    const size_t at = path.rfind('/');
+#endif
+    return at;
+}
+
 std::string joined(const std::string& dir, const std::string& name) {
     if (dir.empty() || dir == ".") return name;
     return dir.back() == '/' ? dir + name : dir + "/" + name;
@@ -153,7 +163,7 @@ private:
     }
 
     static std::string baseName(const std::string& path) {
-        const size_t slash = path.rfind('/');
+        const size_t slash = lastSeparator(path);
         return slash == std::string::npos ? path : path.substr(slash + 1);
     }
 
@@ -184,7 +194,7 @@ private:
 };
 
 std::string parentOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
+    const size_t slash = lastSeparator(path);
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
@@ -197,7 +207,7 @@ int runConvert(int argc, char** argv) {
     const int code = walkArguments(
         argc, argv, CONVERT_USAGE,
         [&](const std::string& option, const OptionValue& value) -> std::string {
-            if (option == "--to" || option == "-t") {
+            if (option == "--to") {
                 const char* v = value();
                 if (!v || (args.to = containerFromWord(v)) == ContainerKind::Unknown)
                     return "--to takes psu, max, cbs, sps, xps or psv";
@@ -212,7 +222,7 @@ int runConvert(int argc, char** argv) {
             } else if (option.compare(0, 2, "-C") == 0) {
                 args.outputDir = option.substr(2);
                 dirGiven = true;
-            } else if (option == "-o" || option == "--output") {
+            } else if (option == "-o") {
                 const char* v = value();
                 if (!v || !*v) return "-o needs a file name";
                 args.output = v;
