@@ -139,6 +139,8 @@ bool inflatePayload(ByteView payload, uint32_t expanded, std::vector<uint8_t>& o
                                       " bytes" + (message.empty() ? "" : " (" + message + ")")});
     else if (rc == Z_MEM_ERROR)
         problems.push_back({true, "out of memory while expanding the save"});
+    else if (produced == expanded)
+        problems.push_back({true, "the compressed data is cut off before its end and Adler-32 check"});
     else
         problems.push_back({true, "the compressed data is cut off after " + sizeText(produced) +
                                       " of " + declared + " bytes"});

@@ -210,6 +210,14 @@ TEST(CbsContainer, DamagedPayloadIsAnError) {
     EXPECT_TRUE(hasProblem(a, true, "Adler-32")) << problemsOf(a);
     EXPECT_TRUE(a.ok);  // every byte came out; only the check failed
     EXPECT_EQ(a.contents.files.size(), 3u);
+
+    // Without its check the stream is incomplete even though every byte came out.
+    Bytes noCheck = file;
+    noCheck.resize(file.size() - 4);
+    ContainerRead n = readCbs(view(noCheck));
+    EXPECT_TRUE(hasProblem(n, true, "before its end")) << problemsOf(n);
+    EXPECT_TRUE(n.ok);
+    EXPECT_EQ(n.contents.files.size(), 3u);
 }
 
 TEST(CbsContainer, TruncatedFileNamesTheFileItCuts) {
