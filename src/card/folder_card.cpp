@@ -406,12 +406,13 @@ uint32_t FolderCard::Save::clusters() const {
 }
 
 uint32_t FolderCard::capacity() const {
-    // Allocatable clusters from the superblock, kept to the count the emulator's folder card
-    // offers (7,999 on an 8 MB card: whole thousands, less one).
+    // Allocatable clusters from the superblock, kept to whole thousands as the console uses a
+    // card (8,000 on an 8 MB card, the root directory included): the same room a card image
+    // of ours offers.
     uint32_t allocEnd = 0;
     ByteView sb{superblock_.data(), superblock_.size()};
     if (!sb.u32(0x38, allocEnd) || allocEnd < 1000 || allocEnd > (1u << 24)) allocEnd = 8135;
-    return allocEnd / 1000 * 1000 - 1;
+    return allocEnd / 1000 * 1000;
 }
 
 uint32_t FolderCard::usedClusters() const {

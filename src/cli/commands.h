@@ -10,6 +10,8 @@ int runPack(int argc, char** argv);
 int runCopy(int argc, char** argv);
 // Reports every problem found in each archive; 1 when any has an error.
 int runCheck(int argc, char** argv);
+// Memory card images and folder cards: ls, export, import, delete, format, check.
+int runCard(int argc, char** argv);
 // Writes the save in each input as another container; 1 when any input failed.
 int runConvert(int argc, char** argv);
 // Off-screen rendering of a save's icon; built only with OpenGL.

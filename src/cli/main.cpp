@@ -22,6 +22,7 @@ const char* const USAGE =
     "  copy [-C DIR] ARCHIVE...      copy each archive as \"FOLDER TITLE.psu\" into DIR\n"
     "  check [--json] ARCHIVE...     report damage and oddities in archives\n"
     "  convert [--to WORD] INPUT...  write each save as another container (psu, max, cbs, ...)\n"
+    "  card SUBCOMMAND CARD ...      memory cards: ls, export, import, delete, format, check\n"
     "  render ...                    draw a save's icon into PNG pictures (OpenGL builds)\n"
     "  thumbnail ...                 a save's icon as a square thumbnail (OpenGL builds)\n"
     "Options:\n"
@@ -49,6 +50,7 @@ const Command COMMANDS[] = {
     {"copy", marrowin::cli::runCopy},
     {"check", marrowin::cli::runCheck},
     {"convert", marrowin::cli::runConvert},
+    {"card", marrowin::cli::runCard},
 #ifdef MARROWIN_HAVE_GL
     {"render", marrowin::cli::runRender},
     {"thumbnail", marrowin::cli::runThumbnail},

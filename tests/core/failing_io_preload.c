@@ -1,10 +1,13 @@
 /* Loaded with LD_PRELOAD into marrowin-cli by the tests: makes close() or fsync() of a regular
  * file opened for writing fail with EIO, as a quota or a network file system reports a write
- * it could not keep only then. MARROWIN_FAIL_IO names the call: "close" or "fsync". */
+ * it could not keep only then. MARROWIN_FAIL_IO names the call: "close" or "fsync".
+ * MARROWIN_FAIL_IO=kill-rename kills the process (SIGKILL) as it renames a file to the name
+ * in MARROWIN_FAIL_NAME: a crash between writing a replacement and putting it in place. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -41,4 +44,15 @@ int fsync(int fd) {
         return -1;
     }
     return real(fd);
+}
+
+int renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath) {
+    static int (*real)(int, const char*, int, const char*);
+    const char* which = getenv("MARROWIN_FAIL_IO");
+    const char* name = getenv("MARROWIN_FAIL_NAME");
+    const char* last = strrchr(newpath, '/');
+    if (!real) real = (int (*)(int, const char*, int, const char*))dlsym(RTLD_NEXT, "renameat");
+    if (which && name && strcmp(which, "kill-rename") == 0 && strcmp(last ? last + 1 : newpath, name) == 0)
+        kill(getpid(), SIGKILL);
+    return real(olddirfd, oldpath, newdirfd, newpath);
 }
