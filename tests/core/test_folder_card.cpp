@@ -2,23 +2,67 @@
 // emulator lays them out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "card/folder_card.h"
-#include "export_test_support.h"
 #include "fixtures.h"
 
+// Plain C++ file helpers (std::filesystem), so these tests run on both hosts.
 namespace marrowin::card {
 namespace {
 
+namespace fs = std::filesystem;
 using fixtures::Bytes;
-using testing::TempDir;
-using testing::exists;
-using testing::makeDir;
-using testing::namesIn;
-using testing::readText;
-using testing::writeFile;
+
+class TempDir {
+public:
+    TempDir() {
+        static std::atomic<int> counter{0};
+        const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
+        path_ = (fs::temp_directory_path() /
+                 ("marrowin-folder-card-" + std::to_string(tick) + "-" + std::to_string(counter++)))
+                    .string();
+        fs::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void makeDir(const std::string& path) { fs::create_directory(path); }
+void writeFile(const std::string& path, const Bytes& data) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+void writeFile(const std::string& path, const std::string& text) { writeFile(path, Bytes(text.begin(), text.end())); }
+std::string readText(const std::string& path) {
+    const Bytes b = fixtures::readFileBytes(path);
+    return std::string(b.begin(), b.end());
+}
+std::vector<std::string> namesIn(const std::string& path) {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& e : fs::directory_iterator(path)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+Bytes patternBytes(size_t n, uint8_t seed = 1) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(seed + i * 7 + (i >> 8));
+    return b;
+}
 
 TEST(FolderCard, IndexReadsBlockAndFlowMappingsAndQuotedKeys) {
     std::vector<std::string> problems;
@@ -88,7 +132,7 @@ SaveContents save(const std::string& name, std::vector<std::pair<std::string, si
         f.name = fname;
         f.created = stampOf(2010, 1, 1, 1, 1, seed);
         f.modified = stampOf(2010, 2, 2, 2, 2, seed);
-        f.data = testing::patternBytes(size, seed++);
+        f.data = patternBytes(size, seed++);
         s.files.push_back(f);
     }
     return s;
@@ -220,7 +264,7 @@ TEST(FolderCard, RefusesWhatDoesNotFitAndLeavesNothing) {
 
     // A folder of the emulator's card that the card could not hold is an error of check.
     makeDir(dir / "card/MORE");
-    writeFile(dir / "card/MORE/f", testing::patternBytes(2048));
+    writeFile(dir / "card/MORE/f", patternBytes(2048));
     ASSERT_TRUE(FolderCard::open(dir / "card", card, error)) << error;
     std::vector<CardProblem> problems = card.check();
     ASSERT_FALSE(problems.empty());
