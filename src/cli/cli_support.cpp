@@ -11,6 +11,9 @@
 #include "archive/host_files.h"
 #include "archive/save_loading.h"
 #include "archive/save_text.h"
+#include "card/card_file.h"
+#include "card/folder_card.h"
+#include "card/memory_card.h"
 #include "cli/console.h"
 
 namespace marrowin::cli {
@@ -142,11 +145,56 @@ std::string firstError(const std::vector<ContainerProblem>& problems) {
 
 }  // namespace
 
+namespace {
+
+constexpr std::string_view CARD_MAGIC = "Sony PS2 Memory Card Format ";
+
+// A memory card (an image or a folder card) stands for the first save on it, so thumbnail
+// draws that save's icon and info describes it: a file manager shows a card as its first game.
+bool loadFirstCardSave(const std::string& path, bool folder, LoadedArchive& out, std::string& error) {
+    std::string why;
+    std::vector<card::CardSave> saves;
+    SaveContents save;
+    bool exported = false;
+    if (folder) {
+        card::FolderCard c;
+        if (!card::FolderCard::open(path, c, why)) return error = why, false;
+        saves = c.list();
+        exported = !saves.empty() && c.exportSave(saves[0].name, save, why);
+    } else {
+        std::vector<uint8_t> raw;
+        if (!card::readCardFile(path, raw, why)) return error = why, false;
+        card::MemoryCard c;
+        std::vector<card::CardProblem> problems;
+        if (!card::MemoryCard::open(std::move(raw), c, problems, why)) return error = path + ": " + why, false;
+        saves = c.list();
+        exported = !saves.empty() && c.exportSave(saves[0].name, save, why);
+    }
+    if (saves.empty()) return error = path + ": a memory card with no saves", false;
+    if (!exported) return error = path + ": memory card: " + why, false;
+    out.image = psuImageOf(save);
+    if (out.image.empty()) return error = path + ": not enough memory to read it", false;
+    out.kind = ArchiveKind::SaveArchive;
+    out.container = ContainerKind::Unknown;
+    return true;
+}
+
+}  // namespace
+
 bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error) {
+    if (path != "-" && card::isFolderCard(path)) return loadFirstCardSave(path, true, out, error);
     InputRead in;
     const bool read = readInput(path, in, error);
     out.kind = in.read.kind;
     out.container = in.container;
+    if (!read && in.container == ContainerKind::Unknown && path != "-") {
+        const SaveImage& head = in.read.image;
+        if (!head.empty() && head.fileSize >= CARD_MAGIC.size() &&
+            std::memcmp(head.bytes, CARD_MAGIC.data(), CARD_MAGIC.size()) == 0) {
+            error.clear();
+            return loadFirstCardSave(path, false, out, error);
+        }
+    }
     if (!read) {
         // A file refused from its head keeps the head (the check's first finding); a container
         // that could not be read whole keeps nothing.

@@ -322,3 +322,27 @@ TEST(CliCard, ListingAndCheckAsJson) {
 
 }  // namespace
 }  // namespace marrowin
+
+namespace marrowin {
+namespace {
+
+// info (and thumbnail, which draws its icon) take a card as the first save on it.
+TEST(CliCard, InfoOfACardDescribesItsFirstSave) {
+    for (const Kinds& k : CARD_KINDS) {
+        SCOPED_TRACE(k.label);
+        TempDir dir;
+        ASSERT_EQ(cli(dir, k.format).code, 0);
+        CliRun r = cli(dir, "info card");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(has(r.err, "a memory card with no saves")) << r.err;
+        writeFile(dir / "a.psu", psuOf(fullSave("FIRST", 10)));
+        writeFile(dir / "b.psu", psuOf(fullSave("SECOND", 10)));
+        ASSERT_EQ(cli(dir, "card import card a.psu b.psu").code, 0);
+        r = cli(dir, "info card");
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(has(r.out, "folder: FIRST")) << r.out;
+    }
+}
+
+}  // namespace
+}  // namespace marrowin
