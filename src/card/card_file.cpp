@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "archive/host_files.h"
 
@@ -26,6 +28,21 @@ SplitPath splitPath(const std::string& path) {
 }
 
 std::string errnoText(int err) { return std::strerror(err == 0 ? EIO : err); }
+
+std::filesystem::path fsPath(const std::string& path) {
+#ifdef _WIN32
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+#else
+    return std::filesystem::path(path);
+#endif
+}
+
+// The new image gets the old card's permissions: a card kept private stays private.
+void copyPermissions(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(fsPath(from), ec);
+    if (!ec) std::filesystem::permissions(fsPath(to), st.permissions(), ec);
+}
 
 // Writes data to a new temporary file in dir, synced and closed.
 bool writeTemporary(TemporaryFile& temp, const HostFolder& dir, const std::vector<uint8_t>& data,
@@ -69,7 +86,16 @@ bool readCardFile(const std::string& path, std::vector<uint8_t>& out, std::strin
 
 bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
                      const std::vector<uint8_t>& old, bool backup, std::string& error) {
-    const SplitPath where = splitPath(path);
+    SplitPath where = splitPath(path);
+    // A link to a card (an emulator's card folder, say) stays a link: the card it leads to is
+    // replaced, and its backup is kept beside that.
+    if (pathKind(path) == PathKind::File) {
+        OpenFolder in = where.folder.empty() ? OpenFolder() : openFolder(where.folder);
+        const HostFolder inRef = where.folder.empty() ? HostFolder() : in.ref();
+        const std::string real = lookUpName(inRef, where.name).kind == PathKind::Other ? realPath(path) : "";
+        if (!real.empty()) where = splitPath(real);
+    }
+    const std::string target = where.folder + where.name;
     OpenFolder opened;  // outlives the temporaries, which work in it
     HostFolder dir;
     if (!where.folder.empty()) {
@@ -88,12 +114,14 @@ bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
         error = path + ": " + error;
         return false;
     }
+    copyPermissions(target, where.folder + fresh.name());
     if (backup) {
         TemporaryFile saved;
         if (!writeTemporary(saved, dir, old, error)) {
             error = path + ": backup: " + error;
             return false;
         }
+        copyPermissions(target, where.folder + saved.name());
         if (int err = saved.placeReplacing(where.name + ".bak")) {
             error = path + ": cannot name the backup " + where.name + ".bak: " + errnoText(err);
             return false;

@@ -346,3 +346,30 @@ TEST(CliCard, InfoOfACardDescribesItsFirstSave) {
 
 }  // namespace
 }  // namespace marrowin
+
+namespace marrowin {
+namespace {
+
+// The new image used to replace a link to the card by a plain file (the emulator's card
+// unchanged) and to be readable by everyone whatever the card's permissions were.
+TEST(CliCard, ALinkedCardIsChangedWhereItLivesAndKeepsItsPermissions) {
+    TempDir dir;
+    testing::makeDir(dir / "emu");
+    ASSERT_EQ(cli(dir, "card format emu/Mcd001.ps2").code, 0);
+    ASSERT_EQ(::chmod((dir / "emu/Mcd001.ps2").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("emu/Mcd001.ps2", (dir / "card.ps2").c_str()), 0);
+    writeFile(dir / "a.psu", psuOf(fullSave("A", 10)));
+    CliRun r = cli(dir, "card import card.ps2 a.psu");
+    ASSERT_EQ(r.code, 0) << r.err;
+    struct stat st;
+    ASSERT_EQ(::lstat((dir / "card.ps2").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat((dir / "emu/Mcd001.ps2").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((dir / "emu/Mcd001.ps2.bak").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_TRUE(has(cli(dir, "card ls emu/Mcd001.ps2").out, "1 save")) << r.out;
+}
+
+}  // namespace
+}  // namespace marrowin
