@@ -277,6 +277,7 @@ bool parseInteger(const std::string& text, int64_t& out) {
     int64_t v = 0;
     for (; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9') return false;
+        if (v > (INT64_MAX - (text[i] - '0')) / 10) return false;  // past 64 bits
         v = v * 10 + (text[i] - '0');
     }
     out = text[0] == '-' ? -v : v;

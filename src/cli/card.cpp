@@ -109,8 +109,12 @@ struct Card {
     }
     std::vector<CardProblem> check() const {
         std::vector<CardProblem> all = openProblems;
-        std::vector<CardProblem> more = isFolder ? folder.check() : image.check();
-        all.insert(all.end(), more.begin(), more.end());
+        // Reading and checking may both meet one fault (a page beyond repair): said once.
+        for (CardProblem& p : isFolder ? folder.check() : image.check()) {
+            bool seen = false;
+            for (const CardProblem& a : all) seen = seen || (a.kind == p.kind && a.text == p.text);
+            if (!seen) all.push_back(std::move(p));
+        }
         return all;
     }
     const char* kind() const {

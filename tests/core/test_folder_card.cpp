@@ -70,7 +70,7 @@ TEST(FolderCard, IndexReadsBlockAndFlowMappingsAndQuotedKeys) {
         "%ROOT:\n  timeCreated: 100\n  timeModified: 200\n"
         "icon.sys: {order: 2, timeCreated: 5, timeModified: 6}\n"
         "\"a: b\":\n  order: 1\n"
-        "'it''s':\n  order: x\n"
+        "'it''s':\n  order: x\n  timeCreated: 9999999999999999999\n"
         "garbage line\n",
         problems);
     ASSERT_EQ(entries.size(), 4u);
@@ -81,7 +81,8 @@ TEST(FolderCard, IndexReadsBlockAndFlowMappingsAndQuotedKeys) {
     EXPECT_EQ(entries[1].timeCreated, 5);
     EXPECT_EQ(entries[2].name, "a: b");
     EXPECT_EQ(entries[3].name, "it's");
-    EXPECT_EQ(problems.size(), 2u);  // "x" and the garbage line
+    EXPECT_EQ(problems.size(), 3u);  // "x", a number past 64 bits, the garbage line
+    EXPECT_FALSE(entries[3].hasCreated);
 
     // What we write reads back, keys that need quoting included.
     std::vector<FolderIndexEntry> written = {{"$ROOT", 0, 1, 2, true, true},
