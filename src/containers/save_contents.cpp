@@ -138,7 +138,10 @@ ContainerRead readPsu(ByteView bytes) {
         uint16_t m = 0;
         uint32_t size = 0;
         bytes.u16(off + ENTRY_MODE_OFFSET, m);
-        if (m & 0x20) {  // "." and ".."; a save holds no other folders
+        if (m & 0x20) {  // "." and ".."; no container holds other folders
+            const std::string name = bytes.text(off + ENTRY_NAME_OFFSET, ENTRY_NAME_MAX);
+            if (name != "." && name != "..")
+                r.problems.push_back({false, name + ": a folder inside the save, left out"});
             off = addSaturating(off, ENTRY_HEADER_SIZE);
             continue;
         }

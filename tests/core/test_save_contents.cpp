@@ -87,6 +87,13 @@ TEST(SaveContents, PsuRefusesNamesItCannotHoldAndReportsCutData) {
     EXPECT_FALSE(writePsu(c, out, error));
     EXPECT_TRUE(psuImageOf(c).empty());
 
+    // A folder inside the save: nothing can hold it, and that is said.
+    Bytes nested = fixtures::ArchiveBuilder("F").file("a", {1}).entry(MODE_DIRECTORY, 2, "sub").build();
+    ContainerRead n = readPsu({nested.data(), nested.size()});
+    ASSERT_TRUE(n.ok);
+    EXPECT_EQ(n.contents.files.size(), 1u);
+    EXPECT_TRUE(testing::hasProblem(n, false, "sub: a folder inside the save, left out")) << problemsOf(n);
+
     ASSERT_TRUE(writePsu(testing::realIconContents(), out, error));
     out.resize(out.size() - 1024);
     ContainerRead r = readPsu({out.data(), out.size()});
