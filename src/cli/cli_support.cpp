@@ -126,12 +126,16 @@ bool readInput(const std::string& path, InputRead& in, std::string& error) {
                          : path + ": cannot read: " + std::strerror(errno);
         return false;
     }
-    if (stream && detectContainer({in.bytes.data(), in.bytes.size()}, in.bytes.size()) ==
-                      ContainerKind::Unknown &&
-        in.read.kind != ArchiveKind::PowerSaveArchive) {
-        in.container = ContainerKind::Unknown;
-        error = path + ": not a save archive";
-        return false;
+    if (stream) {
+        // Told again now that the size is known.
+        const ContainerKind whole = detectContainer({in.bytes.data(), in.bytes.size()}, in.bytes.size());
+        if (whole != ContainerKind::Unknown && whole != ContainerKind::Psu) {
+            in.container = whole;
+        } else if (in.read.kind != ArchiveKind::PowerSaveArchive) {
+            in.container = ContainerKind::Unknown;
+            error = path + ": not a save archive";
+            return false;
+        }
     }
     releaseSaveImage(in.read.image);
     return true;
