@@ -4,7 +4,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "containers/lzari.h"
 #include "containers/save_contents.h"
