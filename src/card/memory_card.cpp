@@ -196,6 +196,26 @@ bool MemoryCard::fatEntry(uint32_t cluster, uint32_t& value) const {
     return true;
 }
 
+std::vector<uint32_t> MemoryCard::wholeFat(std::vector<bool>* unreadable) const {
+    std::vector<uint32_t> fat(allocEnd_, FAT_LAST);
+    if (unreadable) unreadable->assign(allocEnd_, true);
+    uint8_t b[CLUSTER_BYTES];
+    for (uint32_t k = 0; uint64_t(k) * FAT_PER_CLUSTER < allocEnd_; ++k) {
+        if (k / FAT_PER_CLUSTER >= IFC_SLOTS) break;
+        uint32_t indirect = ifcList_[k / FAT_PER_CLUSTER];
+        uint8_t at[4];
+        if (indirect >= clustersPerCard_ || !readBytes(indirect, (k % FAT_PER_CLUSTER) * 4, at, 4)) continue;
+        uint32_t cluster = ByteView{at, 4}.u32(0);
+        if (cluster >= clustersPerCard_ || !readBytes(cluster, 0, b, CLUSTER_BYTES)) continue;
+        ByteView v{b, CLUSTER_BYTES};
+        for (uint32_t i = 0; i < FAT_PER_CLUSTER && uint64_t(k) * FAT_PER_CLUSTER + i < allocEnd_; ++i) {
+            fat[size_t(k) * FAT_PER_CLUSTER + i] = v.u32(4 * i);
+            if (unreadable) (*unreadable)[size_t(k) * FAT_PER_CLUSTER + i] = false;
+        }
+    }
+    return fat;
+}
+
 bool MemoryCard::setFatEntry(uint32_t cluster, uint32_t value) {
     uint32_t k = cluster / FAT_PER_CLUSTER;
     if (k / FAT_PER_CLUSTER >= IFC_SLOTS) return false;
@@ -379,6 +399,14 @@ void MemoryCard::checkEcc(std::vector<CardProblem>& problems, std::vector<uint8_
     for (uint64_t p = 0; p < pages; ++p) {
         const uint8_t* page = raw_.data() + pageOffset(p);
         const uint8_t* spare = page + pageSize_;
+        bool good = true;
+        for (uint32_t k = 0; k < chunks && good; ++k) {
+            std::array<uint8_t, 3> code = chunkEcc(page + k * ECC_CHUNK_BYTES);
+            const uint8_t* s = spare + k * ECC_BYTES_PER_CHUNK;
+            good = ((code[0] ^ s[0]) & 0x77) == 0 && ((code[1] ^ s[1]) & 0x7F) == 0 && ((code[2] ^ s[2]) & 0x7F) == 0;
+        }
+        if (good) continue;
+        // Corrections are made on a copy of the page, written back only when asked.
         std::memcpy(data.data(), page, pageSize_);
         bool wasFixed = false, wasDamaged = false, wasBad = false;
         for (uint32_t k = 0; k < chunks; ++k) {
@@ -502,16 +530,17 @@ uint32_t MemoryCard::allocationLimit() const {
 }
 
 uint32_t MemoryCard::freeClusters() const {
-    uint32_t n = 0, v;
+    std::vector<uint32_t> fat = wholeFat();
+    uint32_t n = 0;
     for (uint32_t c = 0; c < allocEnd_; ++c)
-        if (allocatable(c) && fatEntry(c, v) && !(v & FAT_IN_USE)) ++n;
+        if (!(fat[c] & FAT_IN_USE) && allocatable(c)) ++n;
     return n;
 }
 
 uint32_t MemoryCard::freeClustersInFat() const {
-    uint32_t n = 0, v;
-    for (uint32_t c = 0; c < allocEnd_; ++c)
-        if (fatEntry(c, v) && !(v & FAT_IN_USE)) ++n;
+    uint32_t n = 0;
+    for (uint32_t v : wholeFat())
+        if (!(v & FAT_IN_USE)) ++n;
     return n;
 }
 
@@ -672,10 +701,12 @@ void MemoryCard::checkStructure(std::vector<CardProblem>& problems) const {
     checkDirectory(root, "the root directory", true, claims, 0, problems);
 
     // FAT entries in use that no chain reached.
-    uint32_t lost = 0, unreadable = 0, v;
+    uint32_t lost = 0, unreadable = 0;
+    std::vector<bool> unread;
+    std::vector<uint32_t> fat = wholeFat(&unread);
     for (uint32_t c = 0; c < allocEnd_; ++c) {
-        if (!fatEntry(c, v)) ++unreadable;
-        else if ((v & FAT_IN_USE) && claims.owner[c] == 0) ++lost;
+        if (unread[c]) ++unreadable;
+        else if ((fat[c] & FAT_IN_USE) && claims.owner[c] == 0) ++lost;
     }
     if (unreadable)
         problems.push_back({K::Error, std::to_string(unreadable) +
@@ -894,12 +925,12 @@ bool MemoryCard::addSave(const SaveContents& save, std::string& error) {
 
     // Lowest free clusters first; each chain is linked as it grows.
     uint32_t next = 0;
+    std::vector<uint32_t> fat = wholeFat();
     auto allocate = [&](uint32_t count) {
         std::vector<uint32_t> chain;
-        uint32_t v;
         while (chain.size() < count && next < allocEnd_) {
             uint32_t c = next++;
-            if (!allocatable(c) || !fatEntry(c, v) || (v & FAT_IN_USE)) continue;
+            if (!allocatable(c) || (fat[c] & FAT_IN_USE)) continue;
             chain.push_back(c);
         }
         return chain;

@@ -89,6 +89,10 @@ private:
     // Writes into the data of one cluster and recomputes the code of every page touched.
     void writeBytes(uint32_t absCluster, uint32_t offset, const uint8_t* data, uint32_t n);
     bool fatEntry(uint32_t cluster, uint32_t& value) const;
+    // The whole FAT of the allocatable clusters at once, for the scans over every cluster;
+    // an entry whose FAT cluster lies outside the card reads as in use (never allocated) and
+    // is marked in unreadable when given.
+    std::vector<uint32_t> wholeFat(std::vector<bool>* unreadable = nullptr) const;
     bool setFatEntry(uint32_t cluster, uint32_t value);
     bool allocatable(uint32_t cluster) const;
     Chain walk(uint32_t first, Claims& claims, const std::string& label) const;
