@@ -1,6 +1,7 @@
 // SharkPort / X-Port saves: the body sum, the real sample, round trips and damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "containers/save_contents.h"
@@ -34,15 +35,17 @@ Bytes maxPayneSample() {
 
 uint32_t sumOf(const Bytes& b) { return sharkPortChecksum(b.data(), b.size()); }
 
-// One record of `length` bytes (the fields readers use, the rest zero).
+// One record of `length` bytes (the fields readers use, the rest zero; a record shorter than
+// those fields is cut after them).
 Bytes record(std::string_view name, uint32_t sizeOrCount, uint16_t mode, uint16_t length = 0xFA) {
-    Bytes r(length, 0);
+    Bytes r(std::max<size_t>(length, SHARKPORT_RECORD_USED), 0);
     putU16(r, 0, length);
     putBytes(r, SHARKPORT_NAME, name);
     putU32(r, SHARKPORT_SIZE, sizeOrCount);
     r[SHARKPORT_MODE] = uint8_t(mode >> 8);
     r[SHARKPORT_MODE + 1] = uint8_t(mode);
     r[SHARKPORT_CREATED + 1] = 7;
+    r.resize(length);
     return r;
 }
 
