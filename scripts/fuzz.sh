@@ -1,5 +1,6 @@
 #!/bin/sh
-# Fuzzes the save reading path and the icon drawing under AddressSanitizer and
+# Fuzzes every reader (save archives, the other containers, memory cards and folder card
+# indexes), the writers' round trip and the icon drawing under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 #   scripts/fuzz.sh [SECONDS] [TARGET]    (defaults: 60, every target, the time split evenly)
 #   scripts/fuzz.sh --build [TARGET...]   (only build the targets and the seed maker)
@@ -9,7 +10,8 @@
 # Extraction writes into a folder on /dev/shm (tmpfs) that each target makes and removes.
 set -eu
 cd "$(dirname "$0")/.."
-all="fuzz_save_image fuzz_check_archive fuzz_draw_gl"
+all="fuzz_save_image fuzz_check_archive fuzz_draw_gl fuzz_read_max fuzz_read_cbs fuzz_read_sharkport
+fuzz_read_psv fuzz_round_trip fuzz_card_read fuzz_card_import fuzz_folder_index"
 dir=build-fuzz
 # Inputs up to 512 KiB, well past a typical save with its icons; FUZZ_MAX_LEN=BYTES for more.
 flags="-timeout=20 -rss_limit_mb=2048 -max_len=${FUZZ_MAX_LEN:-524288} -print_final_stats=1"

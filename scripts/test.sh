@@ -6,5 +6,5 @@ set -eu
 cd "$(dirname "$0")/.."
 ./scripts/build.sh
 ctest --test-dir build --output-on-failure -j2
-./scripts/fuzz.sh 60
+./scripts/fuzz.sh 110
 ./scripts/build-windows.sh --test
