@@ -316,14 +316,12 @@ bool MemoryCard::readRoot(Directory& root, Claims& claims, std::string& error) c
 
 // ---- opening -------------------------------------------------------------------------------
 
-bool MemoryCard::open(std::vector<uint8_t> raw, MemoryCard& out, std::vector<CardProblem>& problems,
-                      std::string& error) {
+bool MemoryCard::readGeometry(const std::vector<uint8_t>& raw, MemoryCard& c, std::string& error) {
     ByteView v{raw.data(), raw.size()};
     if (raw.size() < 0x154 || std::memcmp(raw.data(), MAGIC, MAGIC_SIZE) != 0) {
         error = "not a PS2 memory card image (no \"Sony PS2 Memory Card Format\" superblock)";
         return false;
     }
-    MemoryCard c;
     c.pageSize_ = v.u16(SB_PAGE_LEN);
     c.pagesPerCluster_ = v.u16(SB_PAGES_PER_CLUSTER);
     c.pagesPerBlock_ = v.u16(SB_PAGES_PER_BLOCK);
@@ -381,8 +379,25 @@ bool MemoryCard::open(std::vector<uint8_t> raw, MemoryCard& out, std::vector<Car
                 " without";
         return false;
     }
+    return true;
+}
+
+bool MemoryCard::open(std::vector<uint8_t> raw, MemoryCard& out, std::vector<CardProblem>& problems,
+                      std::string& error) {
+    MemoryCard c;
+    if (!readGeometry(raw, c, error)) return false;
     c.raw_ = std::move(raw);
-    if (c.ecc_) c.checkEcc(problems, &c.raw_);
+    if (c.ecc_) {
+        std::vector<uint8_t> superblock(c.raw_.begin(), c.raw_.begin() + ptrdiff_t(c.pageSize_));
+        c.checkEcc(problems, &c.raw_);
+        if (!std::equal(superblock.begin(), superblock.end(), c.raw_.begin())) {
+            // A wrong bit in the superblock itself: the geometry is read again, corrected.
+            MemoryCard fixed;
+            if (!readGeometry(c.raw_, fixed, error)) return false;
+            fixed.raw_ = std::move(c.raw_);
+            c = std::move(fixed);
+        }
+    }
     out = std::move(c);
     return true;
 }

@@ -84,6 +84,8 @@ private:
     struct Chain;
     struct Directory;
 
+    // The geometry from the superblock, checked against the image's size (raw_ is not set).
+    static bool readGeometry(const std::vector<uint8_t>& raw, MemoryCard& c, std::string& error);
     uint64_t pageOffset(uint64_t page) const { return page * rawPageSize_; }
     bool readBytes(uint32_t absCluster, uint32_t offset, uint8_t* out, uint32_t n) const;
     // Writes into the data of one cluster and recomputes the code of every page touched.

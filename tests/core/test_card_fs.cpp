@@ -408,11 +408,15 @@ TEST(CardEccOnOpen, AFlippedDataBitIsCorrectedAndCounted) {
     Bytes damaged = good;
     damaged[500 * RAW_PAGE + 77] ^= 0x10;  // inside the save's data
     damaged[82 * RAW_PAGE + 3] ^= 0x01;    // the root's first entry
+    // Regression: the superblock was read before its correction, so a wrong bit in alloc_end
+    // gave the card a wrong size.
+    damaged[0x38] ^= 0x02;
     std::vector<CardProblem> problems;
     MemoryCard card = openCard(damaged, &problems);
-    EXPECT_EQ(countKind(problems, CardProblem::Kind::Corrected), 2u) << describe(problems);
-    EXPECT_EQ(problems.size(), 2u) << describe(problems);
+    EXPECT_EQ(countKind(problems, CardProblem::Kind::Corrected), 3u) << describe(problems);
+    EXPECT_EQ(problems.size(), 3u) << describe(problems);
     EXPECT_TRUE(card.image() == good);
+    EXPECT_EQ(card.freeClustersInFat(), ref.freeClustersInFat());
     expectClean(card);
 }
 
