@@ -112,6 +112,15 @@ def archives(prefix, source, work):
                    "max-payne.1394.sps", "BESLES-50325.PSV"):
         out.append(saves / sample)
         shutil.copyfile(data / "formats" / sample, out[-1])
+    # A card image holding two saves shows its first one.
+    card = saves / "Memory Card.ps2"
+    cli = str(prefix / "bin/marrowin-cli")
+    result = run([cli, "card", "format", str(card)])
+    if check(result.returncode == 0, f"card format: {result.stderr}"):
+        result = run([cli, "card", "import", "--no-backup", str(card), str(saves / "OPL.psu"),
+                      str(saves / "final-fantasy12.max")])
+        if check(result.returncode == 0, f"card import: {result.stderr}"):
+            out.append(card)
     return out
 
 
