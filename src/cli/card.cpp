@@ -104,8 +104,9 @@ struct Card {
     }
     uint32_t freeClusters() const { return isFolder ? folder.freeClusters() : image.freeClusters(); }
     uint32_t clusterSize() const { return isFolder ? folder.clusterSize() : image.clusterSize(); }
-    bool exportSave(std::string_view name, SaveContents& out, std::string& error) const {
-        return isFolder ? folder.exportSave(name, out, error) : image.exportSave(name, out, error);
+    bool exportSave(std::string_view name, SaveContents& out, std::string& error,
+                    std::vector<CardProblem>* problems = nullptr) const {
+        return isFolder ? folder.exportSave(name, out, error) : image.exportSave(name, out, error, problems);
     }
     std::vector<CardProblem> check() const {
         std::vector<CardProblem> all = openProblems;
@@ -282,7 +283,14 @@ int runExportSaves(int argc, char** argv) {
         progress.begin(i, shownName);
         SaveContents save;
         std::vector<uint8_t> bytes;
-        if (!c.exportSave(folders[i], save, error) || !writeContainer(to, save, bytes, error)) {
+        std::vector<CardProblem> left;  // folders inside the save, which no container holds
+        const bool exported = c.exportSave(folders[i], save, error, &left);
+        // What a container cannot hold is left out, said, and fails the run: nothing is lost quietly.
+        for (const CardProblem& p : left) {
+            say(stderr, "marrowin-cli %s: %s: left out: %s\n", argv[0], shownName.c_str(), terminalText(p.text).c_str());
+            status = 1;
+        }
+        if (!exported || !writeContainer(to, save, bytes, error)) {
             say(stderr, "marrowin-cli %s: %s: %s\n", argv[0], shownName.c_str(), terminalText(error).c_str());
             status = 1;
             continue;
