@@ -59,7 +59,8 @@ const char* const EXPORT_USAGE =
 
 const char* const IMPORT_USAGE =
     "usage: marrowin-cli card import [--replace] [--force] [--no-backup] CARD SAVE...\n"
-    "Puts each save (.psu, .max, .cbs, .sps/.xps or .psv, told apart by content) on the card.\n"
+    "Puts each save (.psu, .max, .cbs, .sps/.xps or .psv, told apart by content; \"-\" reads\n"
+    "standard input) on the card.\n"
     "Time stamps a save lacks are set to now. The new card is built whole and checked before\n"
     "it replaces the old one, which is kept as CARD.bak (an older CARD.bak is replaced).\n"
     "Refuses a damaged save, one that does not fit, and a folder the card already holds.\n"
@@ -416,36 +417,15 @@ bool commitImage(const char* command, Card& c, const std::vector<CardProblem>& b
     return true;
 }
 
-// Reads a save file of any container whole; false with a message when it is none or damaged.
-bool readSaveFile(const std::string& path, SaveContents& out, std::string& error) {
-    if (pathKind(path) != PathKind::File) {
-        error = pathKind(path) == PathKind::Missing ? "no such file" : "not a regular file";
-        return false;
-    }
-    HostFile f = openForReading(path);
-    const int64_t size = f.isOpen() ? f.size() : -1;
-    if (size < 0) {
-        error = std::string("cannot open: ") + std::strerror(errno);
-        return false;
-    }
-    if (uint64_t(size) > CONTAINER_FILE_MAX) {
-        error = "too large for a save";
-        return false;
-    }
-    std::vector<uint8_t> bytes(size_t(size), 0);
-    if (f.read(bytes.data(), bytes.size()) != bytes.size()) {
-        error = "cannot read it whole";
-        return false;
-    }
-    const ByteView view{bytes.data(), bytes.size()};
-    const ContainerKind kind = detectContainer(view, bytes.size());
-    if (kind == ContainerKind::Unknown) {
-        error = "not a save in any container this program reads";
-        return false;
-    }
-    ContainerRead r = readContainer(kind, view);
+// Reads a save in any container whole ("-" is standard input); false with a message naming
+// the input when it is none or damaged.
+bool readImportedSave(const std::string& path, SaveContents& out, std::string& error) {
+    ContainerKind kind = ContainerKind::Unknown;
+    std::vector<uint8_t> bytes;
+    if (!readSaveFile(path, kind, bytes, error)) return false;
+    ContainerRead r = readContainer(kind, {bytes.data(), bytes.size()});
     if (!r.ok || r.hasErrors()) {
-        error = std::string(containerTitle(kind)) + " is damaged";
+        error = path + ": " + containerTitle(kind) + " is damaged";
         for (const ContainerProblem& p : r.problems)
             if (p.error) error += ": " + p.text;
         error += "; not imported";
@@ -474,8 +454,8 @@ int runImport(int argc, char** argv) {
     for (size_t i = 1; i < operands.size(); ++i) {
         const std::string& input = operands[i];
         SaveContents save;
-        if (!readSaveFile(input, save, error)) {
-            say(stderr, "marrowin-cli %s: %s: %s\n", argv[0], terminalText(input).c_str(), terminalText(error).c_str());
+        if (!readImportedSave(input, save, error)) {
+            say(stderr, "marrowin-cli %s: %s\n", argv[0], terminalText(error).c_str());
             status = 1;
             continue;
         }

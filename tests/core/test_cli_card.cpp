@@ -100,7 +100,7 @@ TEST(CliCard, OtherContainersGoOnAndComeOffWithTheirFiles) {
     TempDir dir;
     ASSERT_EQ(cli(dir, "card format card.ps2").code, 0);
     const std::string max = fixtures::testDataPath("formats/final-fantasy12.max");
-    CliRun r = cli(dir, "card import card.ps2 '" + max + "'");
+    CliRun r = cli(dir, "card import card.ps2 - < '" + max + "'");  // from standard input
     ASSERT_EQ(r.code, 0) << r.err;
     ASSERT_EQ(cli(dir, "card export --to max -C out card.ps2").code, 0);
     const Bytes original = readFileBytes(max), again = readFileBytes(dir / "out/BASLUS-20963FF1200.max");
