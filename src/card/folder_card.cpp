@@ -510,12 +510,10 @@ bool FolderCard::readSave(const std::string& hostName, Save& out) const {
         if (isMetaName(item.name)) continue;
         long pid = 0;
         if (parseTemporaryName(item.name, pid)) continue;  // a write of ours in progress
-        if (item.isLink) {
-            problem(CardProblem::Kind::Warning, "\"" + item.name + "\" is a link, left out");
-            continue;
-        }
-        if (item.isFolder) {
-            problem(CardProblem::Kind::Warning, "\"" + item.name + "\" is a folder; a save holds only files");
+        if (item.isLink || item.isFolder) {
+            problem(CardProblem::Kind::Warning, "\"" + item.name + "\" is a " +
+                                                    (item.isLink ? "link" : "folder") + "; a save holds only files");
+            out.leftOut.push_back(out.problems.back());
             continue;
         }
         if (!item.isRegular) continue;
@@ -642,7 +640,8 @@ std::vector<CardSave> FolderCard::list(std::vector<CardProblem>* problems) const
     return out;
 }
 
-bool FolderCard::exportSave(std::string_view folder, SaveContents& out, std::string& error) const {
+bool FolderCard::exportSave(std::string_view folder, SaveContents& out, std::string& error,
+                            std::vector<CardProblem>* problems) const {
     const Save* s = find(folder);
     if (!s) {
         error = "no save folder \"" + std::string(folder) + "\" on the card";
@@ -653,6 +652,7 @@ bool FolderCard::exportSave(std::string_view folder, SaveContents& out, std::str
             error = p.text;
             return false;
         }
+    if (problems) problems->insert(problems->end(), s->leftOut.begin(), s->leftOut.end());
     out = s->contents;
     return true;
 }

@@ -54,7 +54,10 @@ public:
     uint32_t freeClusters() const;
 
     std::vector<CardSave> list(std::vector<CardProblem>* problems = nullptr) const;
-    bool exportSave(std::string_view folder, SaveContents& out, std::string& error) const;
+    // What the save folder holds that no save can (sub-folders, links) is reported in problems
+    // when given.
+    bool exportSave(std::string_view folder, SaveContents& out, std::string& error,
+                    std::vector<CardProblem>* problems = nullptr) const;
     // Writes the save as a new sub-folder, built under a name the emulator ignores and renamed
     // into place once whole. With replace an existing save of that name is first put aside as
     // "_pcsx2_deleted_..." (as the emulator deletes). Refuses, writing nothing, what does not
@@ -69,6 +72,7 @@ private:
         std::string hostName;
         SaveContents contents;
         std::vector<CardProblem> problems;
+        std::vector<CardProblem> leftOut;  // links and folders in it, which no save holds
         uint32_t clusters() const;
     };
     const Save* find(std::string_view cardName) const;

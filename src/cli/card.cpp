@@ -107,7 +107,7 @@ struct Card {
     uint32_t clusterSize() const { return isFolder ? folder.clusterSize() : image.clusterSize(); }
     bool exportSave(std::string_view name, SaveContents& out, std::string& error,
                     std::vector<CardProblem>* problems = nullptr) const {
-        return isFolder ? folder.exportSave(name, out, error) : image.exportSave(name, out, error, problems);
+        return isFolder ? folder.exportSave(name, out, error, problems) : image.exportSave(name, out, error, problems);
     }
     std::vector<CardProblem> check() const {
         std::vector<CardProblem> all = openProblems;

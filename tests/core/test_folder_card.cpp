@@ -214,12 +214,17 @@ TEST(FolderCard, ReadsWhatTheEmulatorWritesAndSkipsItsOwnFiles) {
     makeDir(dir / "card/_pcsx2_deleted_OLD");
     writeFile(dir / "card/loose-file", std::string("not a save"));
 
+    makeDir(dir / "card/SAVE/inner");  // no save holds folders: left out and said
+
     FolderCard card;
     ASSERT_TRUE(FolderCard::open(dir / "card", card, error)) << error;
     const std::vector<CardSave> saves = card.list();
     ASSERT_EQ(saves.size(), 1u);
     SaveContents s;
-    ASSERT_TRUE(card.exportSave("SAVE", s, error)) << error;
+    std::vector<CardProblem> leftOut;
+    ASSERT_TRUE(card.exportSave("SAVE", s, error, &leftOut)) << error;
+    ASSERT_EQ(leftOut.size(), 1u);
+    EXPECT_NE(leftOut[0].text.find("inner"), std::string::npos) << leftOut[0].text;
     EXPECT_EQ(s.created, stampOf(2007, 9, 25, 0, 0, 57));
     EXPECT_EQ(s.modified, stampOf(2007, 9, 25, 0, 0, 58));
     ASSERT_EQ(s.files.size(), 3u);
