@@ -559,9 +559,15 @@ int runCardCheck(int argc, char** argv) {
         std::vector<CardProblem> problems;
         if (opened) problems = c.check();
         if (!opened || hasError(problems)) status = 1;
+        size_t errors = opened ? 0 : 1;
+        for (const CardProblem& p : problems) errors += p.kind == CardProblem::Kind::Error;
         if (json) {
+            // The shape of check --json: path, kind, ok, the counts, then each problem.
             std::string s = "{\"path\":" + jsonString(paths[i]) +
-                            ",\"kind\":" + (opened ? jsonString(c.kind()) : std::string("null")) + ",\"problems\":[";
+                            ",\"kind\":" + (opened ? jsonString(c.kind()) : std::string("null")) +
+                            ",\"ok\":" + (errors == 0 ? "true" : "false") + ",\"errors\":" + std::to_string(errors) +
+                            ",\"warnings\":" + std::to_string(problems.size() + (opened ? 0 : 1) - errors) +
+                            ",\"problems\":[";
             if (!opened) s += "{\"severity\":\"error\",\"message\":" + jsonString(error) + "}";
             for (size_t k = 0; k < problems.size(); ++k)
                 s += std::string(k ? "," : "") + "{\"severity\":" + jsonString(kindWord(problems[k].kind)) +
@@ -574,11 +580,9 @@ int runCardCheck(int argc, char** argv) {
             std::printf("%s: error: %s\n", shown.c_str(), terminalText(error).c_str());
             continue;
         }
-        size_t errors = 0, warnings = 0;
-        for (const CardProblem& p : problems) {
+        for (const CardProblem& p : problems)
             std::printf("%s: %s: %s\n", shown.c_str(), kindWord(p.kind), terminalText(p.text).c_str());
-            (p.kind == CardProblem::Kind::Error ? errors : warnings) += 1;
-        }
+        const size_t warnings = problems.size() - errors;
         if (problems.empty())
             std::printf("%s: ok\n", shown.c_str());
         else

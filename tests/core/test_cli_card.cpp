@@ -317,7 +317,10 @@ TEST(CliCard, ListingAndCheckAsJson) {
     r = cli(dir, "card ls --json card.ps2");
     EXPECT_TRUE(has(r.out, "\"freeClusters\":7788")) << r.out;
     EXPECT_TRUE(has(r.out, "\"iconSys\":true,\"icons\":true")) << r.out;
-    EXPECT_EQ(cli(dir, "card check card.ps2 missing.ps2").code, 1);
+    r = cli(dir, "card check --json card.ps2 missing.ps2");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(has(r.out, "\"kind\":\"card image with ECC\",\"ok\":true,\"errors\":0")) << r.out;
+    EXPECT_TRUE(has(r.out, "\"kind\":null,\"ok\":false,\"errors\":1")) << r.out;
 }
 
 }  // namespace
