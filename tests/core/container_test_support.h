@@ -86,6 +86,25 @@ inline void expectSameMetadata(const SaveContents& want, const SaveContents& got
     }
 }
 
+// Every field, the attributes as well (what a memory card keeps).
+inline void expectWholeSaveSame(const SaveContents& a, const SaveContents& b) {
+    EXPECT_EQ(a.folderName, b.folderName);
+    EXPECT_EQ(a.folderMode, b.folderMode);
+    EXPECT_EQ(a.created, b.created);
+    EXPECT_EQ(a.modified, b.modified);
+    EXPECT_EQ(a.attribute, b.attribute);
+    ASSERT_EQ(a.files.size(), b.files.size());
+    for (size_t i = 0; i < a.files.size(); ++i) {
+        SCOPED_TRACE(a.files[i].name);
+        EXPECT_EQ(a.files[i].name, b.files[i].name);
+        EXPECT_EQ(a.files[i].mode, b.files[i].mode);
+        EXPECT_EQ(a.files[i].created, b.files[i].created);
+        EXPECT_EQ(a.files[i].modified, b.files[i].modified);
+        EXPECT_EQ(a.files[i].attribute, b.files[i].attribute);
+        EXPECT_TRUE(a.files[i].data == b.files[i].data);
+    }
+}
+
 inline bool hasProblem(const ContainerRead& r, bool error, const std::string& text) {
     for (const ContainerProblem& p : r.problems)
         if (p.error == error && p.text.find(text) != std::string::npos) return true;
@@ -96,6 +115,66 @@ inline std::string problemsOf(const ContainerRead& r) {
     std::string s;
     for (const ContainerProblem& p : r.problems) s += (p.error ? "error: " : "warning: ") + p.text + "\n";
     return s;
+}
+
+// Names, sizes and SHA-1s of a sample's files, in order, all with `mode`.
+struct ExpectedFile {
+    const char* name;
+    size_t size;
+    const char* sha1;
+};
+inline void expectFilesAre(const SaveContents& c, const std::vector<ExpectedFile>& want, uint16_t mode) {
+    ASSERT_EQ(c.files.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        const SaveFile& f = c.files[i];
+        EXPECT_EQ(f.name, want[i].name);
+        EXPECT_EQ(f.data.size(), want[i].size);
+        EXPECT_EQ(sha1Hex(f.data), want[i].sha1) << f.name;
+        EXPECT_EQ(f.mode, mode);
+    }
+}
+
+using ContainerWriter = bool (*)(const SaveContents&, std::vector<uint8_t>&, std::string&);
+using ContainerReader = ContainerRead (*)(ByteView);
+
+// Writes `c` (which must succeed) and reads it back; the bytes go to `written` when asked.
+inline ContainerRead writeAndRead(ContainerWriter write, ContainerReader read, const SaveContents& c,
+                                  std::vector<uint8_t>* written = nullptr) {
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_TRUE(write(c, out, error)) << error;
+    if (written) *written = out;
+    return read({out.data(), out.size()});
+}
+
+// For the containers that keep everything: `c` comes back whole and without problems.
+inline void expectRoundTripKeepsAll(ContainerWriter write, ContainerReader read, const SaveContents& c) {
+    ContainerRead r = writeAndRead(write, read, c);
+    ASSERT_TRUE(r.ok);
+    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
+    expectSameFiles(c, r.contents, "round trip");
+    expectSameMetadata(c, r.contents, "round trip");
+}
+
+// Names a 32-byte field cannot hold are refused with a reason, and `out` is left as it was.
+inline void expectWriterRefusesBadNames(ContainerWriter write) {
+    auto refused = [&](const SaveContents& c, const char* why) {
+        std::vector<uint8_t> out{1, 2, 3};
+        std::string error;
+        EXPECT_FALSE(write(c, out, error)) << why;
+        EXPECT_FALSE(error.empty()) << why;
+        EXPECT_EQ(out, (std::vector<uint8_t>{1, 2, 3})) << why;
+    };
+    SaveContents c;
+    c.folderName = std::string(33, 'F');
+    refused(c, "33-byte folder name");
+    c.folderName = "SAVE";
+    c.files.push_back({std::string(33, 'n'), MODE_FILE, {}, {}, 0, {}});
+    refused(c, "33-byte file name");
+    c.files[0].name = "";
+    refused(c, "empty file name");
+    c.files[0].name = std::string("a\0b", 3);
+    refused(c, "name with a zero byte");
 }
 
 }  // namespace marrowin::testing

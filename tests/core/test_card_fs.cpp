@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "card/memory_card.h"
+#include "container_test_support.h"
 #include "fixtures.h"
 
 using namespace marrowin;
 using namespace marrowin::card;
 using marrowin::fixtures::Bytes;
+using marrowin::testing::expectWholeSaveSame;
 
 namespace {
 
@@ -100,23 +102,6 @@ SaveContents sampleSave(std::string folder = "BESCES-50501REZ", unsigned seed = 
     return s;
 }
 
-void expectSameSave(const SaveContents& a, const SaveContents& b) {
-    EXPECT_EQ(a.folderName, b.folderName);
-    EXPECT_EQ(a.folderMode, b.folderMode);
-    EXPECT_EQ(a.created, b.created);
-    EXPECT_EQ(a.modified, b.modified);
-    EXPECT_EQ(a.attribute, b.attribute);
-    ASSERT_EQ(a.files.size(), b.files.size());
-    for (size_t i = 0; i < a.files.size(); ++i) {
-        SCOPED_TRACE(a.files[i].name);
-        EXPECT_EQ(a.files[i].name, b.files[i].name);
-        EXPECT_EQ(a.files[i].mode, b.files[i].mode);
-        EXPECT_EQ(a.files[i].created, b.files[i].created);
-        EXPECT_EQ(a.files[i].modified, b.files[i].modified);
-        EXPECT_EQ(a.files[i].attribute, b.files[i].attribute);
-        EXPECT_TRUE(a.files[i].data == b.files[i].data);
-    }
-}
 
 void importOk(MemoryCard& card, const SaveContents& save, bool replace = false) {
     std::string error;
@@ -210,7 +195,7 @@ TEST(CardOpen, ACardOfAnotherSizeIsReadFromItsSuperblock) {
     SaveContents back;
     std::string error;
     ASSERT_TRUE(card.exportSave("BESCES-50501REZ", back, error)) << error;
-    expectSameSave(back, sampleSave());
+    expectWholeSaveSame(back, sampleSave());
 }
 
 TEST(CardImport, ExportGivesBackTheFilesAndMetadata) {
@@ -227,7 +212,7 @@ TEST(CardImport, ExportGivesBackTheFilesAndMetadata) {
         SaveContents back;
         std::string error;
         ASSERT_TRUE(again.exportSave(save.folderName, back, error)) << error;
-        expectSameSave(back, save);
+        expectWholeSaveSame(back, save);
 
         std::vector<CardProblem> problems;
         std::vector<CardSave> saves = again.list(&problems);
@@ -279,7 +264,7 @@ TEST(CardImport, SavesAreListedInRootOrderAndTheRootGrows) {
         SaveContents back;
         std::string error;
         ASSERT_TRUE(card.exportSave("SAVE" + std::to_string(i), back, error)) << error;
-        expectSameSave(back, sampleSave("SAVE" + std::to_string(i), unsigned(i)));
+        expectWholeSaveSame(back, sampleSave("SAVE" + std::to_string(i), unsigned(i)));
     }
     SaveContents back;
     std::string error;
@@ -347,7 +332,7 @@ TEST(CardImport, RefusesBadNamesAndExistingFoldersWithoutChangingAnything) {
     SaveContents back;
     std::string error;
     ASSERT_TRUE(card.exportSave("BESCES-50501REZ", back, error)) << error;
-    expectSameSave(back, other);
+    expectWholeSaveSame(back, other);
     ASSERT_TRUE(card.exportSave(std::string(32, 'N'), back, error)) << error;
     EXPECT_EQ(card.list().size(), 2u);
 }
@@ -386,7 +371,7 @@ TEST(CardImport, AFullCardRefusesOneMoreSaveUnchanged) {
 
     SaveContents back;
     ASSERT_TRUE(card.exportSave("BIG", back, error)) << error;
-    expectSameSave(back, big);
+    expectWholeSaveSame(back, big);
 }
 
 TEST(CardImport, BadBlocksAreNotAllocated) {
@@ -554,7 +539,7 @@ TEST(CardList, ASubDirectoryInASaveIsSkippedAndReported) {
     problems.clear();
     ASSERT_TRUE(withDir.exportSave(save.folderName, back, error, &problems)) << error;
     save.files.pop_back();
-    expectSameSave(back, save);
+    expectWholeSaveSame(back, save);
     EXPECT_EQ(problems.size(), 1u);
 
     // Deleting the save frees the sub-directory's clusters too.

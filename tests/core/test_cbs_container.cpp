@@ -13,7 +13,6 @@ using namespace marrowin;
 using fixtures::Bytes;
 using marrowin::testing::hasProblem;
 using marrowin::testing::problemsOf;
-using marrowin::testing::sha1Hex;
 using fixtures::getU32;
 using fixtures::putBytes;
 using fixtures::putU16;
@@ -26,6 +25,7 @@ void expectSameSave(const SaveContents& want, const SaveContents& got) {
     marrowin::testing::expectSameFiles(want, got, "round trip");
     marrowin::testing::expectSameMetadata(want, got, "round trip");
 }
+void expectRoundTrips(const SaveContents& c) { marrowin::testing::expectRoundTripKeepsAll(writeCbs, readCbs, c); }
 
 ByteView view(const Bytes& b) { return {b.data(), b.size()}; }
 
@@ -76,11 +76,7 @@ Bytes pattern(size_t n, uint8_t seed) {
 }
 
 ContainerRead roundTrip(const SaveContents& c, Bytes* written = nullptr) {
-    Bytes out;
-    std::string error;
-    EXPECT_TRUE(writeCbs(c, out, error)) << error;
-    if (written) *written = out;
-    return readCbs(view(out));
+    return marrowin::testing::writeAndRead(writeCbs, readCbs, c, written);
 }
 
 }  // namespace
@@ -111,22 +107,11 @@ TEST(CbsContainer, TokyoSampleDecodesToItsFiles) {
     EXPECT_EQ(c.folderMode, 0x8427);
     EXPECT_EQ(c.created, stampOf(2006, 10, 22, 3, 17, 39));
     EXPECT_EQ(c.modified, stampOf(2006, 10, 22, 3, 17, 42));
-    struct Expected {
-        const char* name;
-        size_t size;
-        const char* sha1;
-    } expected[] = {
+    ASSERT_NO_FATAL_FAILURE(marrowin::testing::expectFilesAre(c, {
         {"BESLES-53900-SYS.00", 138792, "c8fcac8c011c9f4e1c0b933569c11bb163465c8c"},
         {"icon.00", 27806, "1a8635ca7bd45928e0ac0920b7a0116733b12614"},
         {"icon.sys", 964, "3ff11026c6b2b46b9b430734afcfff25f06c6ee8"},
-    };
-    ASSERT_EQ(c.files.size(), 3u);
-    for (size_t k = 0; k < 3; ++k) {
-        EXPECT_EQ(c.files[k].name, expected[k].name);
-        EXPECT_EQ(c.files[k].data.size(), expected[k].size);
-        EXPECT_EQ(sha1Hex(c.files[k].data), expected[k].sha1);
-        EXPECT_EQ(c.files[k].mode, MODE_FILE);
-    }
+    }, MODE_FILE));
     EXPECT_EQ(asciiTitleOf(c), "KAIDO2 System Data");
 }
 
@@ -162,38 +147,16 @@ TEST(CbsContainer, SyntheticSavesRoundTrip) {
     c.files.push_back({"one", MODE_FILE, {}, {}, 0, {0x42}});
     // A trailing empty file is a bare 64-byte header at the very end.
     c.files.push_back({"last-empty", MODE_FILE, {}, {}, 0, {}});
-    ContainerRead r = roundTrip(c);
-    ASSERT_TRUE(r.ok);
-    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
-    expectSameSave(c, r.contents);
+    ASSERT_NO_FATAL_FAILURE(expectRoundTrips(c));
 
     SaveContents none;
     none.folderName = "BASLUS-20000EMPTY";
     none.created = stampOf(2001, 2, 3, 4, 5, 6);
-    ContainerRead e = roundTrip(none);
-    ASSERT_TRUE(e.ok);
-    EXPECT_TRUE(e.problems.empty()) << problemsOf(e);
-    expectSameSave(none, e.contents);
+    expectRoundTrips(none);
 }
 
 TEST(CbsContainer, WriterRefusesWhatTheFieldsCannotHold) {
-    auto refused = [](const SaveContents& c, std::string_view why) {
-        Bytes out{1, 2, 3};
-        std::string error;
-        EXPECT_FALSE(writeCbs(c, out, error)) << why;
-        EXPECT_FALSE(error.empty()) << why;
-        EXPECT_EQ(out, (Bytes{1, 2, 3})) << why;
-    };
-    SaveContents c;
-    c.folderName = std::string(33, 'F');
-    refused(c, "33-byte folder name");
-    c.folderName = "SAVE";
-    c.files.push_back({std::string(33, 'n'), MODE_FILE, {}, {}, 0, {}});
-    refused(c, "33-byte file name");
-    c.files[0].name = "";
-    refused(c, "empty file name");
-    c.files[0].name = std::string("a\0b", 3);
-    refused(c, "name with a zero byte");
+    marrowin::testing::expectWriterRefusesBadNames(writeCbs);
 }
 
 TEST(CbsContainer, DamagedPayloadIsAnError) {

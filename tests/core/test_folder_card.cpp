@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "card/folder_card.h"
+#include "container_test_support.h"
 #include "fixtures.h"
 
 // Plain C++ file helpers (std::filesystem), so these tests run on both hosts.
@@ -19,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using fixtures::Bytes;
+using marrowin::testing::expectWholeSaveSame;
 
 class TempDir {
 public:
@@ -139,23 +141,6 @@ SaveContents save(const std::string& name, std::vector<std::pair<std::string, si
     return s;
 }
 
-void expectSame(const SaveContents& a, const SaveContents& b) {
-    EXPECT_EQ(a.folderName, b.folderName);
-    EXPECT_EQ(a.folderMode, b.folderMode);
-    EXPECT_EQ(a.created, b.created);
-    EXPECT_EQ(a.modified, b.modified);
-    EXPECT_EQ(a.attribute, b.attribute);
-    ASSERT_EQ(a.files.size(), b.files.size());
-    for (size_t i = 0; i < a.files.size(); ++i) {
-        SCOPED_TRACE(a.files[i].name);
-        EXPECT_EQ(a.files[i].name, b.files[i].name);
-        EXPECT_EQ(a.files[i].mode, b.files[i].mode);
-        EXPECT_EQ(a.files[i].created, b.files[i].created);
-        EXPECT_EQ(a.files[i].modified, b.files[i].modified);
-        EXPECT_EQ(a.files[i].attribute, b.files[i].attribute);
-        EXPECT_EQ(a.files[i].data, b.files[i].data);
-    }
-}
 
 TEST(FolderCard, SavesRoundTripWithMetaEntriesOnlyForWhatTheHostCannotSay) {
     TempDir dir;
@@ -183,9 +168,9 @@ TEST(FolderCard, SavesRoundTripWithMetaEntriesOnlyForWhatTheHostCannotSay) {
     ASSERT_TRUE(FolderCard::open(dir / "card", again, error)) << error;
     SaveContents out;
     ASSERT_TRUE(again.exportSave("PLAIN", out, error)) << error;
-    expectSame(plain, out);
+    expectWholeSaveSame(plain, out);
     ASSERT_TRUE(again.exportSave("ODD:NAME.", out, error)) << error;
-    expectSame(odd, out);
+    expectWholeSaveSame(odd, out);
     EXPECT_TRUE(again.check().empty());
     // Root: 2 clusters; PLAIN: 3 + 1 + 0 + 3; ODD: 3 + 3.
     EXPECT_EQ(again.freeClusters(), 8000u - 2 - 7 - 6);

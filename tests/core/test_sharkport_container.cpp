@@ -13,7 +13,6 @@ using namespace marrowin;
 using fixtures::Bytes;
 using marrowin::testing::hasProblem;
 using marrowin::testing::problemsOf;
-using marrowin::testing::sha1Hex;
 using fixtures::getU32;
 using fixtures::putBytes;
 using fixtures::putU16;
@@ -26,6 +25,7 @@ void expectSameSave(const SaveContents& want, const SaveContents& got) {
     marrowin::testing::expectSameFiles(want, got, "round trip");
     marrowin::testing::expectSameMetadata(want, got, "round trip");
 }
+void expectRoundTrips(const SaveContents& c) { marrowin::testing::expectRoundTripKeepsAll(writeSharkPort, readSharkPort, c); }
 
 ByteView view(const Bytes& b) { return {b.data(), b.size()}; }
 
@@ -84,11 +84,7 @@ Bytes pattern(size_t n, uint8_t seed) {
 }
 
 ContainerRead roundTrip(const SaveContents& c, Bytes* written = nullptr) {
-    Bytes out;
-    std::string error;
-    EXPECT_TRUE(writeSharkPort(c, out, error)) << error;
-    if (written) *written = out;
-    return readSharkPort(view(out));
+    return marrowin::testing::writeAndRead(writeSharkPort, readSharkPort, c, written);
 }
 
 // Where the body starts in a file the writer made (three strings, the last two empty).
@@ -126,23 +122,12 @@ TEST(SharkPortContainer, MaxPayneSampleDecodesToItsFiles) {
     EXPECT_EQ(c.folderMode, 0x8427);
     EXPECT_EQ(c.created, stampOf(2001, 12, 16, 8, 14, 55));
     EXPECT_EQ(c.modified, stampOf(2001, 12, 21, 11, 19, 23));
-    struct Expected {
-        const char* name;
-        size_t size;
-        const char* sha1;
-    } expected[] = {
+    ASSERT_NO_FATAL_FAILURE(marrowin::testing::expectFilesAre(c, {
         {"icon.sys", 964, "691970fad5734f70a5e6950021d9553a10fb8085"},
         {"PAYNE.ICO", 65512, "46a40169b2b2c1299ea1f8d7fa0f2cb38c88701b"},
         {"invsave.inv", 143640, "0f3b65697ff21f3dea0c93b69a9f464258694b21"},
         {"BASLUS-20230", 100, "a926c4bcb980ec1254fdb1e30bb3eaf5b850fc54"},
-    };
-    ASSERT_EQ(c.files.size(), 4u);
-    for (size_t k = 0; k < 4; ++k) {
-        EXPECT_EQ(c.files[k].name, expected[k].name);
-        EXPECT_EQ(c.files[k].data.size(), expected[k].size);
-        EXPECT_EQ(sha1Hex(c.files[k].data), expected[k].sha1);
-        EXPECT_EQ(c.files[k].mode, MODE_FILE);
-    }
+    }, MODE_FILE));
 }
 
 TEST(SharkPortContainer, SampleRoundTripsWithTheObservedRecordFields) {
@@ -198,18 +183,12 @@ TEST(SharkPortContainer, SyntheticSavesRoundTrip) {
     c.files.push_back({"empty", MODE_FILE, {}, {}, 0, {}});
     c.files.push_back({"tail", MODE_FILE, {}, {}, 0, {9}});
     c.files.push_back({"last-empty", 0, {}, {}, 0, {}});
-    ContainerRead r = roundTrip(c);
-    ASSERT_TRUE(r.ok);
-    EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
-    expectSameSave(c, r.contents);
+    ASSERT_NO_FATAL_FAILURE(expectRoundTrips(c));
 
     SaveContents none;
     none.folderName = "BASLUS-20000EMPTY";
     none.folderMode = 0;
-    ContainerRead e = roundTrip(none);
-    ASSERT_TRUE(e.ok);
-    EXPECT_TRUE(e.problems.empty()) << problemsOf(e);
-    expectSameSave(none, e.contents);
+    expectRoundTrips(none);
 }
 
 TEST(SharkPortContainer, LongTitlesAreCutWholeCharactersAtATime) {
@@ -230,23 +209,7 @@ TEST(SharkPortContainer, LongTitlesAreCutWholeCharactersAtATime) {
 }
 
 TEST(SharkPortContainer, WriterRefusesWhatCardsCannotHold) {
-    auto refused = [](const SaveContents& c, std::string_view why) {
-        Bytes out{1, 2, 3};
-        std::string error;
-        EXPECT_FALSE(writeSharkPort(c, out, error)) << why;
-        EXPECT_FALSE(error.empty()) << why;
-        EXPECT_EQ(out, (Bytes{1, 2, 3})) << why;
-    };
-    SaveContents c;
-    c.folderName = std::string(33, 'F');
-    refused(c, "33-byte folder name");
-    c.folderName = "SAVE";
-    c.files.push_back({std::string(33, 'n'), MODE_FILE, {}, {}, 0, {}});
-    refused(c, "33-byte file name");
-    c.files[0].name = "";
-    refused(c, "empty file name");
-    c.files[0].name = std::string("a\0b", 3);
-    refused(c, "name with a zero byte");
+    marrowin::testing::expectWriterRefusesBadNames(writeSharkPort);
 }
 
 TEST(SharkPortContainer, BadChecksumIsAnError) {
