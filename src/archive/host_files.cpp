@@ -57,11 +57,7 @@ bool TemporaryFile::finish() {
 }
 
 int writeNewFile(const std::string& path, const void* data, uint64_t size) {
-#ifdef _WIN32
-    const size_t cut = path.find_last_of("/\\");
-#else
-    const size_t cut = path.rfind('/');
-#endif
+    const size_t cut = lastPathSeparator(path);
     const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
     OpenFolder opened;  // outlives the temporary file, which works in it
     HostFolder dir;

@@ -15,6 +15,15 @@
 
 namespace marrowin {
 
+// Where a path's last separator stands ("/", and "\\" on Windows as well); npos when none.
+inline size_t lastPathSeparator(const std::string& path) {
+#ifdef _WIN32
+    return path.find_last_of("/\\");
+#else
+    return path.rfind('/');
+#endif
+}
+
 // A folder that names are taken relative to, not owned: an open descriptor on POSIX (AT_FDCWD,
 // the default, for the current folder), the folder's path on Windows (empty for the current
 // folder), where nothing opens relative to a handle. Made implicitly from a descriptor so

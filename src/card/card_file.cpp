@@ -18,30 +18,32 @@ struct SplitPath {
 };
 
 SplitPath splitPath(const std::string& path) {
-#ifdef _WIN32
-    const size_t cut = path.find_last_of("/\\");
-#else
-    const size_t cut = path.rfind('/');
-#endif
+    const size_t cut = lastPathSeparator(path);
     if (cut == std::string::npos) return {"", path};
     return {path.substr(0, cut + 1), path.substr(cut + 1)};
 }
 
 std::string errnoText(int err) { return std::strerror(err == 0 ? EIO : err); }
 
-std::filesystem::path fsPath(const std::string& path) {
-#ifdef _WIN32
-    return std::filesystem::path(std::u8string(path.begin(), path.end()));
-#else
-    return std::filesystem::path(path);
-#endif
-}
-
 // The new image gets the old card's permissions: a card kept private stays private.
 void copyPermissions(const std::string& from, const std::string& to) {
     std::error_code ec;
-    const std::filesystem::file_status st = std::filesystem::status(fsPath(from), ec);
-    if (!ec) std::filesystem::permissions(fsPath(to), st.permissions(), ec);
+    const std::filesystem::file_status st = std::filesystem::status(cardFsPath(from), ec);
+    if (!ec) std::filesystem::permissions(cardFsPath(to), st.permissions(), ec);
+}
+
+// Opens the folder a card lies in (the current one for "") into `opened`, which must outlive
+// the temporaries working in it.
+bool openCardFolder(const std::string& path, const std::string& folder, OpenFolder& opened, HostFolder& dir,
+                    std::string& error) {
+    if (folder.empty()) return true;
+    opened = openFolder(folder);
+    if (!opened.isOpen()) {
+        error = path + ": cannot open its folder: " + errnoText(errno);
+        return false;
+    }
+    dir = opened.ref();
+    return true;
 }
 
 // Writes data to a new temporary file in dir, synced and closed.
@@ -55,6 +57,14 @@ bool writeTemporary(TemporaryFile& temp, const HostFolder& dir, const std::vecto
 }
 
 }  // namespace
+
+std::filesystem::path cardFsPath(const std::string& path) {
+#ifdef _WIN32
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+#else
+    return std::filesystem::path(path);
+#endif
+}
 
 std::string backupNameOf(const std::string& cardPath) { return cardPath + ".bak"; }
 
@@ -96,16 +106,9 @@ bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
         if (!real.empty()) where = splitPath(real);
     }
     const std::string target = where.folder + where.name;
-    OpenFolder opened;  // outlives the temporaries, which work in it
+    OpenFolder opened;
     HostFolder dir;
-    if (!where.folder.empty()) {
-        opened = openFolder(where.folder);
-        if (!opened.isOpen()) {
-            error = path + ": cannot open its folder: " + errnoText(errno);
-            return false;
-        }
-        dir = opened.ref();
-    }
+    if (!openCardFolder(path, where.folder, opened, dir, error)) return false;
     // Temporaries of an earlier run that was killed between writing and renaming.
     removeStaleTemporaries(dir);
 
@@ -144,14 +147,7 @@ bool writeNewCardFile(const std::string& path, const std::vector<uint8_t>& image
     const SplitPath where = splitPath(path);
     OpenFolder opened;
     HostFolder dir;
-    if (!where.folder.empty()) {
-        opened = openFolder(where.folder);
-        if (!opened.isOpen()) {
-            error = path + ": cannot open its folder: " + errnoText(errno);
-            return false;
-        }
-        dir = opened.ref();
-    }
+    if (!openCardFolder(path, where.folder, opened, dir, error)) return false;
     const NameInfo there = lookUpName(dir, where.name);
     if (there.kind != PathKind::Missing && (!replace || there.kind != PathKind::File)) {
         error = path + (there.kind == PathKind::File ? ": already exists (--replace replaces it)"

@@ -2,6 +2,7 @@
 // A card image file on disk: read whole, and replaced only by a complete, synced new image.
 // Plain C++ over the host layer, the same on both hosts.
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,9 @@ namespace marrowin::card {
 
 // No card image is larger: PCSX2's largest cards are 64 MB of data plus spare bytes.
 constexpr uint64_t CARD_FILE_MAX = 80ull << 20;
+
+// A path from this program's UTF-8 text, for std::filesystem on either host.
+std::filesystem::path cardFsPath(const std::string& path);
 
 // The name the old card is kept under: "CARD.bak" beside it.
 std::string backupNameOf(const std::string& cardPath);

@@ -12,6 +12,7 @@
 #include "archive/entry_header.h"
 #include "archive/host_files.h"
 #include "archive/save_text.h"
+#include "card/card_file.h"
 
 namespace marrowin::card {
 
@@ -37,22 +38,14 @@ std::string join(const std::string& folder, const std::string& name) {
     return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
 }
 
-std::filesystem::path fsPath(const std::string& path) {
-#ifdef _WIN32
-    return std::filesystem::path(std::u8string(path.begin(), path.end()));
-#else
-    return std::filesystem::path(path);
-#endif
-}
-
 // Renames within the card folder, never over an existing name.
 bool renameFree(const std::string& from, const std::string& to, std::string& error) {
     std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(fsPath(to), ec))) {
+    if (std::filesystem::exists(std::filesystem::symlink_status(cardFsPath(to), ec))) {
         error = to + ": already exists";
         return false;
     }
-    std::filesystem::rename(fsPath(from), fsPath(to), ec);
+    std::filesystem::rename(cardFsPath(from), cardFsPath(to), ec);
     if (ec) {
         error = "cannot rename " + from + " to " + to + ": " + ec.message();
         return false;
@@ -96,7 +89,7 @@ Stamp stampFromEntry(ByteView v, uint64_t off) {
 
 int64_t hostModifiedSeconds(const std::string& path) {
     std::error_code ec;
-    const auto t = std::filesystem::last_write_time(fsPath(path), ec);
+    const auto t = std::filesystem::last_write_time(cardFsPath(path), ec);
     if (ec) return 0;
     const auto sys = std::chrono::file_clock::to_sys(t);
     return std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count();
@@ -142,7 +135,7 @@ bool writeFileIn(const HostFolder& dir, const std::string& name, const void* dat
 std::string freeName(const std::string& folder, const std::string& base) {
     std::error_code ec;
     std::string name = base;
-    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(fsPath(join(folder, name)), ec)); ++n)
+    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(cardFsPath(join(folder, name)), ec)); ++n)
         name = base + "-" + std::to_string(n);
     return name;
 }
@@ -153,7 +146,7 @@ bool stampFitsIndex(const Stamp& s) { return stampOfUnixSeconds(unixSecondsOfSta
 
 void removeTree(const std::string& path) {
     std::error_code ec;
-    std::filesystem::remove_all(fsPath(path), ec);
+    std::filesystem::remove_all(cardFsPath(path), ec);
 }
 
 }  // namespace

@@ -559,6 +559,22 @@ uint32_t MemoryCard::freeClustersInFat() const {
     return n;
 }
 
+std::vector<const MemoryCard::Entry*> MemoryCard::saveFiles(const Directory& dir, const std::string& label,
+                                                            std::vector<CardProblem>* problems) {
+    std::vector<const Entry*> files;
+    for (size_t j = 2; j < dir.entries.size(); ++j) {
+        const Entry& e = dir.entries[j];
+        if (!e.exists()) continue;
+        if (e.isDir()) {
+            addProblem(problems, CardProblem::Kind::Warning,
+                       label + ": sub-directory " + shown(e.name) + " skipped (a save holds only files)");
+            continue;
+        }
+        if (e.isFile()) files.push_back(&e);
+    }
+    return files;
+}
+
 std::vector<CardSave> MemoryCard::list(std::vector<CardProblem>* problems) const {
     std::vector<CardSave> saves;
     Claims claims(allocEnd_);
@@ -590,15 +606,8 @@ std::vector<CardSave> MemoryCard::list(std::vector<CardProblem>* problems) const
         std::vector<std::string> names;
         Chain iconSys;
         uint32_t iconSysSize = 0;
-        for (size_t j = 2; j < dir.entries.size(); ++j) {
-            const Entry& e = dir.entries[j];
-            if (!e.exists()) continue;
-            if (e.isDir()) {
-                addProblem(problems, CardProblem::Kind::Warning,
-                           label + ": sub-directory " + shown(e.name) + " skipped (a save holds only files)");
-                continue;
-            }
-            if (!e.isFile()) continue;
+        for (const Entry* file : saveFiles(dir, label, problems)) {
+            const Entry& e = *file;
             ++s.fileCount;
             names.push_back(e.name);
             if (e.length == 0 && e.cluster == NO_CLUSTER) continue;
@@ -657,15 +666,8 @@ bool MemoryCard::exportSave(std::string_view folder, SaveContents& out, std::str
     s.created = f->created;
     s.modified = f->modified;
     s.attribute = f->attribute;
-    for (size_t j = 2; j < dir.entries.size(); ++j) {
-        const Entry& e = dir.entries[j];
-        if (!e.exists()) continue;
-        if (e.isDir()) {
-            addProblem(problems, CardProblem::Kind::Warning,
-                       label + ": sub-directory " + shown(e.name) + " skipped (a save holds only files)");
-            continue;
-        }
-        if (!e.isFile()) continue;
+    for (const Entry* entry : saveFiles(dir, label, problems)) {
+        const Entry& e = *entry;
         SaveFile file;
         file.name = e.name;
         file.mode = e.mode;

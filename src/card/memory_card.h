@@ -102,6 +102,9 @@ private:
     Directory readDirectory(uint32_t first, uint32_t length, Claims& claims,
                             const std::string& label) const;
     bool readRoot(Directory& root, Claims& claims, std::string& error) const;
+    // The files of a save's directory, in order; a folder inside it is skipped with a warning.
+    static std::vector<const Entry*> saveFiles(const Directory& dir, const std::string& label,
+                                               std::vector<CardProblem>* problems);
     // Corrections go into fixInto (the image itself, when opening); none without it.
     void checkEcc(std::vector<CardProblem>& problems, std::vector<uint8_t>* fixInto) const;
     void checkStructure(std::vector<CardProblem>& problems) const;

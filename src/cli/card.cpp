@@ -417,6 +417,27 @@ bool commitImage(const char* command, Card& c, const std::vector<CardProblem>& b
     return true;
 }
 
+// Opens the card a change names first and checks that it may change; false once the reason
+// is said.
+bool openForChange(const char* command, const std::string& path, bool force, Card& c,
+                   std::vector<CardProblem>& before) {
+    std::string error;
+    if (!openCard(path, c, error)) {
+        say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
+        return false;
+    }
+    return mayChange(command, c, force, before);
+}
+
+// Writes the card when anything changed and names what was done; the run's exit status.
+int finishChange(const char* command, Card& c, const std::vector<CardProblem>& before, bool backup,
+                 const std::vector<std::string>& done, const char* how, int status) {
+    if (!done.empty() && !commitImage(command, c, before, backup)) return 1;
+    if (!quiet)
+        for (const std::string& d : done) say(stdout, "%s: %s\n", terminalText(d).c_str(), how);
+    return status;
+}
+
 // Reads a save in any container whole ("-" is standard input); false with a message naming
 // the input when it is none or damaged.
 bool readImportedSave(const std::string& path, SaveContents& out, std::string& error) {
@@ -441,13 +462,9 @@ int runImport(int argc, char** argv) {
     int code = parseChangeArgs(argc, argv, IMPORT_USAGE, true, o, operands);
     if (code >= 0) return code;
     Card c;
-    std::string error;
-    if (!openCard(operands[0], c, error)) {
-        say(stderr, "marrowin-cli %s: %s\n", argv[0], terminalText(error).c_str());
-        return 1;
-    }
     std::vector<CardProblem> before;
-    if (!mayChange(argv[0], c, o.force, before)) return 1;
+    if (!openForChange(argv[0], operands[0], o.force, c, before)) return 1;
+    std::string error;
     const Stamp now = stampNow(c.isFolder);
     int status = 0;
     std::vector<std::string> done;
@@ -479,10 +496,7 @@ int runImport(int argc, char** argv) {
         }
         done.push_back(input + ": " + saveTextToDisplay(save.folderName));
     }
-    if (!done.empty() && !commitImage(argv[0], c, before, !o.noBackup)) return 1;
-    if (!quiet)
-        for (const std::string& d : done) say(stdout, "%s: imported\n", terminalText(d).c_str());
-    return status;
+    return finishChange(argv[0], c, before, !o.noBackup, done, "imported", status);
 }
 
 int runDelete(int argc, char** argv) {
@@ -491,13 +505,9 @@ int runDelete(int argc, char** argv) {
     int code = parseChangeArgs(argc, argv, DELETE_USAGE, false, o, operands);
     if (code >= 0) return code;
     Card c;
-    std::string error;
-    if (!openCard(operands[0], c, error)) {
-        say(stderr, "marrowin-cli %s: %s\n", argv[0], terminalText(error).c_str());
-        return 1;
-    }
     std::vector<CardProblem> before;
-    if (!mayChange(argv[0], c, o.force, before)) return 1;
+    if (!openForChange(argv[0], operands[0], o.force, c, before)) return 1;
+    std::string error;
     int status = 0;
     std::vector<std::string> done;
     for (size_t i = 1; i < operands.size(); ++i) {
@@ -511,10 +521,7 @@ int runDelete(int argc, char** argv) {
         }
         done.push_back(operands[i]);
     }
-    if (!done.empty() && !commitImage(argv[0], c, before, !o.noBackup)) return 1;
-    if (!quiet)
-        for (const std::string& d : done) say(stdout, "%s: deleted\n", terminalText(d).c_str());
-    return status;
+    return finishChange(argv[0], c, before, !o.noBackup, done, "deleted", status);
 }
 
 // ---- format and check ----------------------------------------------------------------------

@@ -57,16 +57,6 @@ struct Target {
     std::string name;
 };
 
-// The separator before a path's last component, npos when there is none.
-size_t lastSeparator(const std::string& path) {
-#ifdef _WIN32
-    const size_t at = path.find_last_of("/\\");
-#else
-    const size_t at = path.rfind('/');
-#endif
-    return at;
-}
-
 std::string joined(const std::string& dir, const std::string& name) {
     if (dir.empty() || dir == ".") return name;
     return dir.back() == '/' ? dir + name : dir + "/" + name;
@@ -163,7 +153,7 @@ private:
     }
 
     static std::string baseName(const std::string& path) {
-        const size_t slash = lastSeparator(path);
+        const size_t slash = lastPathSeparator(path);
         return slash == std::string::npos ? path : path.substr(slash + 1);
     }
 
@@ -194,7 +184,7 @@ private:
 };
 
 std::string parentOf(const std::string& path) {
-    const size_t slash = lastSeparator(path);
+    const size_t slash = lastPathSeparator(path);
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
