@@ -1,22 +1,12 @@
 // The archive check over untrusted bytes: it must end quickly whatever the counts say, and
 // what it reports must hold together.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 #include "archive/archive_check.h"
 #include "archive/save_image.h"
+#include "fuzz_support.h"
 
-namespace {
-
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
-
-}  // namespace
+using marrowin::fuzzing::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace marrowin;

@@ -5,39 +5,21 @@
 #include <zlib.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "containers/cbs_container.h"
-#include "containers/save_contents.h"
+#include "fuzz_support.h"
 
 namespace {
 
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using namespace marrowin;
+using namespace marrowin::fuzzing;
 
-bool sameSave(const marrowin::SaveContents& a, const marrowin::SaveContents& b) {
-    if (a.folderName != b.folderName || a.folderMode != b.folderMode || a.created != b.created ||
-        a.modified != b.modified || a.files.size() != b.files.size())
-        return false;
-    for (size_t i = 0; i < a.files.size(); ++i) {
-        const marrowin::SaveFile& x = a.files[i];
-        const marrowin::SaveFile& y = b.files[i];
-        if (x.name != y.name || x.mode != y.mode || x.created != y.created ||
-            x.modified != y.modified || x.data != y.data)
-            return false;
-    }
-    return true;
-}
+const ContainerUnderTest CBS{looksLikeCbs, readCbs, writeCbs, "only a CodeBreaker save is read",
+                             CBS_NAME_FIELD, CBS_RECORD_HEADER, true};
 
 // A save whose payload expands to exactly `records`.
 std::vector<uint8_t> wrapped(const uint8_t* records, size_t size) {
-    using namespace marrowin;
     uLongf packed = compressBound(uLong(size));
     std::vector<uint8_t> file(CBS_HEADER_SIZE + packed, 0);
     if (compress2(file.data() + CBS_HEADER_SIZE, &packed, records, uLong(size), 1) != Z_OK) return {};
@@ -57,7 +39,6 @@ std::vector<uint8_t> wrapped(const uint8_t* records, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace marrowin;
     std::vector<uint8_t> made;
     if (size < sizeof CBS_MAGIC || std::memcmp(data, CBS_MAGIC, sizeof CBS_MAGIC) != 0) {
         if (size > (1u << 16)) return 0;
@@ -71,23 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (bytes.u32(CBS_EXPANDED_SIZE_OFFSET, declared) && declared > (1u << 20) &&
         declared <= SAVE_EXPANDED_MAX)
         return 0;
-    ContainerRead r = readCbs(bytes);
-    check(r.ok || r.hasErrors(), "a refusal says why");
-    check(!r.ok || looksLikeCbs(bytes, size), "only a CodeBreaker save is read");
+    ContainerRead r = readChecked(CBS, bytes, declared, "no more than the declared size");
     if (!r.ok) return 0;
-    uint64_t total = 0;
-    for (const SaveFile& f : r.contents.files) {
-        check(f.name.size() <= CBS_NAME_FIELD, "names bounded by their field");
-        total += CBS_RECORD_HEADER + f.data.size();
-    }
-    check(total <= declared, "no more than the declared size");
-    check(r.contents.folderName.size() <= CBS_NAME_FIELD, "the folder name bounded by its field");
-
-    std::vector<uint8_t> out;
-    std::string error;
-    if (!writeCbs(r.contents, out, error)) return 0;  // an empty name, which it refuses
-    ContainerRead back = readCbs({out.data(), out.size()});
-    check(back.ok && back.problems.empty(), "a written save reads without problems");
-    check(sameSave(r.contents, back.contents), "the same save comes back");
+    checkWritesBack(CBS, r.contents);
     return 0;
 }
