@@ -181,16 +181,21 @@ void MemoryCard::writeBytes(uint32_t absCluster, uint32_t offset, const uint8_t*
     }
 }
 
-bool MemoryCard::fatEntry(uint32_t cluster, uint32_t& value) const {
-    value = 0;
-    uint32_t k = cluster / FAT_PER_CLUSTER;
+bool MemoryCard::fatClusterAt(uint32_t k, uint32_t& fat) const {
     if (k / FAT_PER_CLUSTER >= IFC_SLOTS) return false;
     uint32_t indirect = ifcList_[k / FAT_PER_CLUSTER];
     uint8_t b[4];
     if (indirect >= clustersPerCard_ || !readBytes(indirect, (k % FAT_PER_CLUSTER) * 4, b, 4))
         return false;
-    uint32_t fat = ByteView{b, 4}.u32(0);
-    if (fat >= clustersPerCard_ || !readBytes(fat, (cluster % FAT_PER_CLUSTER) * 4, b, 4))
+    fat = ByteView{b, 4}.u32(0);
+    return fat < clustersPerCard_;
+}
+
+bool MemoryCard::fatEntry(uint32_t cluster, uint32_t& value) const {
+    value = 0;
+    uint32_t fat = 0;
+    uint8_t b[4];
+    if (!fatClusterAt(cluster / FAT_PER_CLUSTER, fat) || !readBytes(fat, (cluster % FAT_PER_CLUSTER) * 4, b, 4))
         return false;
     value = ByteView{b, 4}.u32(0);
     return true;
@@ -202,11 +207,8 @@ std::vector<uint32_t> MemoryCard::wholeFat(std::vector<bool>* unreadable) const 
     uint8_t b[CLUSTER_BYTES];
     for (uint32_t k = 0; uint64_t(k) * FAT_PER_CLUSTER < allocEnd_; ++k) {
         if (k / FAT_PER_CLUSTER >= IFC_SLOTS) break;
-        uint32_t indirect = ifcList_[k / FAT_PER_CLUSTER];
-        uint8_t at[4];
-        if (indirect >= clustersPerCard_ || !readBytes(indirect, (k % FAT_PER_CLUSTER) * 4, at, 4)) continue;
-        uint32_t cluster = ByteView{at, 4}.u32(0);
-        if (cluster >= clustersPerCard_ || !readBytes(cluster, 0, b, CLUSTER_BYTES)) continue;
+        uint32_t cluster = 0;
+        if (!fatClusterAt(k, cluster) || !readBytes(cluster, 0, b, CLUSTER_BYTES)) continue;
         ByteView v{b, CLUSTER_BYTES};
         for (uint32_t i = 0; i < FAT_PER_CLUSTER && uint64_t(k) * FAT_PER_CLUSTER + i < allocEnd_; ++i) {
             fat[size_t(k) * FAT_PER_CLUSTER + i] = v.u32(4 * i);
@@ -217,14 +219,9 @@ std::vector<uint32_t> MemoryCard::wholeFat(std::vector<bool>* unreadable) const 
 }
 
 bool MemoryCard::setFatEntry(uint32_t cluster, uint32_t value) {
-    uint32_t k = cluster / FAT_PER_CLUSTER;
-    if (k / FAT_PER_CLUSTER >= IFC_SLOTS) return false;
-    uint32_t indirect = ifcList_[k / FAT_PER_CLUSTER];
+    uint32_t fat = 0;
+    if (!fatClusterAt(cluster / FAT_PER_CLUSTER, fat)) return false;
     uint8_t b[4];
-    if (indirect >= clustersPerCard_ || !readBytes(indirect, (k % FAT_PER_CLUSTER) * 4, b, 4))
-        return false;
-    uint32_t fat = ByteView{b, 4}.u32(0);
-    if (fat >= clustersPerCard_) return false;
     put32(b, value);
     writeBytes(fat, (cluster % FAT_PER_CLUSTER) * 4, b, 4);
     return true;

@@ -90,6 +90,9 @@ private:
     bool readBytes(uint32_t absCluster, uint32_t offset, uint8_t* out, uint32_t n) const;
     // Writes into the data of one cluster and recomputes the code of every page touched.
     void writeBytes(uint32_t absCluster, uint32_t offset, const uint8_t* data, uint32_t n);
+    // The card cluster holding the FAT's k-th cluster, through the indirect FAT; false when a
+    // link points off the card.
+    bool fatClusterAt(uint32_t k, uint32_t& fat) const;
     bool fatEntry(uint32_t cluster, uint32_t& value) const;
     // The whole FAT of the allocatable clusters at once, for the scans over every cluster;
     // an entry whose FAT cluster lies outside the card reads as in use (never allocated) and
