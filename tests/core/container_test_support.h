@@ -105,6 +105,12 @@ inline void expectWholeSaveSame(const SaveContents& a, const SaveContents& b) {
     }
 }
 
+// Both of the above, for the containers that keep everything.
+inline void expectSameSave(const SaveContents& want, const SaveContents& got, const std::string& what) {
+    expectSameFiles(want, got, what);
+    expectSameMetadata(want, got, what);
+}
+
 inline bool hasProblem(const ContainerRead& r, bool error, const std::string& text) {
     for (const ContainerProblem& p : r.problems)
         if (p.error == error && p.text.find(text) != std::string::npos) return true;
@@ -152,8 +158,7 @@ inline void expectRoundTripKeepsAll(ContainerWriter write, ContainerReader read,
     ContainerRead r = writeAndRead(write, read, c);
     ASSERT_TRUE(r.ok);
     EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
-    expectSameFiles(c, r.contents, "round trip");
-    expectSameMetadata(c, r.contents, "round trip");
+    expectSameSave(c, r.contents, "round trip");
 }
 
 // Names a 32-byte field cannot hold are refused with a reason, and `out` is left as it was.

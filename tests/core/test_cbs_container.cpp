@@ -20,11 +20,6 @@ using fixtures::putU32;
 
 namespace {
 
-// Everything both containers keep: names, order, data, modes and stamps.
-void expectSameSave(const SaveContents& want, const SaveContents& got) {
-    marrowin::testing::expectSameFiles(want, got, "round trip");
-    marrowin::testing::expectSameMetadata(want, got, "round trip");
-}
 void expectRoundTrips(const SaveContents& c) { marrowin::testing::expectRoundTripKeepsAll(writeCbs, readCbs, c); }
 
 ByteView view(const Bytes& b) { return {b.data(), b.size()}; }
@@ -122,7 +117,7 @@ TEST(CbsContainer, SampleRoundTripsWithTheHeaderEveryReaderAccepts) {
     ContainerRead again = roundTrip(first.contents, &out);
     ASSERT_TRUE(again.ok);
     EXPECT_TRUE(again.problems.empty()) << problemsOf(again);
-    expectSameSave(first.contents, again.contents);
+    marrowin::testing::expectSameSave(first.contents, again.contents, "round trip");
 
     EXPECT_EQ(getU32(out, CBS_UNKNOWN_OFFSET), 0x1F40u);
     EXPECT_EQ(getU32(out, CBS_HEADER_SIZE_OFFSET), 0x128u);

@@ -46,8 +46,7 @@ TEST(CliConvert, APsvBecomesAPsuNamedAfterItsFolder) {
     EXPECT_TRUE(has(r.out, "save.PSV: wrote BESLES-50325.psu (4 files")) << r.out;
     SaveContents back = readBack(dir / "BESLES-50325.psu");
     SaveContents want = readBack(dir / "save.PSV");
-    testing::expectSameFiles(want, back, "psv -> psu");
-    testing::expectSameMetadata(want, back, "psv -> psu");
+    testing::expectSameSave(want, back, "psv -> psu");
     // Nothing to fill: a .psv keeps every stamp and mode.
     EXPECT_FALSE(has(r.out, "filled in"));
 

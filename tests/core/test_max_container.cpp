@@ -80,19 +80,11 @@ SaveContents syntheticSave() {
     return c;
 }
 
-void expectSameSave(const SaveContents& a, const SaveContents& b) {
-    EXPECT_EQ(a.folderName, b.folderName);
-    ASSERT_EQ(a.files.size(), b.files.size());
-    for (size_t i = 0; i < a.files.size(); ++i) {
-        EXPECT_EQ(a.files[i].name, b.files[i].name);
-        EXPECT_EQ(a.files[i].data, b.files[i].data) << a.files[i].name;
-    }
-}
+// Names, order and data: what a MAX save keeps.
+void expectSameSave(const SaveContents& a, const SaveContents& b) { marrowin::testing::expectSameFiles(a, b, "round trip"); }
 
 bool mentions(const ContainerRead& r, const std::string& text, bool error) {
-    for (const ContainerProblem& p : r.problems)
-        if (p.error == error && p.text.find(text) != std::string::npos) return true;
-    return false;
+    return marrowin::testing::hasProblem(r, error, text);
 }
 
 }  // namespace

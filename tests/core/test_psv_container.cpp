@@ -108,8 +108,7 @@ TEST(PsvContainer, TheWriterFillsTheRedundantBlockAndRoundTrips) {
     ContainerRead r = readPsv(viewOf(b));
     ASSERT_TRUE(r.ok);
     EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
-    testing::expectSameFiles(c, r.contents, "psv");
-    testing::expectSameMetadata(c, r.contents, "psv");
+    testing::expectSameSave(c, r.contents, "psv");
 }
 
 TEST(PsvContainer, WithoutIconSysTheSlotsAreZero) {

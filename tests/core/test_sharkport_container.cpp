@@ -20,11 +20,6 @@ using fixtures::putU32;
 
 namespace {
 
-// Everything both containers keep: names, order, data, modes and stamps.
-void expectSameSave(const SaveContents& want, const SaveContents& got) {
-    marrowin::testing::expectSameFiles(want, got, "round trip");
-    marrowin::testing::expectSameMetadata(want, got, "round trip");
-}
 void expectRoundTrips(const SaveContents& c) { marrowin::testing::expectRoundTripKeepsAll(writeSharkPort, readSharkPort, c); }
 
 ByteView view(const Bytes& b) { return {b.data(), b.size()}; }
@@ -137,7 +132,7 @@ TEST(SharkPortContainer, SampleRoundTripsWithTheObservedRecordFields) {
     ContainerRead again = roundTrip(first.contents, &out);
     ASSERT_TRUE(again.ok);
     EXPECT_TRUE(again.problems.empty()) << problemsOf(again);
-    expectSameSave(first.contents, again.contents);
+    marrowin::testing::expectSameSave(first.contents, again.contents, "round trip");
 
     // The title string, an empty comment, an empty third string.
     std::string title = asciiTitleOf(first.contents);
