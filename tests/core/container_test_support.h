@@ -153,9 +153,11 @@ inline ContainerRead writeAndRead(ContainerWriter write, ContainerReader read, c
     return read({out.data(), out.size()});
 }
 
-// For the containers that keep everything: `c` comes back whole and without problems.
-inline void expectRoundTripKeepsAll(ContainerWriter write, ContainerReader read, const SaveContents& c) {
-    ContainerRead r = writeAndRead(write, read, c);
+// For the containers that keep everything: `c` comes back whole and without problems; the
+// bytes go to `written` when asked.
+inline void expectRoundTripKeepsAll(ContainerWriter write, ContainerReader read, const SaveContents& c,
+                                    std::vector<uint8_t>* written = nullptr) {
+    ContainerRead r = writeAndRead(write, read, c, written);
     ASSERT_TRUE(r.ok);
     EXPECT_TRUE(r.problems.empty()) << problemsOf(r);
     expectSameSave(c, r.contents, "round trip");
