@@ -66,8 +66,6 @@ std::filesystem::path cardFsPath(const std::string& path) {
 #endif
 }
 
-std::string backupNameOf(const std::string& cardPath) { return cardPath + ".bak"; }
-
 bool readCardFile(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
     HostFile file = openForReading(path);
     if (!file.isOpen()) {

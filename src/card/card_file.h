@@ -14,8 +14,6 @@ constexpr uint64_t CARD_FILE_MAX = 80ull << 20;
 // A path from this program's UTF-8 text, for std::filesystem on either host.
 std::filesystem::path cardFsPath(const std::string& path);
 
-// The name the old card is kept under: "CARD.bak" beside it.
-std::string backupNameOf(const std::string& cardPath);
 
 // Reads the whole file at path (a regular file, at most CARD_FILE_MAX bytes).
 bool readCardFile(const std::string& path, std::vector<uint8_t>& out, std::string& error);

@@ -670,7 +670,7 @@ bool FolderCard::importSave(const SaveContents& save, bool replace, std::string&
     }
     const Save* old = find(save.folderName);
     if (old && !replace) {
-        error = "the card already holds \"" + save.folderName + "\" (--replace replaces it)";
+        error = "the card already holds \"" + saveTextToDisplay(save.folderName) + "\" (--replace replaces it)";
         return false;
     }
     bool exact = true;

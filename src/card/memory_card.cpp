@@ -692,13 +692,13 @@ bool MemoryCard::exportSave(std::string_view folder, SaveContents& out, std::str
 
 // ---- checking ------------------------------------------------------------------------------
 
-std::vector<CardProblem> MemoryCard::check() const {
+std::vector<CardProblem> MemoryCard::check(bool withEcc) const {
     std::vector<CardProblem> problems;
     for (int32_t bad : badBlocks_)
         if (bad >= 0 && uint64_t(bad) * pagesPerBlock_ >= uint64_t(clustersPerCard_) * pagesPerCluster_)
             problems.push_back({CardProblem::Kind::Warning,
                                 "the bad block list names block " + std::to_string(bad) + ", past the card's end"});
-    if (ecc_) checkEcc(problems, nullptr);
+    if (ecc_ && withEcc) checkEcc(problems, nullptr);
     checkStructure(problems);
     return problems;
 }
@@ -901,7 +901,7 @@ bool MemoryCard::importSave(const SaveContents& save, bool replace, std::string&
                 return false;
             }
             if (!replace) {
-                error = "the card already holds a save folder " + shown(save.folderName);
+                error = "the card already holds " + shown(save.folderName) + " (--replace replaces it)";
                 return false;
             }
             if (!work.removeSave(save.folderName, error)) return false;

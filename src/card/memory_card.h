@@ -72,8 +72,9 @@ public:
     bool importSave(const SaveContents& save, bool replace, std::string& error);
     bool deleteSave(std::string_view folder, std::string& error);
     // Superblock, ECC, FAT chains (each cluster used once, no chain into free space, no lost
-    // clusters, no loops) and directory entries. Empty when the card is sound.
-    std::vector<CardProblem> check() const;
+    // clusters, no loops) and directory entries. Empty when the card is sound. Without
+    // withEcc the pages' codes are left out: open() has just checked them all.
+    std::vector<CardProblem> check(bool withEcc = true) const;
 
     // The whole image, spare areas included, with the ECC of every changed page recomputed.
     const std::vector<uint8_t>& image() const { return raw_; }

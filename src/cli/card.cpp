@@ -109,14 +109,11 @@ struct Card {
                     std::vector<CardProblem>* problems = nullptr) const {
         return isFolder ? folder.exportSave(name, out, error, problems) : image.exportSave(name, out, error, problems);
     }
+    // What opening found (every page's ECC) and the rest of the card's check.
     std::vector<CardProblem> check() const {
         std::vector<CardProblem> all = openProblems;
-        // Reading and checking may both meet one fault (a page beyond repair): said once.
-        for (CardProblem& p : isFolder ? folder.check() : image.check()) {
-            bool seen = false;
-            for (const CardProblem& a : all) seen = seen || (a.kind == p.kind && a.text == p.text);
-            if (!seen) all.push_back(std::move(p));
-        }
+        std::vector<CardProblem> rest = isFolder ? folder.check() : image.check(false);
+        all.insert(all.end(), rest.begin(), rest.end());
         return all;
     }
     const char* kind() const {
@@ -183,11 +180,13 @@ int runLs(int argc, char** argv) {
     }
     std::vector<CardProblem> problems;
     const std::vector<CardSave> saves = c.list(&problems);
-    const uint64_t freeBytes = uint64_t(c.freeClusters()) * c.clusterSize();
+    // Each count walks the whole allocation table: once.
+    const uint32_t freeClusters = c.freeClusters();
+    const uint64_t freeBytes = uint64_t(freeClusters) * c.clusterSize();
     if (json) {
         std::string s = "{\"path\":" + jsonString(c.path) + ",\"kind\":" + jsonString(c.kind()) +
                         ",\"clusterSize\":" + std::to_string(c.clusterSize()) +
-                        ",\"freeClusters\":" + std::to_string(c.freeClusters()) +
+                        ",\"freeClusters\":" + std::to_string(freeClusters) +
                         ",\"freeBytes\":" + std::to_string(freeBytes) + ",\"saves\":[";
         for (size_t i = 0; i < saves.size(); ++i) {
             const CardSave& v = saves[i];
@@ -213,7 +212,7 @@ int runLs(int argc, char** argv) {
                         !v.hasIconSys ? "no icon.sys" : v.hasIcons ? "icons" : "icons missing");
             if (!v.titleUtf8.empty()) std::printf("  %-32s %s\n", "", terminalText(v.titleUtf8).c_str());
         }
-        std::printf("free: %u clusters, %llu bytes\n", c.freeClusters(), static_cast<unsigned long long>(freeBytes));
+        std::printf("free: %u clusters, %llu bytes\n", freeClusters, static_cast<unsigned long long>(freeBytes));
         for (const CardProblem& p : problems)
             say(stderr, "%s: %s: %s\n", terminalText(c.path).c_str(), kindWord(p.kind), terminalText(p.text).c_str());
     }
@@ -477,16 +476,7 @@ int runImport(int argc, char** argv) {
             continue;
         }
         completeMetadata(save, now);
-        if (!o.replace) {
-            bool taken = false;
-            for (const CardSave& s : c.list(nullptr)) taken = taken || s.name == save.folderName;
-            if (taken) {
-                say(stderr, "marrowin-cli %s: %s: the card already holds \"%s\" (--replace replaces it)\n", argv[0],
-                    terminalText(input).c_str(), display(save.folderName).c_str());
-                status = 1;
-                continue;
-            }
-        }
+        // Both kinds of card refuse a folder they hold already, unless replace.
         const bool ok = c.isFolder ? c.folder.importSave(save, o.replace, error)
                                    : c.image.importSave(save, o.replace, error);
         if (!ok) {
