@@ -65,4 +65,13 @@ struct ByteView {
     float f32(uint64_t off) const { float v; f32(off, v); return v; }
 };
 
+// Little-endian values written into a buffer the caller has sized.
+inline void putU16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void putU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
 }  // namespace marrowin

@@ -81,12 +81,6 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     return era * 146097 + int64_t(doe) - 719468;
 }
 
-Stamp stampFromEntry(ByteView v, uint64_t off) {
-    Stamp s{};
-    if (v.fits(off, s.size())) std::memcpy(s.data(), v.data + off, s.size());
-    return s;
-}
-
 int64_t hostModifiedSeconds(const std::string& path) {
     std::error_code ec;
     const auto t = std::filesystem::last_write_time(cardFsPath(path), ec);
@@ -481,8 +475,8 @@ bool FolderCard::readSave(const std::string& hostName, Save& out) const {
             return;
         }
         v.u16(ENTRY_MODE_OFFSET, mode);
-        created = stampFromEntry(v, ENTRY_CREATED_OFFSET);
-        modified = stampFromEntry(v, ENTRY_MODIFIED_OFFSET);
+        created = stampAt(v, ENTRY_CREATED_OFFSET);
+        modified = stampAt(v, ENTRY_MODIFIED_OFFSET);
         if (meta.size() >= META_WITH_NAME) {
             v.u32(ENTRY_ATTRIBUTE_OFFSET, attribute);
             std::string metaName = v.text(ENTRY_NAME_OFFSET, SAVE_NAME_MAX);

@@ -46,14 +46,6 @@ constexpr size_t E_MODE = 0x00, E_LENGTH = 0x04, E_CREATED = 0x08, E_CLUSTER = 0
 
 uint32_t ceilDiv(uint64_t a, uint64_t b) { return uint32_t((a + b - 1) / b); }
 
-void put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
 std::string shown(std::string_view saveText) { return "\"" + saveTextToDisplay(saveText) + "\""; }
 
 // Why a name cannot be a card entry's name, or "" when it can.
@@ -105,13 +97,13 @@ struct MemoryCard::Entry {
     }
     std::vector<uint8_t> bytes() const {
         std::vector<uint8_t> b(ENTRY_BYTES, 0);
-        put16(&b[E_MODE], mode);
-        put32(&b[E_LENGTH], length);
+        putU16(&b[E_MODE], mode);
+        putU32(&b[E_LENGTH], length);
         std::memcpy(&b[E_CREATED], created.data(), 8);
-        put32(&b[E_CLUSTER], cluster);
-        put32(&b[E_PARENT_INDEX], parentIndex);
+        putU32(&b[E_CLUSTER], cluster);
+        putU32(&b[E_PARENT_INDEX], parentIndex);
         std::memcpy(&b[E_MODIFIED], modified.data(), 8);
-        put32(&b[E_ATTRIBUTE], attribute);
+        putU32(&b[E_ATTRIBUTE], attribute);
         std::memcpy(&b[E_NAME], name.data(), std::min(name.size(), SAVE_NAME_MAX));
         return b;
     }
@@ -222,7 +214,7 @@ bool MemoryCard::setFatEntry(uint32_t cluster, uint32_t value) {
     uint32_t fat = 0;
     if (!fatClusterAt(cluster / FAT_PER_CLUSTER, fat)) return false;
     uint8_t b[4];
-    put32(b, value);
+    putU32(b, value);
     writeBytes(fat, (cluster % FAT_PER_CLUSTER) * 4, b, 4);
     return true;
 }
@@ -480,25 +472,25 @@ std::vector<uint8_t> MemoryCard::format(bool withEcc, const Stamp& rootStamp) {
     uint8_t* sb = data.data();
     std::memcpy(sb, MAGIC, MAGIC_SIZE);
     std::memcpy(sb + 0x1C, "1.2.0.0", 7);
-    put16(sb + SB_PAGE_LEN, PAGE);
-    put16(sb + SB_PAGES_PER_CLUSTER, PAGES_PER_CLUSTER);
-    put16(sb + SB_PAGES_PER_BLOCK, PAGES_PER_BLOCK);
-    put16(sb + 0x2E, 0xFF00);
-    put32(sb + SB_CLUSTERS, CLUSTERS);
-    put32(sb + SB_ALLOC_OFFSET, ALLOC_OFFSET);
-    put32(sb + SB_ALLOC_END, ALLOC_END);
-    put32(sb + SB_ROOT, 0);
-    put32(sb + SB_BACKUP1, BACKUP1);
-    put32(sb + SB_BACKUP2, BACKUP2);
-    put32(sb + SB_IFC, IFC);
-    for (uint32_t i = 0; i < IFC_SLOTS; ++i) put32(sb + SB_BAD_BLOCKS + 4 * i, 0xFFFFFFFF);
+    putU16(sb + SB_PAGE_LEN, PAGE);
+    putU16(sb + SB_PAGES_PER_CLUSTER, PAGES_PER_CLUSTER);
+    putU16(sb + SB_PAGES_PER_BLOCK, PAGES_PER_BLOCK);
+    putU16(sb + 0x2E, 0xFF00);
+    putU32(sb + SB_CLUSTERS, CLUSTERS);
+    putU32(sb + SB_ALLOC_OFFSET, ALLOC_OFFSET);
+    putU32(sb + SB_ALLOC_END, ALLOC_END);
+    putU32(sb + SB_ROOT, 0);
+    putU32(sb + SB_BACKUP1, BACKUP1);
+    putU32(sb + SB_BACKUP2, BACKUP2);
+    putU32(sb + SB_IFC, IFC);
+    for (uint32_t i = 0; i < IFC_SLOTS; ++i) putU32(sb + SB_BAD_BLOCKS + 4 * i, 0xFFFFFFFF);
     sb[SB_TYPE] = 2;
     sb[SB_FLAGS] = 0x2B;
 
     for (uint32_t i = 0; i < FAT_PER_CLUSTER; ++i)
-        put32(cluster(IFC) + 4 * i, i < FAT_COUNT ? FAT_FIRST + i : 0xFFFFFFFF);
+        putU32(cluster(IFC) + 4 * i, i < FAT_COUNT ? FAT_FIRST + i : 0xFFFFFFFF);
     for (uint32_t n = 0; n < FAT_COUNT * FAT_PER_CLUSTER; ++n)
-        put32(cluster(FAT_FIRST) + 4 * n, n == 0 || n >= ALLOC_END ? FAT_LAST : FREE_AS_FORMATTED);
+        putU32(cluster(FAT_FIRST) + 4 * n, n == 0 || n >= ALLOC_END ? FAT_LAST : FREE_AS_FORMATTED);
 
     Entry self;
     self.mode = MODE_DIRECTORY;
@@ -833,7 +825,7 @@ void MemoryCard::freeDirectory(const Directory& dir, int depth) {
         // Clear EXISTS in the entry itself; the slot keeps everything else.
         uint32_t slot = uint32_t(j);
         uint8_t mode[2];
-        put16(mode, uint16_t(e.mode & ~M_EXISTS));
+        putU16(mode, uint16_t(e.mode & ~M_EXISTS));
         writeBytes(allocOffset_ + dir.chain.clusters[slot / ENTRIES_PER_CLUSTER],
                    (slot % ENTRIES_PER_CLUSTER) * ENTRY_BYTES + uint32_t(E_MODE), mode, 2);
     }
@@ -850,7 +842,7 @@ bool MemoryCard::removeSave(std::string_view folder, std::string& error) {
         freeDirectory(dir, 0);
         freeChain(f.cluster);
         uint8_t mode[2];
-        put16(mode, uint16_t(f.mode & ~M_EXISTS));
+        putU16(mode, uint16_t(f.mode & ~M_EXISTS));
         writeBytes(allocOffset_ + root.chain.clusters[i / ENTRIES_PER_CLUSTER],
                    uint32_t(i % ENTRIES_PER_CLUSTER) * ENTRY_BYTES + uint32_t(E_MODE), mode, 2);
         return true;
@@ -1030,7 +1022,7 @@ bool MemoryCard::addSave(const SaveContents& save, std::string& error) {
                (slot % ENTRIES_PER_CLUSTER) * ENTRY_BYTES, b.data(), ENTRY_BYTES);
     if (slot >= root.entries.size()) {
         uint8_t length[4];
-        put32(length, slot + 1);
+        putU32(length, slot + 1);
         writeBytes(allocOffset_, uint32_t(E_LENGTH), length, 4);
     }
     return true;

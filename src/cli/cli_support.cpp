@@ -106,16 +106,9 @@ bool readInput(const std::string& path, InputRead& in, std::string& error) {
     const uint64_t knownSize =
         !stream ? uint64_t(size) : headView.size < RECOGNITION_BYTES ? headView.size : UINT64_MAX;
     in.container = detectContainer(headView, knownSize);
-    if (in.container == ContainerKind::Unknown && in.read.kind == ArchiveKind::PowerSaveArchive)
-        in.container = ContainerKind::Max;
     if (in.container == ContainerKind::Unknown || in.container == ContainerKind::Psu) {
         in.container = ContainerKind::Unknown;
         error = path + ": not a save archive";
-        return false;
-    }
-    if (!stream && uint64_t(size) > CONTAINER_FILE_MAX) {
-        error = path + ": too large for a " + containerTitle(in.container) + " file: over " +
-                std::to_string(CONTAINER_FILE_MAX >> 20) + " MiB";
         return false;
     }
     in.bytes.assign(headView.data, headView.data + headView.size);
@@ -131,7 +124,7 @@ bool readInput(const std::string& path, InputRead& in, std::string& error) {
         const ContainerKind whole = detectContainer({in.bytes.data(), in.bytes.size()}, in.bytes.size());
         if (whole != ContainerKind::Unknown && whole != ContainerKind::Psu) {
             in.container = whole;
-        } else if (in.read.kind != ArchiveKind::PowerSaveArchive) {
+        } else {
             in.container = ContainerKind::Unknown;
             error = path + ": not a save archive";
             return false;
@@ -222,15 +215,11 @@ bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error
                 (r.hasErrors() ? firstError(r.problems) : std::string("holds no files"));
         return false;
     }
-    std::vector<uint8_t> psu;
     std::string why;
-    if (!writePsu(r.contents, psu, why)) {
-        error = path + ": " + containerTitle(in.container) + ": cannot be held as a save archive: " + why;
-        return false;
-    }
-    out.image = makeSaveImage(psu.data(), uint32_t(psu.size()));
+    out.image = psuImageOf(r.contents, &why);
     if (out.image.empty()) {
-        error = path + ": not enough memory to read it";
+        error = why.empty() ? path + ": not enough memory to read it"
+                            : path + ": " + containerTitle(in.container) + ": cannot be held as a save archive: " + why;
         return false;
     }
     out.kind = ArchiveKind::SaveArchive;

@@ -46,20 +46,6 @@ static_assert(isPermutation(CBS_PERMUTATION));
 
 constexpr size_t CHUNK = 64 * 1024;
 
-void putU32(uint8_t* p, uint32_t v) {
-    for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
-}
-void putU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-Stamp stampAt(ByteView v, uint64_t off) {
-    Stamp s{};
-    if (v.fits(off, s.size())) std::memcpy(s.data(), v.data + off, s.size());
-    return s;
-}
-
 std::string sizeText(uint64_t n) { return std::to_string(n); }
 
 // Inflates the encrypted payload into out, never past `expanded` bytes. Problems go to
@@ -173,13 +159,8 @@ void readRecords(ByteView d, SaveContents& c, std::vector<ContainerProblem>& pro
                                       " bytes after the last file)"});
 }
 
-std::string nameProblem(const std::string& name, const char* what) {
-    if (name.empty()) return std::string(what) + " has no name";
-    if (name.size() > CBS_NAME_FIELD)
-        return name + ": the name is longer than " + std::to_string(CBS_NAME_FIELD) + " bytes";
-    if (name.find('\0') != std::string::npos) return std::string(what) + ": the name holds a zero byte";
-    return {};
-}
+// Its name fields are card names.
+static_assert(CBS_NAME_FIELD == SAVE_NAME_MAX);
 
 }  // namespace
 
@@ -244,11 +225,11 @@ ContainerRead readCbs(ByteView bytes) {
 }
 
 bool writeCbs(const SaveContents& contents, std::vector<uint8_t>& out, std::string& error) {
-    error = nameProblem(contents.folderName, "the folder");
+    error = saveNameProblem(contents.folderName, "the folder");
     if (!error.empty()) return false;
     uint64_t total = 0;
     for (const SaveFile& f : contents.files) {
-        error = nameProblem(f.name, "a file");
+        error = saveNameProblem(f.name, "a file");
         if (!error.empty()) return false;
         total += CBS_RECORD_HEADER + uint64_t(f.data.size());
         if (total > SAVE_EXPANDED_MAX) {

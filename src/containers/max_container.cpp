@@ -35,10 +35,6 @@ static_assert(sizeof(MAGIC) - 1 == MAGIC_SIZE);
 // Records end where (offset + 8) is a multiple of 16, the last one included.
 uint64_t paddedEnd(uint64_t end) { return ((end + 8 + 15) & ~uint64_t(15)) - 8; }
 
-void putU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
 // zlib's CRC-32 of the file with its CRC field read as zero. Chunked: zlib takes 32-bit
 // lengths on every host.
 uint32_t fileCrc(ByteView bytes) {

@@ -45,12 +45,6 @@ void putU32(std::vector<uint8_t>& out, size_t off, uint32_t v) {
     for (int i = 0; i < 4; ++i) out[off + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
-Stamp stampAt(ByteView v, uint64_t off) {
-    Stamp s{};
-    if (v.fits(off, s.size())) std::memcpy(s.data(), v.data + off, s.size());
-    return s;
-}
-
 uint64_t roundUp1024(uint64_t n) { return (n + 1023) & ~uint64_t(1023); }
 
 // The card space a save takes, as the PS3 shows it: each file's clusters plus the folder's

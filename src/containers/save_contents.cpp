@@ -9,21 +9,6 @@ namespace marrowin {
 
 namespace {
 
-void putU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void putU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-Stamp stampAt(ByteView v, uint64_t off) {
-    Stamp s{};
-    if (v.fits(off, s.size())) std::memcpy(s.data(), v.data + off, s.size());
-    return s;
-}
-
 bool isZero(const Stamp& s) {
     return std::all_of(s.begin(), s.end(), [](uint8_t b) { return b == 0; });
 }
@@ -33,6 +18,12 @@ constexpr uint32_t ENTRY_ATTRIBUTE_OFFSET = 0x20;
 constexpr size_t PSU_FILE_NAME_MAX = ENTRY_NAME_MAX - 1;
 
 }  // namespace
+
+Stamp stampAt(ByteView v, uint64_t off) {
+    Stamp s{};
+    if (v.fits(off, s.size())) std::memcpy(s.data(), v.data + off, s.size());
+    return s;
+}
 
 const char* containerWord(ContainerKind kind) {
     switch (kind) {
@@ -216,10 +207,13 @@ bool writePsu(const SaveContents& contents, std::vector<uint8_t>& out, std::stri
     return true;
 }
 
-SaveImage psuImageOf(const SaveContents& contents) {
+SaveImage psuImageOf(const SaveContents& contents, std::string* error) {
     std::vector<uint8_t> bytes;
-    std::string error;
-    if (!writePsu(contents, bytes, error)) return {};
+    std::string why;
+    if (!writePsu(contents, bytes, why)) {
+        if (error) *error = why;
+        return {};
+    }
     return makeSaveImage(bytes.data(), uint32_t(bytes.size()));
 }
 
@@ -264,6 +258,14 @@ const SaveFile* findSaveFile(const SaveContents& contents, std::string_view name
     for (const SaveFile& f : contents.files)
         if (f.name == name) return &f;
     return nullptr;
+}
+
+std::string saveNameProblem(const std::string& name, const char* what) {
+    if (name.empty()) return std::string(what) + " has no name";
+    if (name.size() > SAVE_NAME_MAX)
+        return name + ": the name is longer than " + std::to_string(SAVE_NAME_MAX) + " bytes";
+    if (name.find('\0') != std::string::npos) return std::string(what) + ": the name holds a zero byte";
+    return {};
 }
 
 namespace {

@@ -88,13 +88,16 @@ ContainerRead readPsu(ByteView bytes);
 bool writePsu(const SaveContents& contents, std::vector<uint8_t>& out, std::string& error);
 
 // The save image of contents, as if read from a ".psu" file; empty when memory runs out or the
-// contents cannot be laid out.
-SaveImage psuImageOf(const SaveContents& contents);
+// contents cannot be laid out (then `error`, when given, says why; it stays empty for memory).
+SaveImage psuImageOf(const SaveContents& contents, std::string* error = nullptr);
 
 // Fills what a container could not supply before writing one that holds it: all-zero stamps
 // become `now`, and modes lacking the in-use and kind bits get them (0x8000|0x20 for the folder,
 // 0x8000|0x10 for files). Gives the number of fields changed.
 size_t completeMetadata(SaveContents& contents, const Stamp& now);
+
+// The 8-byte stamp stored at `off` (all zero where the bytes end first).
+Stamp stampAt(ByteView bytes, uint64_t off);
 
 // The 8-byte stamp of a local time.
 Stamp stampOf(uint16_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute,
@@ -124,5 +127,8 @@ std::string asciiTitleOf(const SaveContents& contents);
 // The raw Shift-JIS title of icon.sys (up to its NUL, at most 68 bytes); "" without one.
 std::string shiftJisTitleOf(const SaveContents& contents);
 const SaveFile* findSaveFile(const SaveContents& contents, std::string_view name);
+// Why a writer whose names are card names (1 to SAVE_NAME_MAX bytes, no zero byte) cannot take
+// `name` ("the folder", "a file" for `what`); "" when it can.
+std::string saveNameProblem(const std::string& name, const char* what);
 
 }  // namespace marrowin

@@ -12,12 +12,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Stamp stampAt(ByteView v, uint64_t off) {
-    Stamp s{};
-    if (v.fits(off, s.size())) std::memcpy(s.data(), v.data + off, s.size());
-    return s;
-}
-
 uint16_t bigEndianU16(ByteView v, uint64_t off) {
     uint8_t hi = 0, lo = 0;
     v.u8(off, hi);
@@ -27,13 +21,6 @@ uint16_t bigEndianU16(ByteView v, uint64_t off) {
 
 std::string num(uint64_t n) { return std::to_string(n); }
 
-void putU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void putU32(uint8_t* p, uint32_t v) {
-    for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
-}
 void appendU32(Bytes& b, uint32_t v) {
     b.resize(b.size() + 4);
     putU32(b.data() + b.size() - 4, v);
@@ -53,15 +40,6 @@ std::string_view shiftJisPrefix(std::string_view s, size_t max) {
         end += width;
     }
     return s.substr(0, std::min(end, s.size()));
-}
-
-std::string nameProblem(const std::string& name, const char* what) {
-    if (name.empty()) return std::string(what) + " has no name";
-    // The field holds 64 bytes, but cards and other tools take no more than 32.
-    if (name.size() > SAVE_NAME_MAX)
-        return name + ": the name is longer than " + num(SAVE_NAME_MAX) + " bytes";
-    if (name.find('\0') != std::string::npos) return std::string(what) + ": the name holds a zero byte";
-    return {};
 }
 
 // One 250-byte record with the fields every known writer fills.
@@ -199,11 +177,12 @@ ContainerRead readSharkPort(ByteView bytes) {
 }
 
 bool writeSharkPort(const SaveContents& contents, std::vector<uint8_t>& out, std::string& error) {
-    error = nameProblem(contents.folderName, "the folder");
+    // The name fields hold 64 bytes, but cards and other tools take no more than 32.
+    error = saveNameProblem(contents.folderName, "the folder");
     if (!error.empty()) return false;
     uint64_t data = 0;
     for (const SaveFile& f : contents.files) {
-        error = nameProblem(f.name, "a file");
+        error = saveNameProblem(f.name, "a file");
         if (!error.empty()) return false;
         data += f.data.size();
         if (data > SAVE_EXPANDED_MAX) {
