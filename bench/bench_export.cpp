@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_export.h"
+#include "operations/archive_export.h"
 #include "archive/save_image.h"
 #include "core/export_test_support.h"
 #include "fixtures.h"

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 #include "archive/save_image.h"
 #include "fixtures.h"
 #include "icon/icon_descriptor.h"

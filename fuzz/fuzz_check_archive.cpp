@@ -2,7 +2,7 @@
 // what it reports must hold together.
 #include <cstdint>
 
-#include "archive/archive_check.h"
+#include "operations/archive_check.h"
 #include "archive/save_image.h"
 #include "fuzz_support.h"
 

@@ -19,10 +19,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "archive/archive_export.h"
-#include "archive/host_files.h"
+#include "operations/archive_export.h"
+#include "base/host_files.h"
 #include "archive/save_image.h"
-#include "archive/save_text.h"
+#include "base/save_text.h"
 #include "icon/icon_descriptor.h"
 #include "icon/icon_framing.h"
 #include "icon/icon_model.h"

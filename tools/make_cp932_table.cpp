@@ -1,9 +1,9 @@
-// Writes src/archive/cp932_table.cpp: code page 932 as data, so the program needs no converter
+// Writes src/base/cp932_table.cpp: code page 932 as data, so the program needs no converter
 // at run time (there is none on Windows, and loading glibc's cost every CLI start).
 //
 // Made from glibc's iconv "CP932", run once and the output committed:
 //   g++ -std=c++20 -O2 tools/make_cp932_table.cpp -o /tmp/make-cp932-table
-//   /tmp/make-cp932-table > src/archive/cp932_table.cpp
+//   /tmp/make-cp932-table > src/base/cp932_table.cpp
 // glibc's converter, not Python's codec: it is what Marrowin used before, so every name keeps
 // the bytes and characters it had, and on the way back it picks the code Windows picks for
 // the NEC and IBM duplicates (U+2170 "ⅰ" becomes FA40, where Python gives EEEF). Both agree on
@@ -81,7 +81,7 @@ int main() {
     };
 
     std::printf("// Code page 932 as data. Made by tools/make_cp932_table.cpp from glibc's iconv; do not edit.\n"
-                "#include \"archive/cp932_table.h\"\n\nnamespace marrowin::cp932 {\n\n");
+                "#include \"base/cp932_table.h\"\n\nnamespace marrowin::cp932 {\n\n");
     unsigned single[128];
     for (unsigned b = 0x80; b <= 0xFF; ++b) {
         single[b - 0x80] = isLeadByte(b) ? 0 : decode(std::string(1, char(b)));

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/menu_commands.h"
-#include "archive/save_loading.h"
+#include "operations/save_loading.h"
 #include "icon/icon_view.h"
 #include "view/gl_frame.h"
 #include "view/navigation.h"

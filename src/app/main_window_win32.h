@@ -12,7 +12,7 @@
 #include <shellapi.h>
 
 #include "app/menu_commands.h"
-#include "archive/save_loading.h"
+#include "operations/save_loading.h"
 #include "icon/icon_view.h"
 #include "view/gl_frame.h"
 #include "view/view_settings.h"

@@ -2,7 +2,7 @@
 // The menu's command dispatch, shared by the window of each platform. A window implements
 // CommandHost with its own dialog, check marks and configuration window; what a command does
 // is decided here once.
-#include "archive/save_loading.h"
+#include "operations/save_loading.h"
 #include "icon/animation.h"
 
 namespace marrowin {
@@ -11,7 +11,7 @@ namespace marrowin {
 constexpr int CMD_OPEN = 272;
 constexpr int CMD_EXIT = 288;
 constexpr int CMD_CONFIGURE = 864;
-// CMD_OPT_* are in archive/save_loading.h, CMD_ICON_* and CMD_ANIM_* in icon/icon_draw.h.
+// CMD_OPT_* are in operations/save_loading.h, CMD_ICON_* and CMD_ANIM_* in icon/icon_draw.h.
 
 class CommandHost {
 public:

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)

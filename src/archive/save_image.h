@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "archive/byte_reader.h"
+#include "base/byte_reader.h"
 #include "archive/entry_header.h"
 
 namespace marrowin {

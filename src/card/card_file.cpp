@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 
 namespace marrowin::card {
 
@@ -23,7 +23,6 @@ SplitPath splitPath(const std::string& path) {
     return {path.substr(0, cut + 1), path.substr(cut + 1)};
 }
 
-std::string errnoText(int err) { return std::strerror(err == 0 ? EIO : err); }
 
 // The new image gets the old card's permissions: a card kept private stays private.
 void copyPermissions(const std::string& from, const std::string& to) {

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "archive/byte_reader.h"
+#include "base/byte_reader.h"
 #include "archive/entry_header.h"
-#include "archive/host_files.h"
-#include "archive/save_text.h"
+#include "base/host_files.h"
+#include "base/save_text.h"
 #include "card/card_file.h"
 
 namespace marrowin::card {
@@ -25,7 +25,6 @@ constexpr const char* META_DIRECTORY = "_pcsx2_meta_directory";
 constexpr const char* META_FOLDER = "_pcsx2_meta";
 // New saves are built under this (the emulator skips "_pcsx2_" names) and renamed into place.
 constexpr const char* STAGING_PREFIX = "_pcsx2_marrowin_new_";
-constexpr uint32_t ENTRY_ATTRIBUTE_OFFSET = 0x20;
 // The part of an entry a meta file must hold for its name to count.
 constexpr size_t META_WITH_NAME = 0x60;
 constexpr uint32_t CLUSTER = 1024;
@@ -70,15 +69,6 @@ bool readWhole(const std::string& path, uint64_t limit, std::vector<uint8_t>& ou
         return false;
     }
     return true;
-}
-
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + int64_t(doe) - 719468;
 }
 
 int64_t hostModifiedSeconds(const std::string& path) {
@@ -146,35 +136,6 @@ void removeTree(const std::string& path) {
 }  // namespace
 
 // ---- times and names -----------------------------------------------------------------------
-
-Stamp stampOfUnixSeconds(int64_t seconds) {
-    int64_t days = seconds / 86400, rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = unsigned(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t year = int64_t(yoe) + era * 400 + (month <= 2);
-    if (year < 1 || year > 65535) return Stamp{};
-    return stampOf(uint16_t(year), uint8_t(month), uint8_t(day), uint8_t(rest / 3600),
-                   uint8_t(rest / 60 % 60), uint8_t(rest % 60));
-}
-
-int64_t unixSecondsOfStamp(const Stamp& s) {
-    const unsigned year = unsigned(s[6]) | unsigned(s[7]) << 8;
-    const unsigned month = s[5], day = s[4];
-    if (month < 1 || month > 12 || day < 1 || day > 31 || s[3] > 23 || s[2] > 59 || s[1] > 59)
-        return 0;
-    return daysFromCivil(year, month, day) * 86400 + s[3] * 3600 + s[2] * 60 + s[1];
-}
 
 std::string folderCardHostName(std::string_view cardName, bool& exact) {
     // Our usual host spelling of save text (UTF-8), then the emulator's cleaning for hosts.

@@ -21,11 +21,6 @@ constexpr size_t FOLDER_CARD_MARKER_BYTES = 8192;
 // A folder holding FOLDER_CARD_MARKER.
 bool isFolderCard(const std::string& path);
 
-// Host times as the emulated card shows them: Unix seconds read as UTC.
-Stamp stampOfUnixSeconds(int64_t seconds);
-// 0 for an all-zero or impossible stamp.
-int64_t unixSecondsOfStamp(const Stamp& stamp);
-
 // The folder or file name a card name gets on the host, and whether that name alone gives the
 // card name back (otherwise a meta entry keeps it).
 std::string folderCardHostName(std::string_view cardName, bool& exact);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "archive/save_text.h"
+#include "base/save_text.h"
 #include "card/card_ecc.h"
 
 namespace marrowin::card {
@@ -448,16 +448,8 @@ void MemoryCard::checkEcc(std::vector<CardProblem>& problems, std::vector<uint8_
 // ---- formatting ----------------------------------------------------------------------------
 
 std::vector<uint8_t> MemoryCard::format(bool withEcc) {
-    using namespace std::chrono;
     // Japan time, as the console stamps whatever it writes.
-    auto now = floor<seconds>(system_clock::now()) + hours(9);
-    auto day = floor<days>(now);
-    year_month_day date{day};
-    hh_mm_ss<seconds> time{now - day};
-    Stamp s = stampOf(uint16_t(int(date.year())), uint8_t(unsigned(date.month())),
-                      uint8_t(unsigned(date.day())), uint8_t(time.hours().count()),
-                      uint8_t(time.minutes().count()), uint8_t(time.seconds().count()));
-    return format(withEcc, s);
+    return format(withEcc, stampNow(StampClock::Japan));
 }
 
 std::vector<uint8_t> MemoryCard::format(bool withEcc, const Stamp& rootStamp) {

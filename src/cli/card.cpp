@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_export.h"
-#include "archive/host_files.h"
-#include "archive/save_text.h"
+#include "operations/archive_export.h"
+#include "base/host_files.h"
+#include "base/save_text.h"
 #include "card/card_file.h"
 #include "card/folder_card.h"
 #include "card/memory_card.h"
@@ -366,14 +366,6 @@ int parseChangeArgs(int argc, char** argv, const char* usage, bool acceptReplace
     return -1;
 }
 
-// The current time as a card stamp: Japan time on a card image, as a console stamps; UTC on a
-// folder card, which the emulator reads as UTC.
-Stamp stampNow(bool folderCard) {
-    const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
-    return card::stampOfUnixSeconds(folderCard ? now : now + 9 * 3600);
-}
 
 // Refuses to change a card whose check finds errors, unless forced.
 bool mayChange(const char* command, const Card& c, bool force, std::vector<CardProblem>& before) {
@@ -464,7 +456,9 @@ int runImport(int argc, char** argv) {
     std::vector<CardProblem> before;
     if (!openForChange(argv[0], operands[0], o.force, c, before)) return 1;
     std::string error;
-    const Stamp now = stampNow(c.isFolder);
+    // Japan time on a card image, as a console stamps; UTC on a folder card, which the
+    // emulator reads as UTC.
+    const Stamp now = stampNow(c.isFolder ? StampClock::Utc : StampClock::Japan);
     int status = 0;
     std::vector<std::string> done;
     for (size_t i = 1; i < operands.size(); ++i) {

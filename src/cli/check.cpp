@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_check.h"
-#include "archive/save_text.h"
+#include "operations/archive_check.h"
+#include "base/save_text.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/host_files.h"
-#include "archive/save_loading.h"
-#include "archive/save_text.h"
+#include "base/host_files.h"
+#include "operations/save_loading.h"
+#include "base/save_text.h"
 #include "card/card_file.h"
 #include "card/folder_card.h"
 #include "card/memory_card.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 #include "archive/save_image.h"
 #include "containers/save_contents.h"
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 #include "cli/console.h"
 
 namespace marrowin::cli {

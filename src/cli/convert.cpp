@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_export.h"
-#include "archive/host_files.h"
+#include "operations/archive_export.h"
+#include "base/host_files.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "containers/save_contents.h"
@@ -60,11 +60,6 @@ struct Target {
 std::string joined(const std::string& dir, const std::string& name) {
     if (dir.empty() || dir == ".") return name;
     return dir.back() == '/' ? dir + name : dir + "/" + name;
-}
-
-Stamp stampNow() {
-    const LocalTime t = localTimeNow();
-    return stampOf(t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 bool holdsMetadata(ContainerKind kind) { return kind != ContainerKind::Max; }
@@ -128,7 +123,7 @@ public:
         }
 
         size_t filled = 0;
-        if (holdsMetadata(args_.to)) filled = completeMetadata(r.contents, stampNow());
+        if (holdsMetadata(args_.to)) filled = completeMetadata(r.contents, stampNow(StampClock::Local));
         std::vector<uint8_t> out;
         if (!writeContainer(args_.to, r.contents, out, error))
             return fail(in + ": cannot be written as " + containerTitle(args_.to) + ": " +

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_export.h"
-#include "archive/host_files.h"
+#include "operations/archive_export.h"
+#include "base/host_files.h"
 #include "archive/save_image.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"

@@ -5,8 +5,8 @@
 #include <iterator>
 #include <cmath>
 
-#include "archive/host_files.h"
-#include "archive/save_text.h"
+#include "base/host_files.h"
+#include "base/save_text.h"
 #include "icon/icon_descriptor.h"
 #include "icon/icon_draw.h"
 #include "icon/icon_framing.h"

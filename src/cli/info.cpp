@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archive/save_image.h"
-#include "archive/save_text.h"
+#include "base/save_text.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "icon/icon_descriptor.h"

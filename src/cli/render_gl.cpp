@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/icon_picture.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "archive/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace marrowin {
 

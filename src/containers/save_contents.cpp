@@ -13,17 +13,10 @@ bool isZero(const Stamp& s) {
     return std::all_of(s.begin(), s.end(), [](uint8_t b) { return b == 0; });
 }
 
-constexpr uint32_t ENTRY_ATTRIBUTE_OFFSET = 0x20;
 // A file name in a ".psu" header may run on to the header's end but needs its terminator there.
 constexpr size_t PSU_FILE_NAME_MAX = ENTRY_NAME_MAX - 1;
 
 }  // namespace
-
-Stamp stampAt(ByteView v, uint64_t off) {
-    Stamp s{};
-    if (v.fits(off, s.size())) std::memcpy(s.data(), v.data + off, s.size());
-    return s;
-}
 
 const char* containerWord(ContainerKind kind) {
     switch (kind) {
@@ -245,11 +238,6 @@ size_t completeMetadata(SaveContents& contents, const Stamp& now) {
         mode(f.mode, 0x10, MODE_FILE);
     }
     return changed;
-}
-
-Stamp stampOf(uint16_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute,
-              uint8_t second) {
-    return Stamp{0, second, minute, hour, day, month, uint8_t(year & 0xFF), uint8_t(year >> 8)};
 }
 
 // ---- titles --------------------------------------------------------------------------------

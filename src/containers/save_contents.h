@@ -8,15 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/byte_reader.h"
+#include "base/byte_reader.h"
+#include "base/time_stamp.h"
 #include "archive/entry_header.h"
 #include "archive/save_image.h"
 
 namespace marrowin {
-
-// The card's 8-byte time stamp exactly as stored: zero, seconds, minutes, hours, day, month,
-// year (16-bit little-endian). Copied verbatim between containers, never converted.
-using Stamp = std::array<uint8_t, 8>;
 
 // Card names are at most 32 bytes of save text (Shift-JIS); every container but ".psu" and
 // SharkPort keeps no more.
@@ -95,13 +92,6 @@ SaveImage psuImageOf(const SaveContents& contents, std::string* error = nullptr)
 // become `now`, and modes lacking the in-use and kind bits get them (0x8000|0x20 for the folder,
 // 0x8000|0x10 for files). Gives the number of fields changed.
 size_t completeMetadata(SaveContents& contents, const Stamp& now);
-
-// The 8-byte stamp stored at `off` (all zero where the bytes end first).
-Stamp stampAt(ByteView bytes, uint64_t off);
-
-// The 8-byte stamp of a local time.
-Stamp stampOf(uint16_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute,
-              uint8_t second);
 
 // Each container's own reader and writer (one file each).
 bool looksLikeMax(ByteView bytes, uint64_t fileSize);

@@ -12,13 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 
 namespace marrowin {
 
 namespace {
 
-std::string errnoText(int err) { return std::strerror(err); }
 
 // libpng reports errors by longjmp; keep the message for the caller.
 struct PngErrorSink {

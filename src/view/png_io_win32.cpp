@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 #include "view/png_io.h"
 
 namespace marrowin {
@@ -30,7 +30,6 @@ void putChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data
     putU32(out, uint32_t(crc));
 }
 
-std::string errnoText(int err) { return std::strerror(err); }
 
 // Splits a path into its folder and its last component.
 void splitPath(const std::string& path, std::string& folder, std::string& name) {

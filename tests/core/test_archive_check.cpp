@@ -2,8 +2,8 @@
 // archives (the demo, real icons packed by us) pass.
 #include <gtest/gtest.h>
 
-#include "archive/archive_check.h"
-#include "archive/archive_export.h"
+#include "operations/archive_check.h"
+#include "operations/archive_export.h"
 #include "export_test_support.h"
 #include "fixtures.h"
 #include "icon/icon_model.h"

@@ -5,10 +5,10 @@
 
 #include <csignal>
 
-#include "archive/archive_export.h"
-#include "archive/host_files.h"
+#include "operations/archive_export.h"
+#include "base/host_files.h"
 #include "archive/save_image.h"
-#include "archive/save_text.h"
+#include "base/save_text.h"
 #include "export_test_support.h"
 #include "fixtures.h"
 

@@ -7,7 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 
 using namespace marrowin;
 

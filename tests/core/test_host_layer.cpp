@@ -8,9 +8,9 @@
 #include <fstream>
 #include <random>
 
-#include "archive/archive_export.h"
-#include "archive/host_files.h"
-#include "archive/save_loading.h"
+#include "operations/archive_export.h"
+#include "base/host_files.h"
+#include "operations/save_loading.h"
 #include "fixtures.h"
 
 using namespace marrowin;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "archive/save_text.h"
+#include "base/save_text.h"
 #include "fixtures.h"
 #include "icon/icon_descriptor.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 #include "archive/save_image.h"
 #include "fixtures.h"
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/host_files.h"
-#include "archive/save_loading.h"
+#include "base/host_files.h"
+#include "operations/save_loading.h"
 
 using namespace marrowin;
 namespace fs = std::filesystem;

@@ -3,8 +3,8 @@
 
 #include <random>
 
-#include "archive/cp932_table.h"
-#include "archive/save_text.h"
+#include "base/cp932_table.h"
+#include "base/save_text.h"
 
 using namespace marrowin;
 

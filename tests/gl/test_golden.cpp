@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 #include "fixtures.h"
 #include "gl_support.h"
 #include "picture_support.h"

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <set>
 
-#include "archive/archive_export.h"
+#include "operations/archive_export.h"
 #include "fixtures.h"
 #include "gl_support.h"
 #include "icon/icon_draw.h"

@@ -1,5 +1,5 @@
 // The file layer on POSIX systems: descriptors, *at() calls, signals.
-#include "archive/host_files.h"
+#include "base/host_files.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -222,6 +222,9 @@ bool syncFolder(const HostFolder& dir);
 void setDiskSync(bool on);
 bool diskSyncEnabled();
 
+// The system's text for an errno value (EIO for 0: a failure whose cause went unsaid).
+std::string errnoText(int err);
+
 // The local time of now, in the fields the archive stamps use.
 struct LocalTime {
     uint16_t year = 0;

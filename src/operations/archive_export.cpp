@@ -1,4 +1,4 @@
-#include "archive/archive_export.h"
+#include "operations/archive_export.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <utility>
 
-#include "archive/save_text.h"
+#include "base/save_text.h"
 #include "icon/icon_descriptor.h"
 
 namespace marrowin {
@@ -20,7 +20,6 @@ namespace {
 // The longest file name Linux takes in one component.
 constexpr size_t HOST_NAME_MAX_BYTES = 255;
 
-std::string errnoText(int err) { return std::strerror(err); }
 
 // Cuts a host name to at most maxBytes without splitting a UTF-8 sequence.
 std::string cutHostName(std::string name, size_t maxBytes) {

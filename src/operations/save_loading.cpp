@@ -1,4 +1,4 @@
-#include "archive/save_loading.h"
+#include "operations/save_loading.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/archive_export.h"
-#include "archive/host_files.h"
-#include "archive/save_text.h"
+#include "operations/archive_export.h"
+#include "base/host_files.h"
+#include "base/save_text.h"
 #include "icon/icon_descriptor.h"
 
 namespace marrowin {

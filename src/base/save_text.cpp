@@ -1,11 +1,11 @@
-#include "archive/save_text.h"
+#include "base/save_text.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
 
-#include "archive/cp932_table.h"
+#include "base/cp932_table.h"
 
 namespace marrowin {
 

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <mutex>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 
 namespace marrowin {
 

@@ -1,9 +1,10 @@
 // The parts of the file layer that are the same on every host.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 
-#include "archive/host_files.h"
+#include "base/host_files.h"
 
 namespace marrowin {
 
@@ -19,6 +20,8 @@ bool allDigits(std::string_view s) {
 }
 
 }  // namespace
+
+std::string errnoText(int err) { return std::strerror(err == 0 ? EIO : err); }
 
 void setDiskSync(bool on) { diskSync = on; }
 bool diskSyncEnabled() { return diskSync; }

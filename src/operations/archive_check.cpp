@@ -1,12 +1,12 @@
-#include "archive/archive_check.h"
+#include "operations/archive_check.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
-#include "archive/archive_export.h"
-#include "archive/save_text.h"
+#include "operations/archive_export.h"
+#include "base/save_text.h"
 #include "icon/icon_descriptor.h"
 #include "icon/icon_model.h"
 

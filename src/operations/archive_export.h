@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "archive/entry_header.h"
-#include "archive/host_files.h"
+#include "base/host_files.h"
 #include "archive/save_image.h"
-#include "archive/save_text.h"
+#include "base/save_text.h"
 
 namespace marrowin {
 

@@ -1,5 +1,5 @@
 // Code page 932 as data. Made by tools/make_cp932_table.cpp from glibc's iconv; do not edit.
-#include "archive/cp932_table.h"
+#include "base/cp932_table.h"
 
 namespace marrowin::cp932 {
 
