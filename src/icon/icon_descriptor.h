@@ -3,14 +3,11 @@
 #include <string>
 
 #include "archive/save_image.h"
+#include "icon/icon_sys.h"
 #include "view/view_settings.h"
 
 namespace marrowin {
 
-constexpr uint32_t DESCRIPTOR_TITLE_OFFSET = 192;
-constexpr uint32_t DESCRIPTOR_ICON_NAME_OFFSET = 260;
-constexpr uint32_t DESCRIPTOR_TEXT_SIZE = 64;
-constexpr uint32_t DESCRIPTOR_SIZE = 964;
 
 // What icons 0, 1 and 2 are for: "normal", "copy", "delete".
 extern const char* const ICON_ROLE_NAMES[3];
