@@ -23,10 +23,10 @@ SaveContents fixedSave() {
 
 // File system errors only: ECC messages name pages (the first few, then a count), so a page the
 // import rewrote changes their text without anything new being wrong.
-std::vector<std::string> errorsOf(const std::vector<CardProblem>& problems) {
+std::vector<std::string> errorsOf(const std::vector<Problem>& problems) {
     std::vector<std::string> out;
-    for (const CardProblem& p : problems)
-        if (p.kind == CardProblem::Kind::Error && p.text.find("ECC") == std::string::npos &&
+    for (const Problem& p : problems)
+        if (p.severity == Severity::Error && p.text.find("ECC") == std::string::npos &&
             p.text.find("beyond repair") == std::string::npos)
             out.push_back(p.text);
     std::sort(out.begin(), out.end());
@@ -38,7 +38,7 @@ std::vector<std::string> errorsOf(const std::vector<CardProblem>& problems) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const SaveContents save = fixedSave();
     MemoryCard card;
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     std::string error;
     if (!MemoryCard::open(cardFromInput(data, size), card, problems, error)) return 0;
     std::vector<std::string> before = errorsOf(card.check());

@@ -52,7 +52,7 @@ std::vector<uint8_t> baseCard(bool full) {
         std::fill(plain.begin() + 1008 * CLUSTER, plain.begin() + 1016 * CLUSTER, uint8_t(0xFF));
     }
     MemoryCard card;
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     std::string error;
     if (!MemoryCard::open(plain, card, problems, error)) __builtin_trap();
     for (int s = 0; s < 2; ++s) {
@@ -127,7 +127,7 @@ std::vector<uint8_t> cardFromInput(const uint8_t* data, size_t size) {
 #ifndef CARD_FUZZ_NO_MAIN
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryCard card;
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     std::string error;
     if (!MemoryCard::open(cardFromInput(data, size), card, problems, error)) return 0;
     std::vector<CardSave> saves = card.list(&problems);

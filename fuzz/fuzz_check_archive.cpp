@@ -13,18 +13,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > UINT32_MAX) return 0;
     static SaveImage image;  // one buffer for the whole run
     if (!refillSaveImage(image, data, uint32_t(size))) return 0;
-    std::vector<CheckProblem> problems = checkArchive(image);
+    std::vector<Problem> problems = checkArchive(image);
 
     const bool archive = detectArchiveKind(image) == ArchiveKind::SaveArchive;
-    check(archive || (problems.size() == 1 && problems[0].severity == CheckProblem::Severity::Error),
+    check(archive || (problems.size() == 1 && problems[0].severity == Severity::Error),
           "an archive that is not recognised gets one error");
     uint64_t previous = 0;
-    for (const CheckProblem& p : problems) {
-        check(!p.message.empty(), "every problem says what it is");
+    for (const Problem& p : problems) {
+        check(!p.text.empty(), "every problem says what it is");
         check(p.offset >= previous, "problems come in file order");
         // Offsets point into the file, or just past it where something runs off its end.
         check(p.offset <= uint64_t(size) + 2 * ENTRY_HEADER_SIZE, "offsets near the file");
-        check(p.entry.size() <= ENTRY_NAME_MAX, "entry names bounded by their header");
+        check(p.where.size() <= ENTRY_NAME_MAX, "entry names bounded by their header");
         previous = p.offset;
     }
     // The same bytes give the same report (checked on inputs of scripts/fuzz.sh's -max_len;

@@ -387,13 +387,13 @@ bool FolderCard::readSave(const std::string& hostName, Save& out) const {
     SaveContents& c = out.contents;
     c = SaveContents{};
     c.folderName = hostNameToSaveText(hostName);
-    auto problem = [&](CardProblem::Kind kind, const std::string& text) {
-        out.problems.push_back({kind, "\"" + hostName + "\": " + text});
+    auto problem = [&](Severity kind, const std::string& text) {
+        out.problems.push_back({kind, {}, 0, "\"" + hostName + "\": " + text});
     };
 
     std::vector<FolderItem> items;
     if (!listFolder(folder, items)) {
-        problem(CardProblem::Kind::Error, std::string("cannot list: ") + std::strerror(errno));
+        problem(Severity::Error, std::string("cannot list: ") + std::strerror(errno));
         return false;
     }
     std::vector<FolderIndexEntry> index;
@@ -404,9 +404,9 @@ bool FolderCard::readSave(const std::string& hostName, Save& out) const {
             std::vector<std::string> indexProblems;
             index = parseFolderIndex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                                      indexProblems);
-            for (const std::string& p : indexProblems) problem(CardProblem::Kind::Warning, "index: " + p);
+            for (const std::string& p : indexProblems) problem(Severity::Warning, "index: " + p);
         } else {
-            problem(CardProblem::Kind::Warning, error);
+            problem(Severity::Warning, error);
         }
     }
     auto indexOf = [&](const std::string& name) -> const FolderIndexEntry* {
@@ -427,12 +427,12 @@ bool FolderCard::readSave(const std::string& hostName, Save& out) const {
         std::vector<uint8_t> meta;
         std::string err;
         if (!readWhole(metaPath, ENTRY_HEADER_SIZE * 2, meta, err)) {
-            problem(CardProblem::Kind::Warning, err);
+            problem(Severity::Warning, err);
             return;
         }
         ByteView v{meta.data(), meta.size()};
         if (meta.size() < ENTRY_MODIFIED_OFFSET + 8) {
-            problem(CardProblem::Kind::Warning, "meta entry too short: " + metaPath);
+            problem(Severity::Warning, "meta entry too short: " + metaPath);
             return;
         }
         v.u16(ENTRY_MODE_OFFSET, mode);
@@ -459,7 +459,7 @@ bool FolderCard::readSave(const std::string& hostName, Save& out) const {
         long pid = 0;
         if (parseTemporaryName(item.name, pid)) continue;  // a write of ours in progress
         if (item.isLink || item.isFolder) {
-            problem(CardProblem::Kind::Warning, "\"" + item.name + "\" is a " +
+            problem(Severity::Warning, "\"" + item.name + "\" is a " +
                                                     (item.isLink ? "link" : "folder") + "; a save holds only files");
             out.leftOut.push_back(out.problems.back());
             continue;
@@ -469,7 +469,7 @@ bool FolderCard::readSave(const std::string& hostName, Save& out) const {
         SaveFile& f = o.file;
         f.name = hostNameToSaveText(item.name);
         if (!readWhole(join(folder, item.name), SAVE_EXPANDED_MAX - total, f.data, error)) {
-            problem(CardProblem::Kind::Error, error);
+            problem(Severity::Error, error);
             whole = false;
             continue;
         }
@@ -503,9 +503,9 @@ bool FolderCard::open(const std::string& path, FolderCard& out, std::string& err
     }
     if (!readWhole(join(path, FOLDER_CARD_MARKER), 1u << 20, out.superblock_, error)) return false;
     if (out.superblock_.size() <= 0x16 || out.superblock_[0x16] != 'o')
-        out.problems_.push_back({CardProblem::Kind::Error, "the card is not formatted (its superblock has no card magic)"});
+        out.problems_.push_back({Severity::Error, {}, 0, "the card is not formatted (its superblock has no card magic)"});
     else if (out.superblock_.size() != FOLDER_CARD_MARKER_BYTES)
-        out.problems_.push_back({CardProblem::Kind::Warning,
+        out.problems_.push_back({Severity::Warning, {}, 0,
                                  std::string(FOLDER_CARD_MARKER) + " is " + std::to_string(out.superblock_.size()) +
                                      " bytes, not 8192"});
     std::vector<FolderItem> items;
@@ -516,7 +516,7 @@ bool FolderCard::open(const std::string& path, FolderCard& out, std::string& err
     for (const FolderItem& item : items) {
         if (!item.isFolder || isMetaName(item.name)) continue;
         if (item.isLink) {
-            out.problems_.push_back({CardProblem::Kind::Warning, "\"" + item.name + "\" is a link, left out"});
+            out.problems_.push_back({Severity::Warning, {}, 0, "\"" + item.name + "\" is a link, left out"});
             continue;
         }
         Save s;
@@ -559,7 +559,7 @@ bool FolderCard::format(const std::string& path, std::string& error) {
     return true;
 }
 
-std::vector<CardSave> FolderCard::list(std::vector<CardProblem>* problems) const {
+std::vector<CardSave> FolderCard::list(std::vector<Problem>* problems) const {
     std::vector<CardSave> out;
     if (problems) problems->insert(problems->end(), problems_.begin(), problems_.end());
     for (const Save& s : saves_) {
@@ -589,14 +589,14 @@ std::vector<CardSave> FolderCard::list(std::vector<CardProblem>* problems) const
 }
 
 bool FolderCard::exportSave(std::string_view folder, SaveContents& out, std::string& error,
-                            std::vector<CardProblem>* problems) const {
+                            std::vector<Problem>* problems) const {
     const Save* s = find(folder);
     if (!s) {
         error = "no save folder \"" + std::string(folder) + "\" on the card";
         return false;
     }
-    for (const CardProblem& p : s->problems)
-        if (p.kind == CardProblem::Kind::Error) {
+    for (const Problem& p : s->problems)
+        if (p.severity == Severity::Error) {
             error = p.text;
             return false;
         }
@@ -739,26 +739,26 @@ bool FolderCard::deleteSave(std::string_view folder, std::string& error) {
     return true;
 }
 
-std::vector<CardProblem> FolderCard::check() const {
-    std::vector<CardProblem> out = problems_;
+std::vector<Problem> FolderCard::check() const {
+    std::vector<Problem> out = problems_;
     for (const Save& s : saves_) {
         out.insert(out.end(), s.problems.begin(), s.problems.end());
         const std::string problem = cardNameProblem(s.contents.folderName);
         if (!problem.empty())
-            out.push_back({CardProblem::Kind::Error, "\"" + s.hostName + "\": the card cannot hold " + problem});
+            out.push_back({Severity::Error, {}, 0, "\"" + s.hostName + "\": the card cannot hold " + problem});
         for (const SaveFile& f : s.contents.files) {
             const std::string fp = cardNameProblem(f.name);
             if (!fp.empty())
-                out.push_back({CardProblem::Kind::Error,
+                out.push_back({Severity::Error, {}, 0,
                                "\"" + s.hostName + "\": a file has " + fp + ": \"" + f.name + "\""});
         }
         for (const Save& t : saves_)
             if (&t < &s && t.contents.folderName == s.contents.folderName)
-                out.push_back({CardProblem::Kind::Error, "\"" + t.hostName + "\" and \"" + s.hostName +
+                out.push_back({Severity::Error, {}, 0, "\"" + t.hostName + "\" and \"" + s.hostName +
                                                              "\" are one save folder on the card"});
     }
     if (usedClusters() > capacity())
-        out.push_back({CardProblem::Kind::Error, "the saves need " + std::to_string(usedClusters()) +
+        out.push_back({Severity::Error, {}, 0, "the saves need " + std::to_string(usedClusters()) +
                                                      " clusters; the card has " + std::to_string(capacity())});
     return out;
 }

@@ -48,11 +48,11 @@ public:
     uint32_t clusterSize() const { return 1024; }
     uint32_t freeClusters() const;
 
-    std::vector<CardSave> list(std::vector<CardProblem>* problems = nullptr) const;
+    std::vector<CardSave> list(std::vector<Problem>* problems = nullptr) const;
     // What the save folder holds that no save can (sub-folders, links) is reported in problems
     // when given.
     bool exportSave(std::string_view folder, SaveContents& out, std::string& error,
-                    std::vector<CardProblem>* problems = nullptr) const;
+                    std::vector<Problem>* problems = nullptr) const;
     // Writes the save as a new sub-folder, built under a name the emulator ignores and renamed
     // into place once whole. With replace an existing save of that name is first put aside as
     // "_pcsx2_deleted_..." (as the emulator deletes). Refuses, writing nothing, what does not
@@ -60,14 +60,14 @@ public:
     bool importSave(const SaveContents& save, bool replace, std::string& error);
     // Renames the save's folder "_pcsx2_deleted_<name>", as the emulator does.
     bool deleteSave(std::string_view folder, std::string& error);
-    std::vector<CardProblem> check() const;
+    std::vector<Problem> check() const;
 
 private:
     struct Save {
         std::string hostName;
         SaveContents contents;
-        std::vector<CardProblem> problems;
-        std::vector<CardProblem> leftOut;  // links and folders in it, which no save holds
+        std::vector<Problem> problems;
+        std::vector<Problem> leftOut;  // links and folders in it, which no save holds
         uint32_t clusters() const;
     };
     const Save* find(std::string_view cardName) const;
@@ -78,7 +78,7 @@ private:
     std::string path_;
     std::vector<uint8_t> superblock_;
     std::vector<Save> saves_;
-    std::vector<CardProblem> problems_;  // of the card folder itself
+    std::vector<Problem> problems_;  // of the card folder itself
 };
 
 }  // namespace marrowin::card

@@ -60,8 +60,8 @@ std::string nameProblem(std::string_view name) {
     return "";
 }
 
-void addProblem(std::vector<CardProblem>* problems, CardProblem::Kind kind, std::string text) {
-    if (problems) problems->push_back({kind, std::move(text)});
+void addProblem(std::vector<Problem>* problems, Severity kind, std::string text) {
+    if (problems) problems->push_back({kind, {}, 0, std::move(text)});
 }
 
 }  // namespace
@@ -371,7 +371,7 @@ bool MemoryCard::readGeometry(const std::vector<uint8_t>& raw, MemoryCard& c, st
     return true;
 }
 
-bool MemoryCard::open(std::vector<uint8_t> raw, MemoryCard& out, std::vector<CardProblem>& problems,
+bool MemoryCard::open(std::vector<uint8_t> raw, MemoryCard& out, std::vector<Problem>& problems,
                       std::string& error) {
     MemoryCard c;
     if (!readGeometry(raw, c, error)) return false;
@@ -394,7 +394,7 @@ bool MemoryCard::open(std::vector<uint8_t> raw, MemoryCard& out, std::vector<Car
 // Checks the code of every page. The pages the file system never reads (the rest of the
 // superblock's block, the backup blocks) may hold stale bytes on real cards: their faults are
 // only warnings.
-void MemoryCard::checkEcc(std::vector<CardProblem>& problems, std::vector<uint8_t>* fixInto) const {
+void MemoryCard::checkEcc(std::vector<Problem>& problems, std::vector<uint8_t>* fixInto) const {
     bool correct = fixInto != nullptr;
     uint64_t pages = uint64_t(clustersPerCard_) * pagesPerCluster_;
     uint32_t chunks = pageSize_ / ECC_CHUNK_BYTES;
@@ -430,18 +430,18 @@ void MemoryCard::checkEcc(std::vector<CardProblem>& problems, std::vector<uint8_
         }
         if (wasDamaged) damagedCode.push_back(p);
     }
-    auto report = [&](const std::vector<uint64_t>& list, CardProblem::Kind kind, const std::string& what) {
+    auto report = [&](const std::vector<uint64_t>& list, Severity kind, const std::string& what) {
         for (size_t i = 0; i < list.size() && i < MAX_PAGE_MESSAGES; ++i)
-            problems.push_back({kind, "page " + std::to_string(list[i]) + ": " + what});
+            problems.push_back({kind, {}, 0, "page " + std::to_string(list[i]) + ": " + what});
         if (list.size() > MAX_PAGE_MESSAGES)
-            problems.push_back({kind, std::to_string(list.size() - MAX_PAGE_MESSAGES) +
+            problems.push_back({kind, {}, 0, std::to_string(list.size() - MAX_PAGE_MESSAGES) +
                                           " more pages: " + what});
     };
-    report(fixed, correct ? CardProblem::Kind::Corrected : CardProblem::Kind::Warning,
+    report(fixed, correct ? Severity::Corrected : Severity::Warning,
            correct ? "one wrong data bit, corrected by its ECC" : "one wrong data bit, which its ECC corrects");
-    report(damagedCode, CardProblem::Kind::Warning, "a damaged ECC byte (the data is good)");
-    report(bad, CardProblem::Kind::Error, "data and ECC disagree beyond repair");
-    report(badUnused, CardProblem::Kind::Warning,
+    report(damagedCode, Severity::Warning, "a damaged ECC byte (the data is good)");
+    report(bad, Severity::Error, "data and ECC disagree beyond repair");
+    report(badUnused, Severity::Warning,
            "data and ECC disagree beyond repair (a page the file system does not use)");
 }
 
@@ -541,13 +541,13 @@ uint32_t MemoryCard::freeClustersInFat() const {
 }
 
 std::vector<const MemoryCard::Entry*> MemoryCard::saveFiles(const Directory& dir, const std::string& label,
-                                                            std::vector<CardProblem>* problems) {
+                                                            std::vector<Problem>* problems) {
     std::vector<const Entry*> files;
     for (size_t j = 2; j < dir.entries.size(); ++j) {
         const Entry& e = dir.entries[j];
         if (!e.exists()) continue;
         if (e.isDir()) {
-            addProblem(problems, CardProblem::Kind::Warning,
+            addProblem(problems, Severity::Warning,
                        label + ": sub-directory " + shown(e.name) + " skipped (a save holds only files)");
             continue;
         }
@@ -556,19 +556,19 @@ std::vector<const MemoryCard::Entry*> MemoryCard::saveFiles(const Directory& dir
     return files;
 }
 
-std::vector<CardSave> MemoryCard::list(std::vector<CardProblem>* problems) const {
+std::vector<CardSave> MemoryCard::list(std::vector<Problem>* problems) const {
     std::vector<CardSave> saves;
     Claims claims(allocEnd_);
     Directory root;
     std::string error;
     if (!readRoot(root, claims, error)) {
-        addProblem(problems, CardProblem::Kind::Error, error);
+        addProblem(problems, Severity::Error, error);
         return saves;
     }
     if (!root.chain.fault.empty())
-        addProblem(problems, CardProblem::Kind::Error, "the root directory's chain " + root.chain.fault);
+        addProblem(problems, Severity::Error, "the root directory's chain " + root.chain.fault);
     if (root.entries.size() < root.length)
-        addProblem(problems, CardProblem::Kind::Error,
+        addProblem(problems, Severity::Error,
                    "the root directory holds " + std::to_string(root.entries.size()) + " of its " +
                        std::to_string(root.length) + " entries");
     for (size_t i = 2; i < root.entries.size(); ++i) {
@@ -582,7 +582,7 @@ std::vector<CardSave> MemoryCard::list(std::vector<CardProblem>* problems) const
         std::string label = shown(f.name);
         Directory dir = readDirectory(f.cluster, f.length, claims, label);
         if (!dir.chain.fault.empty())
-            addProblem(problems, CardProblem::Kind::Error, label + ": its chain " + dir.chain.fault);
+            addProblem(problems, Severity::Error, label + ": its chain " + dir.chain.fault);
         s.clusters = uint32_t(dir.chain.clusters.size());
         std::vector<std::string> names;
         Chain iconSys;
@@ -595,7 +595,7 @@ std::vector<CardSave> MemoryCard::list(std::vector<CardProblem>* problems) const
             std::string fileLabel = shown(f.name + "/" + e.name);
             Chain chain = walk(e.cluster, claims, fileLabel);
             if (!chain.fault.empty())
-                addProblem(problems, CardProblem::Kind::Error, fileLabel + ": its chain " + chain.fault);
+                addProblem(problems, Severity::Error, fileLabel + ": its chain " + chain.fault);
             s.clusters += uint32_t(chain.clusters.size());
             if (e.name == "icon.sys") {
                 iconSys = std::move(chain);
@@ -621,7 +621,7 @@ std::vector<CardSave> MemoryCard::list(std::vector<CardProblem>* problems) const
 }
 
 bool MemoryCard::exportSave(std::string_view folder, SaveContents& out, std::string& error,
-                            std::vector<CardProblem>* problems) const {
+                            std::vector<Problem>* problems) const {
     Claims claims(allocEnd_);
     Directory root;
     if (!readRoot(root, claims, error)) return false;
@@ -665,7 +665,7 @@ bool MemoryCard::exportSave(std::string_view folder, SaveContents& out, std::str
                 return false;
             }
             if (!chain.fault.empty())
-                addProblem(problems, CardProblem::Kind::Error, fileLabel + ": its chain " + chain.fault);
+                addProblem(problems, Severity::Error, fileLabel + ": its chain " + chain.fault);
             file.data = chainData(chain, e.length);
         }
         s.files.push_back(std::move(file));
@@ -676,24 +676,24 @@ bool MemoryCard::exportSave(std::string_view folder, SaveContents& out, std::str
 
 // ---- checking ------------------------------------------------------------------------------
 
-std::vector<CardProblem> MemoryCard::check(bool withEcc) const {
-    std::vector<CardProblem> problems;
+std::vector<Problem> MemoryCard::check(bool withEcc) const {
+    std::vector<Problem> problems;
     for (int32_t bad : badBlocks_)
         if (bad >= 0 && uint64_t(bad) * pagesPerBlock_ >= uint64_t(clustersPerCard_) * pagesPerCluster_)
-            problems.push_back({CardProblem::Kind::Warning,
+            problems.push_back({Severity::Warning, {}, 0,
                                 "the bad block list names block " + std::to_string(bad) + ", past the card's end"});
     if (ecc_ && withEcc) checkEcc(problems, nullptr);
     checkStructure(problems);
     return problems;
 }
 
-void MemoryCard::checkStructure(std::vector<CardProblem>& problems) const {
-    using K = CardProblem::Kind;
+void MemoryCard::checkStructure(std::vector<Problem>& problems) const {
+    using K = Severity;
     Claims claims(allocEnd_);
     Directory root;
     std::string error;
     if (!readRoot(root, claims, error)) {
-        problems.push_back({K::Error, error});
+        problems.push_back({K::Error, {}, 0, error});
         return;
     }
     checkDirectory(root, "the root directory", true, claims, 0, problems);
@@ -707,35 +707,35 @@ void MemoryCard::checkStructure(std::vector<CardProblem>& problems) const {
         else if ((fat[c] & FAT_IN_USE) && claims.owner[c] == 0) ++lost;
     }
     if (unreadable)
-        problems.push_back({K::Error, std::to_string(unreadable) +
+        problems.push_back({K::Error, {}, 0, std::to_string(unreadable) +
                                           " FAT entries cannot be read (their FAT cluster is outside the card)"});
     if (lost)
-        problems.push_back({K::Warning, std::to_string(lost) +
+        problems.push_back({K::Warning, {}, 0, std::to_string(lost) +
                                             " clusters are marked in use but belong to no file or folder "
                                             "(lost clusters; their space is wasted)"});
 }
 
 void MemoryCard::checkDirectory(const Directory& dir, const std::string& label, bool isRoot,
-                                Claims& claims, int depth, std::vector<CardProblem>& problems) const {
-    using K = CardProblem::Kind;
-    if (!dir.chain.fault.empty()) problems.push_back({K::Error, label + ": its chain " + dir.chain.fault});
+                                Claims& claims, int depth, std::vector<Problem>& problems) const {
+    using K = Severity;
+    if (!dir.chain.fault.empty()) problems.push_back({K::Error, {}, 0, label + ": its chain " + dir.chain.fault});
     uint32_t needed = ceilDiv(uint64_t(dir.length) * ENTRY_BYTES, CLUSTER_BYTES);
     if (dir.chain.fault.empty() && dir.chain.clusters.size() != needed)
-        problems.push_back({K::Error, label + ": its chain has " + std::to_string(dir.chain.clusters.size()) +
+        problems.push_back({K::Error, {}, 0, label + ": its chain has " + std::to_string(dir.chain.clusters.size()) +
                                           " clusters; " + std::to_string(dir.length) + " entries need " +
                                           std::to_string(needed)});
     if (dir.length < 2) {
-        problems.push_back({K::Error, label + ": its length " + std::to_string(dir.length) +
+        problems.push_back({K::Error, {}, 0, label + ": its length " + std::to_string(dir.length) +
                                           " leaves no room for \".\" and \"..\""});
     }
     const char* dots[2] = {".", ".."};
     for (size_t i = 0; i < 2 && i < dir.entries.size(); ++i) {
         const Entry& e = dir.entries[i];
         if (!e.exists() || !e.isDir() || e.name != dots[i])
-            problems.push_back({K::Error, label + ": entry " + std::to_string(i) + " is not \"" + dots[i] + "\""});
+            problems.push_back({K::Error, {}, 0, label + ": entry " + std::to_string(i) + " is not \"" + dots[i] + "\""});
     }
     if (isRoot && !dir.entries.empty() && dir.entries[0].cluster != 0)
-        problems.push_back({K::Error, "the root directory's \".\" entry points to cluster " +
+        problems.push_back({K::Error, {}, 0, "the root directory's \".\" entry points to cluster " +
                                           std::to_string(dir.entries[0].cluster) + " (0 expected)"});
 
     std::vector<std::string> names;
@@ -745,36 +745,36 @@ void MemoryCard::checkDirectory(const Directory& dir, const std::string& label, 
         std::string prefix = isRoot ? "" : label.substr(1, label.size() - 2) + "/";
         std::string entryLabel = "\"" + prefix + saveTextToDisplay(e.name) + "\"";
         if (std::string why = nameProblem(e.name); !why.empty())
-            problems.push_back({K::Error, label + ": the name of entry " + std::to_string(j) + " " + why});
+            problems.push_back({K::Error, {}, 0, label + ": the name of entry " + std::to_string(j) + " " + why});
         if (std::find(names.begin(), names.end(), e.name) != names.end())
-            problems.push_back({K::Error, label + ": " + entryLabel + " appears twice"});
+            problems.push_back({K::Error, {}, 0, label + ": " + entryLabel + " appears twice"});
         names.push_back(e.name);
         if (e.isDir() == e.isFile()) {
-            problems.push_back({K::Error, entryLabel + ": its mode " + std::to_string(e.mode) +
+            problems.push_back({K::Error, {}, 0, entryLabel + ": its mode " + std::to_string(e.mode) +
                                               " is neither a file's nor a folder's"});
             continue;
         }
         if (e.isFile()) {
             if (e.cluster == NO_CLUSTER) {
                 if (e.length != 0)
-                    problems.push_back({K::Error, entryLabel + ": " + std::to_string(e.length) +
+                    problems.push_back({K::Error, {}, 0, entryLabel + ": " + std::to_string(e.length) +
                                                       " bytes but no cluster"});
                 continue;
             }
             Chain chain = walk(e.cluster, claims, entryLabel);
             if (!chain.fault.empty()) {
-                problems.push_back({K::Error, entryLabel + ": its chain " + chain.fault});
+                problems.push_back({K::Error, {}, 0, entryLabel + ": its chain " + chain.fault});
                 continue;
             }
             uint32_t want = ceilDiv(e.length, CLUSTER_BYTES);
             if (chain.clusters.size() != want)
-                problems.push_back({K::Error, entryLabel + ": its chain has " + std::to_string(chain.clusters.size()) +
+                problems.push_back({K::Error, {}, 0, entryLabel + ": its chain has " + std::to_string(chain.clusters.size()) +
                                                   " clusters; " + std::to_string(e.length) + " bytes need " +
                                                   std::to_string(want)});
             continue;
         }
         if (depth + 1 >= MAX_DEPTH) {
-            problems.push_back({K::Error, entryLabel + ": folders nested too deep"});
+            problems.push_back({K::Error, {}, 0, entryLabel + ": folders nested too deep"});
             continue;
         }
         Directory sub = readDirectory(e.cluster, e.length, claims, entryLabel);
@@ -783,10 +783,10 @@ void MemoryCard::checkDirectory(const Directory& dir, const std::string& label, 
 }
 
 bool MemoryCard::structureSound(std::string& error) const {
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     checkStructure(problems);
-    for (const CardProblem& p : problems) {
-        if (p.kind == CardProblem::Kind::Error) {
+    for (const Problem& p : problems) {
+        if (p.severity == Severity::Error) {
             error = "the card's file system is damaged (" + p.text + "); nothing was changed";
             return false;
         }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/problem.h"
 #include "containers/save_contents.h"
 
 namespace marrowin::card {
@@ -14,13 +15,6 @@ namespace marrowin::card {
 // The standard card: 8 MB of data in 16,384 pages of 512 bytes (+16 spare bytes with ECC).
 constexpr uint64_t CARD_BYTES_WITH_ECC = 8650752;
 constexpr uint64_t CARD_BYTES_WITHOUT_ECC = 8388608;
-
-// What reading or checking a card found.
-struct CardProblem {
-    enum class Kind { Error, Warning, Corrected };
-    Kind kind = Kind::Error;
-    std::string text;
-};
 
 // One save folder in the card's root.
 struct CardSave {
@@ -41,7 +35,7 @@ public:
     // Reads the geometry from the superblock, checks the image size against it, and checks
     // (and, for single-bit errors, corrects) the ECC of every page. False with a message when
     // the image is not a card this program can read.
-    static bool open(std::vector<uint8_t> raw, MemoryCard& out, std::vector<CardProblem>& problems,
+    static bool open(std::vector<uint8_t> raw, MemoryCard& out, std::vector<Problem>& problems,
                      std::string& error);
     // A newly formatted, empty standard card. Its root directory is stamped with the current
     // time in Japan time (UTC+9), as a console stamps what it writes.
@@ -59,13 +53,13 @@ public:
     uint32_t allocationLimit() const;
 
     // Every save folder of the root, in directory order; problems met on the way are added.
-    std::vector<CardSave> list(std::vector<CardProblem>* problems = nullptr) const;
+    std::vector<CardSave> list(std::vector<Problem>* problems = nullptr) const;
     // The folder's files with their metadata. False with a message when it is missing or
     // damaged.
     // Sub-directories in the folder, which no save container holds, are skipped and reported
     // in problems when given.
     bool exportSave(std::string_view folder, SaveContents& out, std::string& error,
-                    std::vector<CardProblem>* problems = nullptr) const;
+                    std::vector<Problem>* problems = nullptr) const;
     // Adds the save as a folder. Refuses (changing nothing) when the card lacks room, when a
     // folder of that name exists (unless replace, which deletes it first), or when a name does
     // not fit the card.
@@ -74,7 +68,7 @@ public:
     // Superblock, ECC, FAT chains (each cluster used once, no chain into free space, no lost
     // clusters, no loops) and directory entries. Empty when the card is sound. Without
     // withEcc the pages' codes are left out: open() has just checked them all.
-    std::vector<CardProblem> check(bool withEcc = true) const;
+    std::vector<Problem> check(bool withEcc = true) const;
 
     // The whole image, spare areas included, with the ECC of every changed page recomputed.
     const std::vector<uint8_t>& image() const { return raw_; }
@@ -108,12 +102,12 @@ private:
     bool readRoot(Directory& root, Claims& claims, std::string& error) const;
     // The files of a save's directory, in order; a folder inside it is skipped with a warning.
     static std::vector<const Entry*> saveFiles(const Directory& dir, const std::string& label,
-                                               std::vector<CardProblem>* problems);
+                                               std::vector<Problem>* problems);
     // Corrections go into fixInto (the image itself, when opening); none without it.
-    void checkEcc(std::vector<CardProblem>& problems, std::vector<uint8_t>* fixInto) const;
-    void checkStructure(std::vector<CardProblem>& problems) const;
+    void checkEcc(std::vector<Problem>& problems, std::vector<uint8_t>* fixInto) const;
+    void checkStructure(std::vector<Problem>& problems) const;
     void checkDirectory(const Directory& dir, const std::string& label, bool isRoot,
-                        Claims& claims, int depth, std::vector<CardProblem>& problems) const;
+                        Claims& claims, int depth, std::vector<Problem>& problems) const;
     bool structureSound(std::string& error) const;
     void freeChain(uint32_t first);
     void freeDirectory(const Directory& dir, int depth);

@@ -23,7 +23,6 @@ namespace marrowin::cli {
 
 namespace {
 
-using card::CardProblem;
 using card::CardSave;
 
 const char* const CARD_USAGE =
@@ -98,21 +97,21 @@ struct Card {
     card::MemoryCard image;
     card::FolderCard folder;
     std::vector<uint8_t> original;
-    std::vector<CardProblem> openProblems;
+    std::vector<Problem> openProblems;
 
-    std::vector<CardSave> list(std::vector<CardProblem>* p) const {
+    std::vector<CardSave> list(std::vector<Problem>* p) const {
         return isFolder ? folder.list(p) : image.list(p);
     }
     uint32_t freeClusters() const { return isFolder ? folder.freeClusters() : image.freeClusters(); }
     uint32_t clusterSize() const { return isFolder ? folder.clusterSize() : image.clusterSize(); }
     bool exportSave(std::string_view name, SaveContents& out, std::string& error,
-                    std::vector<CardProblem>* problems = nullptr) const {
+                    std::vector<Problem>* problems = nullptr) const {
         return isFolder ? folder.exportSave(name, out, error, problems) : image.exportSave(name, out, error, problems);
     }
     // What opening found (every page's ECC) and the rest of the card's check.
-    std::vector<CardProblem> check() const {
-        std::vector<CardProblem> all = openProblems;
-        std::vector<CardProblem> rest = isFolder ? folder.check() : image.check(false);
+    std::vector<Problem> check() const {
+        std::vector<Problem> all = openProblems;
+        std::vector<Problem> rest = isFolder ? folder.check() : image.check(false);
         all.insert(all.end(), rest.begin(), rest.end());
         return all;
     }
@@ -121,12 +120,6 @@ struct Card {
         return image.hasEcc() ? "card image with ECC" : "card image without ECC";
     }
 };
-
-bool hasError(const std::vector<CardProblem>& problems) {
-    for (const CardProblem& p : problems)
-        if (p.kind == CardProblem::Kind::Error) return true;
-    return false;
-}
 
 bool openCard(const std::string& path, Card& out, std::string& error) {
     out.path = path;
@@ -145,15 +138,6 @@ bool openCard(const std::string& path, Card& out, std::string& error) {
         return false;
     }
     return true;
-}
-
-const char* kindWord(CardProblem::Kind k) {
-    switch (k) {
-        case CardProblem::Kind::Error: return "error";
-        case CardProblem::Kind::Warning: return "warning";
-        case CardProblem::Kind::Corrected: return "corrected";
-    }
-    return "error";
 }
 
 std::string display(std::string_view saveText) { return terminalText(saveTextToDisplay(saveText)); }
@@ -178,7 +162,7 @@ int runLs(int argc, char** argv) {
         say(stderr, "marrowin-cli %s: %s\n", argv[0], terminalText(error).c_str());
         return 1;
     }
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     const std::vector<CardSave> saves = c.list(&problems);
     // Each count walks the whole allocation table: once.
     const uint32_t freeClusters = c.freeClusters();
@@ -200,7 +184,7 @@ int runLs(int argc, char** argv) {
         }
         s += "],\"problems\":[";
         for (size_t i = 0; i < problems.size(); ++i)
-            s += std::string(i ? "," : "") + "{\"severity\":" + jsonString(kindWord(problems[i].kind)) +
+            s += std::string(i ? "," : "") + "{\"severity\":" + jsonString(severityWord(problems[i].severity)) +
                  ",\"message\":" + jsonString(problems[i].text) + "}";
         std::printf("%s]}\n", s.c_str());
     } else {
@@ -213,8 +197,8 @@ int runLs(int argc, char** argv) {
             if (!v.titleUtf8.empty()) std::printf("  %-32s %s\n", "", terminalText(v.titleUtf8).c_str());
         }
         std::printf("free: %u clusters, %llu bytes\n", freeClusters, static_cast<unsigned long long>(freeBytes));
-        for (const CardProblem& p : problems)
-            say(stderr, "%s: %s: %s\n", terminalText(c.path).c_str(), kindWord(p.kind), terminalText(p.text).c_str());
+        for (const Problem& p : problems)
+            say(stderr, "%s: %s: %s\n", terminalText(c.path).c_str(), severityWord(p.severity), terminalText(p.text).c_str());
     }
     return 0;
 }
@@ -283,10 +267,10 @@ int runExportSaves(int argc, char** argv) {
         progress.begin(i, shownName);
         SaveContents save;
         std::vector<uint8_t> bytes;
-        std::vector<CardProblem> left;  // folders inside the save, which no container holds
+        std::vector<Problem> left;  // folders inside the save, which no container holds
         const bool exported = c.exportSave(folders[i], save, error, &left);
         // What a container cannot hold is left out, said, and fails the run: nothing is lost quietly.
-        for (const CardProblem& p : left) {
+        for (const Problem& p : left) {
             say(stderr, "marrowin-cli %s: %s: left out: %s\n", argv[0], shownName.c_str(), terminalText(p.text).c_str());
             status = 1;
         }
@@ -368,11 +352,11 @@ int parseChangeArgs(int argc, char** argv, const char* usage, bool acceptReplace
 
 
 // Refuses to change a card whose check finds errors, unless forced.
-bool mayChange(const char* command, const Card& c, bool force, std::vector<CardProblem>& before) {
+bool mayChange(const char* command, const Card& c, bool force, std::vector<Problem>& before) {
     before = c.check();
-    if (!hasError(before) || force) return true;
-    for (const CardProblem& p : before)
-        if (p.kind == CardProblem::Kind::Error)
+    if (!hasErrors(before) || force) return true;
+    for (const Problem& p : before)
+        if (p.severity == Severity::Error)
             say(stderr, "marrowin-cli %s: %s: error: %s\n", command, terminalText(c.path).c_str(),
                 terminalText(p.text).c_str());
     say(stderr, "marrowin-cli %s: %s: the card is damaged; nothing changed (--force changes it anyway)\n",
@@ -382,14 +366,14 @@ bool mayChange(const char* command, const Card& c, bool force, std::vector<CardP
 
 // Writes a changed card image in place of the old one, after checking it: a new image with
 // errors the old one did not have is never written.
-bool commitImage(const char* command, Card& c, const std::vector<CardProblem>& before, bool backup) {
+bool commitImage(const char* command, Card& c, const std::vector<Problem>& before, bool backup) {
     if (c.isFolder) return true;  // folder cards are written as they change
-    std::vector<CardProblem> after = c.image.check();
+    std::vector<Problem> after = c.image.check();
     bool fresh = false;
-    for (const CardProblem& p : after) {
-        if (p.kind != CardProblem::Kind::Error) continue;
+    for (const Problem& p : after) {
+        if (p.severity != Severity::Error) continue;
         bool known = false;
-        for (const CardProblem& b : before) known = known || (b.kind == p.kind && b.text == p.text);
+        for (const Problem& b : before) known = known || (b.severity == p.severity && b.text == p.text);
         if (!known) {
             say(stderr, "marrowin-cli %s: %s: the changed card would have an error: %s\n", command,
                 terminalText(c.path).c_str(), terminalText(p.text).c_str());
@@ -411,7 +395,7 @@ bool commitImage(const char* command, Card& c, const std::vector<CardProblem>& b
 // Opens the card a change names first and checks that it may change; false once the reason
 // is said.
 bool openForChange(const char* command, const std::string& path, bool force, Card& c,
-                   std::vector<CardProblem>& before) {
+                   std::vector<Problem>& before) {
     std::string error;
     if (!openCard(path, c, error)) {
         say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
@@ -421,7 +405,7 @@ bool openForChange(const char* command, const std::string& path, bool force, Car
 }
 
 // Writes the card when anything changed and names what was done; the run's exit status.
-int finishChange(const char* command, Card& c, const std::vector<CardProblem>& before, bool backup,
+int finishChange(const char* command, Card& c, const std::vector<Problem>& before, bool backup,
                  const std::vector<std::string>& done, const char* how, int status) {
     if (!done.empty() && !commitImage(command, c, before, backup)) return 1;
     if (!quiet)
@@ -438,8 +422,8 @@ bool readImportedSave(const std::string& path, SaveContents& out, std::string& e
     ContainerRead r = readContainer(kind, {bytes.data(), bytes.size()});
     if (!r.ok || r.hasErrors()) {
         error = path + ": " + containerTitle(kind) + " is damaged";
-        for (const ContainerProblem& p : r.problems)
-            if (p.error) error += ": " + p.text;
+        for (const Problem& p : r.problems)
+            if (p.severity == Severity::Error) error += ": " + p.text;
         error += "; not imported";
         return false;
     }
@@ -453,7 +437,7 @@ int runImport(int argc, char** argv) {
     int code = parseChangeArgs(argc, argv, IMPORT_USAGE, true, o, operands);
     if (code >= 0) return code;
     Card c;
-    std::vector<CardProblem> before;
+    std::vector<Problem> before;
     if (!openForChange(argv[0], operands[0], o.force, c, before)) return 1;
     std::string error;
     // Japan time on a card image, as a console stamps; UTC on a folder card, which the
@@ -489,7 +473,7 @@ int runDelete(int argc, char** argv) {
     int code = parseChangeArgs(argc, argv, DELETE_USAGE, false, o, operands);
     if (code >= 0) return code;
     Card c;
-    std::vector<CardProblem> before;
+    std::vector<Problem> before;
     if (!openForChange(argv[0], operands[0], o.force, c, before)) return 1;
     std::string error;
     int status = 0;
@@ -547,11 +531,11 @@ int runCardCheck(int argc, char** argv) {
         Card c;
         std::string error;
         const bool opened = openCard(paths[i], c, error);
-        std::vector<CardProblem> problems;
+        std::vector<Problem> problems;
         if (opened) problems = c.check();
-        if (!opened || hasError(problems)) status = 1;
+        if (!opened || hasErrors(problems)) status = 1;
         size_t errors = opened ? 0 : 1;
-        for (const CardProblem& p : problems) errors += p.kind == CardProblem::Kind::Error;
+        for (const Problem& p : problems) errors += p.severity == Severity::Error;
         if (json) {
             // The shape of check --json: path, kind, ok, the counts, then each problem.
             std::string s = "{\"path\":" + jsonString(paths[i]) +
@@ -561,7 +545,7 @@ int runCardCheck(int argc, char** argv) {
                             ",\"problems\":[";
             if (!opened) s += "{\"severity\":\"error\",\"message\":" + jsonString(error) + "}";
             for (size_t k = 0; k < problems.size(); ++k)
-                s += std::string(k ? "," : "") + "{\"severity\":" + jsonString(kindWord(problems[k].kind)) +
+                s += std::string(k ? "," : "") + "{\"severity\":" + jsonString(severityWord(problems[k].severity)) +
                      ",\"message\":" + jsonString(problems[k].text) + "}";
             std::printf("%s\n%s]}", i ? "," : "", s.c_str());
             continue;
@@ -571,8 +555,8 @@ int runCardCheck(int argc, char** argv) {
             std::printf("%s: error: %s\n", shown.c_str(), terminalText(error).c_str());
             continue;
         }
-        for (const CardProblem& p : problems)
-            std::printf("%s: %s: %s\n", shown.c_str(), kindWord(p.kind), terminalText(p.text).c_str());
+        for (const Problem& p : problems)
+            std::printf("%s: %s: %s\n", shown.c_str(), severityWord(p.severity), terminalText(p.text).c_str());
         const size_t warnings = problems.size() - errors;
         if (problems.empty())
             std::printf("%s: ok\n", shown.c_str());

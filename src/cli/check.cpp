@@ -29,9 +29,9 @@ struct Report {
     std::string container;     // the container's word for a save not in a save archive
     std::string readError;     // why it could not be read
     // The container's own faults, reported first, each message led by the container's name.
-    std::vector<ContainerProblem> containerProblems;
+    std::vector<Problem> containerProblems;
     std::string containerTitle;
-    std::vector<CheckProblem> problems;
+    std::vector<Problem> problems;
     size_t errors = 0, warnings = 0;
 };
 
@@ -45,7 +45,7 @@ Report checkPath(const std::string& path) {
         r.container = containerWord(a.container);
         r.containerTitle = containerTitle(a.container);
         r.containerProblems = a.problems;
-        for (const ContainerProblem& p : a.problems) ++(p.error ? r.errors : r.warnings);
+        for (const Problem& p : a.problems) ++(p.severity == Severity::Error ? r.errors : r.warnings);
     }
     // A file that loads but is not a save archive is the check's own first finding.
     if (!loaded && a.image.empty()) {
@@ -59,13 +59,9 @@ Report checkPath(const std::string& path) {
     }
     r.kind = archiveKindName(a.kind);
     r.problems = checkArchive(a.image);
-    r.errors += countProblems(r.problems, CheckProblem::Severity::Error);
-    r.warnings += countProblems(r.problems, CheckProblem::Severity::Warning);
+    r.errors += countProblems(r.problems, Severity::Error);
+    r.warnings += countProblems(r.problems, Severity::Warning);
     return r;
-}
-
-const char* severityName(CheckProblem::Severity s) {
-    return s == CheckProblem::Severity::Error ? "error" : "warning";
 }
 
 std::string hexOffset(uint64_t offset) {
@@ -82,13 +78,13 @@ void printText(const Report& r) {
     const std::string path = terminalText(r.path);
     if (!r.readError.empty())
         std::printf("%s: error: %s\n", path.c_str(), terminalText(r.readError).c_str());
-    for (const ContainerProblem& p : r.containerProblems)
-        std::printf("%s: %s: %s: %s\n", path.c_str(), p.error ? "error" : "warning",
+    for (const Problem& p : r.containerProblems)
+        std::printf("%s: %s: %s: %s\n", path.c_str(), severityWord(p.severity),
                     r.containerTitle.c_str(), terminalText(p.text).c_str());
-    for (const CheckProblem& p : r.problems) {
-        std::string entry = p.entry.empty() ? "" : "\"" + terminalText(saveTextToDisplay(p.entry)) + "\" ";
-        std::printf("%s: %s: %sat %s: %s\n", path.c_str(), severityName(p.severity), entry.c_str(),
-                    hexOffset(p.offset).c_str(), terminalText(p.message).c_str());
+    for (const Problem& p : r.problems) {
+        std::string entry = p.where.empty() ? "" : "\"" + terminalText(saveTextToDisplay(p.where)) + "\" ";
+        std::printf("%s: %s: %sat %s: %s\n", path.c_str(), severityWord(p.severity), entry.c_str(),
+                    hexOffset(p.offset).c_str(), terminalText(p.text).c_str());
     }
     if (r.errors == 0 && r.warnings == 0)
         std::printf("%s: ok\n", path.c_str());
@@ -112,11 +108,11 @@ std::string jsonReport(const Report& r) {
         first = false;
     };
     if (!r.readError.empty()) item("error", "null", "null", jsonString(r.readError));
-    for (const ContainerProblem& p : r.containerProblems)
-        item(p.error ? "error" : "warning", "null", "null", jsonString(r.containerTitle + ": " + p.text));
-    for (const CheckProblem& p : r.problems)
-        item(severityName(p.severity), jsonString(saveTextToDisplay(p.entry)), std::to_string(p.offset),
-             jsonString(p.message));
+    for (const Problem& p : r.containerProblems)
+        item(severityWord(p.severity), "null", "null", jsonString(r.containerTitle + ": " + p.text));
+    for (const Problem& p : r.problems)
+        item(severityWord(p.severity), jsonString(saveTextToDisplay(p.where)), std::to_string(p.offset),
+             jsonString(p.text));
     return s + "]}";
 }
 

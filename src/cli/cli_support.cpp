@@ -134,9 +134,9 @@ bool readInput(const std::string& path, InputRead& in, std::string& error) {
     return true;
 }
 
-std::string firstError(const std::vector<ContainerProblem>& problems) {
-    for (const ContainerProblem& p : problems)
-        if (p.error) return p.text;
+std::string firstError(const std::vector<Problem>& problems) {
+    for (const Problem& p : problems)
+        if (p.severity == Severity::Error) return p.text;
     return "unreadable";
 }
 
@@ -162,7 +162,7 @@ bool loadFirstCardSave(const std::string& path, bool folder, LoadedArchive& out,
         std::vector<uint8_t> raw;
         if (!card::readCardFile(path, raw, why)) return error = why, false;
         card::MemoryCard c;
-        std::vector<card::CardProblem> problems;
+        std::vector<Problem> problems;
         if (!card::MemoryCard::open(std::move(raw), c, problems, why)) return error = path + ": " + why, false;
         saves = c.list();
         exported = !saves.empty() && c.exportSave(saves[0].name, save, why);
@@ -229,8 +229,8 @@ bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error
 bool reportContainerErrors(const char* command, const std::string& path, const LoadedArchive& a) {
     std::fflush(stdout);
     bool any = false;
-    for (const ContainerProblem& p : a.problems) {
-        if (!p.error) continue;
+    for (const Problem& p : a.problems) {
+        if (p.severity != Severity::Error) continue;
         say(stderr, "marrowin-cli %s: %s: damaged %s: %s\n", command, terminalText(path).c_str(),
             containerTitle(a.container), terminalText(p.text).c_str());
         any = true;

@@ -27,7 +27,7 @@ struct LoadedArchive {
     ContainerKind container = ContainerKind::Unknown;  // Psu for a save archive
     // The container's own faults (none for a save archive). With errors among them the image
     // holds only what could be read.
-    std::vector<ContainerProblem> problems;
+    std::vector<Problem> problems;
 };
 bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error);
 

@@ -79,8 +79,8 @@ public:
         std::vector<uint8_t>().swap(bytes);
         const char* title = containerTitle(kind);
         bool damaged = false;
-        for (const ContainerProblem& p : r.problems) {
-            if (p.error) {
+        for (const Problem& p : r.problems) {
+            if (p.severity == Severity::Error) {
                 damaged = true;
                 say(stderr, "marrowin-cli convert: %s: damaged %s: %s\n", in.c_str(), title,
                     terminalText(p.text).c_str());

@@ -51,11 +51,11 @@ std::string sizeText(uint64_t n) { return std::to_string(n); }
 // Inflates the encrypted payload into out, never past `expanded` bytes. Problems go to
 // `problems`; false when the stream is damaged or incomplete (out then holds what came out).
 bool inflatePayload(ByteView payload, uint32_t expanded, std::vector<uint8_t>& out,
-                    std::vector<ContainerProblem>& problems) {
+                    std::vector<Problem>& problems) {
     out.clear();
     z_stream z{};
     if (inflateInit(&z) != Z_OK) {
-        problems.push_back({true, "out of memory while expanding the save"});
+        problems.push_back({Severity::Error, {}, 0, "out of memory while expanding the save"});
         return false;
     }
     CbsCipher cipher;
@@ -104,37 +104,37 @@ bool inflatePayload(ByteView payload, uint32_t expanded, std::vector<uint8_t>& o
 
     const std::string declared = sizeText(expanded);
     if (tooLong) {
-        problems.push_back({true, "the compressed data holds more than the " + declared +
+        problems.push_back({Severity::Error, {}, 0, "the compressed data holds more than the " + declared +
                                       " bytes the header declares; the rest is left out"});
         return false;
     }
     if (rc == Z_STREAM_END) {
         if (produced < expanded) {
-            problems.push_back({true, "the compressed data ends after " + sizeText(produced) +
+            problems.push_back({Severity::Error, {}, 0, "the compressed data ends after " + sizeText(produced) +
                                           " of the " + declared + " bytes the header declares"});
             return false;
         }
         if (unused > 0)
-            problems.push_back({false, sizeText(unused) + " bytes after the compressed data"});
+            problems.push_back({Severity::Warning, {}, 0, sizeText(unused) + " bytes after the compressed data"});
         return true;
     }
     if (rc == Z_DATA_ERROR && message == "incorrect data check")
-        problems.push_back({true, "the compressed data fails its Adler-32 check"});
+        problems.push_back({Severity::Error, {}, 0, "the compressed data fails its Adler-32 check"});
     else if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT)
-        problems.push_back({true, "the compressed data is damaged after " + sizeText(produced) +
+        problems.push_back({Severity::Error, {}, 0, "the compressed data is damaged after " + sizeText(produced) +
                                       " bytes" + (message.empty() ? "" : " (" + message + ")")});
     else if (rc == Z_MEM_ERROR)
-        problems.push_back({true, "out of memory while expanding the save"});
+        problems.push_back({Severity::Error, {}, 0, "out of memory while expanding the save"});
     else if (produced == expanded)
-        problems.push_back({true, "the compressed data is cut off before its end and Adler-32 check"});
+        problems.push_back({Severity::Error, {}, 0, "the compressed data is cut off before its end and Adler-32 check"});
     else
-        problems.push_back({true, "the compressed data is cut off after " + sizeText(produced) +
+        problems.push_back({Severity::Error, {}, 0, "the compressed data is cut off after " + sizeText(produced) +
                                       " of " + declared + " bytes"});
     return false;
 }
 
 // The records: no count, one after another while a whole record header remains.
-void readRecords(ByteView d, SaveContents& c, std::vector<ContainerProblem>& problems) {
+void readRecords(ByteView d, SaveContents& c, std::vector<Problem>& problems) {
     uint64_t off = 0;
     while (d.size - off >= CBS_RECORD_HEADER) {
         SaveFile f;
@@ -148,14 +148,14 @@ void readRecords(ByteView d, SaveContents& c, std::vector<ContainerProblem>& pro
         f.data.assign(d.data + data, d.data + data + have);
         c.files.push_back(std::move(f));
         if (have < size) {
-            problems.push_back({true, c.files.back().name + ": cut off, " + sizeText(have) +
+            problems.push_back({Severity::Error, {}, 0, c.files.back().name + ": cut off, " + sizeText(have) +
                                           " of " + sizeText(size) + " bytes present"});
             return;
         }
         off = data + size;
     }
     if (off < d.size)
-        problems.push_back({true, "the data ends inside a file header (" + sizeText(d.size - off) +
+        problems.push_back({Severity::Error, {}, 0, "the data ends inside a file header (" + sizeText(d.size - off) +
                                       " bytes after the last file)"});
 }
 
@@ -187,19 +187,19 @@ ContainerRead readCbs(ByteView bytes) {
     ContainerRead r;
     if (!bytes.fits(0, CBS_HEADER_MIN) ||
         std::memcmp(bytes.data + CBS_MAGIC_OFFSET, CBS_MAGIC, sizeof CBS_MAGIC) != 0) {
-        r.problems.push_back({true, "not a CodeBreaker save (no \"CFU\" header)"});
+        r.problems.push_back({Severity::Error, {}, 0, "not a CodeBreaker save (no \"CFU\" header)"});
         return r;
     }
     uint32_t headerSize = bytes.u32(CBS_HEADER_SIZE_OFFSET);
     if (headerSize < CBS_HEADER_MIN || headerSize > bytes.size) {
-        r.problems.push_back({true, "the header size " + sizeText(headerSize) +
+        r.problems.push_back({Severity::Error, {}, 0, "the header size " + sizeText(headerSize) +
                                         " does not fit the file (" + sizeText(bytes.size) +
                                         " bytes)"});
         return r;
     }
     uint32_t expanded = bytes.u32(CBS_EXPANDED_SIZE_OFFSET);
     if (expanded > SAVE_EXPANDED_MAX) {
-        r.problems.push_back({true, "the save claims " + sizeText(expanded) +
+        r.problems.push_back({Severity::Error, {}, 0, "the save claims " + sizeText(expanded) +
                                         " bytes of contents, more than any memory card holds"});
         return r;
     }
@@ -207,7 +207,7 @@ ContainerRead readCbs(ByteView bytes) {
     // Tools store either the payload's length or the whole file's; neither is needed.
     uint32_t stored = bytes.u32(CBS_STORED_SIZE_OFFSET);
     if (stored != payloadSize && stored != bytes.size)
-        r.problems.push_back({false, "the compressed size field (" + sizeText(stored) +
+        r.problems.push_back({Severity::Warning, {}, 0, "the compressed size field (" + sizeText(stored) +
                                          ") is neither the payload's length nor the file's"});
 
     SaveContents& c = r.contents;

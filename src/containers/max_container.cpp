@@ -78,8 +78,8 @@ bool looksLikeMax(ByteView bytes, uint64_t fileSize) {
 
 ContainerRead readMax(ByteView bytes) {
     ContainerRead r;
-    auto error = [&](std::string text) { r.problems.push_back({true, std::move(text)}); };
-    auto warning = [&](std::string text) { r.problems.push_back({false, std::move(text)}); };
+    auto error = [&](std::string text) { r.problems.push_back({Severity::Error, {}, 0, std::move(text)}); };
+    auto warning = [&](std::string text) { r.problems.push_back({Severity::Warning, {}, 0, std::move(text)}); };
     if (!looksLikeMax(bytes, bytes.size)) {
         error("not an Action Replay MAX save (no \"Ps2PowerSave\" header)");
         return r;
@@ -165,7 +165,7 @@ ContainerRead readMax(ByteView bytes) {
                            std::to_string(data.size()) + " of " + std::to_string(declared) +
                            " bytes decoded";
         // Nothing is lost when every file came out whole.
-        r.problems.push_back({!cutRecord.empty(), text});
+        r.problems.push_back({cutRecord.empty() ? Severity::Warning : Severity::Error, {}, 0, text});
     } else if (!cutRecord.empty() && !dataCut) {
         error("the header counts " + std::to_string(count) + " files; the data holds " +
               std::to_string(c.files.size()) + (headerCut ? " and a cut-off record" : ""));

@@ -118,8 +118,8 @@ bool looksLikePsv(ByteView bytes, uint64_t fileSize) {
 
 ContainerRead readPsv(ByteView v) {
     ContainerRead r;
-    auto error = [&](const std::string& text) { r.problems.push_back({true, text}); };
-    auto warning = [&](const std::string& text) { r.problems.push_back({false, text}); };
+    auto error = [&](const std::string& text) { r.problems.push_back({Severity::Error, {}, 0, text}); };
+    auto warning = [&](const std::string& text) { r.problems.push_back({Severity::Warning, {}, 0, text}); };
 
     if (!looksLikePsv(v, v.size)) {
         error("not a PS3 save: no \\0VSP at the start, or shorter than its header");

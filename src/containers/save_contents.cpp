@@ -56,7 +56,7 @@ ContainerKind containerFromWord(std::string_view word) {
 
 bool ContainerRead::hasErrors() const {
     return std::any_of(problems.begin(), problems.end(),
-                       [](const ContainerProblem& p) { return p.error; });
+                       [](const Problem& p) { return p.severity == Severity::Error; });
 }
 
 ContainerKind detectContainer(ByteView bytes, uint64_t fileSize) {
@@ -81,7 +81,7 @@ ContainerRead readContainer(ContainerKind kind, ByteView bytes) {
         case ContainerKind::Unknown: break;
     }
     ContainerRead r;
-    r.problems.push_back({true, "not a save container"});
+    r.problems.push_back({Severity::Error, {}, 0, "not a save container"});
     return r;
 }
 
@@ -106,7 +106,7 @@ ContainerRead readPsu(ByteView bytes) {
     uint16_t mode = 0;
     uint32_t count = 0;
     if (!bytes.u16(ENTRY_MODE_OFFSET, mode) || !(mode & 0x20)) {
-        r.problems.push_back({true, "the first entry is not a folder"});
+        r.problems.push_back({Severity::Error, {}, 0, "the first entry is not a folder"});
         return r;
     }
     SaveContents& c = r.contents;
@@ -125,7 +125,7 @@ ContainerRead readPsu(ByteView bytes) {
         if (m & 0x20) {  // "." and ".."; no container holds other folders
             const std::string name = bytes.text(off + ENTRY_NAME_OFFSET, ENTRY_NAME_MAX);
             if (name != "." && name != "..")
-                r.problems.push_back({false, name + ": a folder inside the save, left out"});
+                r.problems.push_back({Severity::Warning, {}, 0, name + ": a folder inside the save, left out"});
             off = addSaturating(off, ENTRY_HEADER_SIZE);
             continue;
         }
@@ -139,16 +139,16 @@ ContainerRead readPsu(ByteView bytes) {
         uint64_t data = addSaturating(off, ENTRY_HEADER_SIZE);
         uint64_t have = data < bytes.size ? std::min<uint64_t>(size, bytes.size - data) : 0;
         if (!bytes.fits(off, ENTRY_HEADER_SIZE))
-            r.problems.push_back({true, "the last entry's header is cut off"});
+            r.problems.push_back({Severity::Error, {}, 0, "the last entry's header is cut off"});
         if (have < size)
-            r.problems.push_back({true, f.name + ": cut off, " + std::to_string(have) + " of " +
+            r.problems.push_back({Severity::Error, {}, 0, f.name + ": cut off, " + std::to_string(have) + " of " +
                                             std::to_string(size) + " bytes present"});
         if (have > 0) f.data.assign(bytes.data + data, bytes.data + data + have);
         c.files.push_back(std::move(f));
         off = addSaturating(data, (uint64_t(size) + DATA_BLOCK_SIZE - 1) & ~uint64_t(DATA_BLOCK_SIZE - 1));
     }
     if (count != c.files.size() + 2)
-        r.problems.push_back({false, "the folder entry counts " + std::to_string(count) +
+        r.problems.push_back({Severity::Warning, {}, 0, "the folder entry counts " + std::to_string(count) +
                                          " entries; the archive holds " +
                                          std::to_string(c.files.size() + 2)});
     r.ok = true;

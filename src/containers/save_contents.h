@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/byte_reader.h"
+#include "base/problem.h"
 #include "base/time_stamp.h"
 #include "archive/entry_header.h"
 #include "archive/save_image.h"
@@ -51,18 +52,13 @@ const char* containerTitle(ContainerKind kind);
 // The kind for a --to word (any letter case; "xps" is SharkPort too); Unknown otherwise.
 ContainerKind containerFromWord(std::string_view word);
 
-// A fault of the container itself (bad checksum, a stream that ends early, sizes that
-// disagree). Errors mean the contents are damaged or incomplete; warnings are oddities a
-// peer is known to produce, which lose nothing.
-struct ContainerProblem {
-    bool error = true;
-    std::string text;
-};
-
 struct ContainerRead {
     bool ok = false;  // contents hold the save (possibly with problems); false: nothing usable
     SaveContents contents;
-    std::vector<ContainerProblem> problems;
+    // The container's own faults (bad checksum, a stream that ends early, sizes that disagree):
+    // errors mean the contents are damaged or incomplete; warnings are oddities a peer is known
+    // to produce, which lose nothing.
+    std::vector<Problem> problems;
     bool hasErrors() const;
 };
 

@@ -63,7 +63,7 @@ void appendRecord(Bytes& b, std::string_view name, uint32_t size, uint16_t mode,
 }
 
 // The body: the folder's record, then each file's record and data, until the body ends.
-void readBody(ByteView b, SaveContents& c, std::vector<ContainerProblem>& problems) {
+void readBody(ByteView b, SaveContents& c, std::vector<Problem>& problems) {
     uint16_t length = 0;
     b.u16(0, length);
     uint32_t count = b.u32(SHARKPORT_SIZE);
@@ -79,7 +79,7 @@ void readBody(ByteView b, SaveContents& c, std::vector<ContainerProblem>& proble
         std::string who = name.empty() ? "file " + num(c.files.size() + 1) : name;
         if (!b.u16(p, length) || length < SHARKPORT_RECORD_USED || length > b.size - p) {
             problems.push_back(
-                {true, who + ": the file's record is " +
+                {Severity::Error, {}, 0, who + ": the file's record is " +
                            (length < SHARKPORT_RECORD_USED && b.fits(p, 2) ? "damaged" : "cut off")});
             return;
         }
@@ -92,7 +92,7 @@ void readBody(ByteView b, SaveContents& c, std::vector<ContainerProblem>& proble
         uint64_t data = p + length;
         uint64_t have = std::min<uint64_t>(size, b.size - data);
         if (have > SAVE_EXPANDED_MAX - total) {
-            problems.push_back({true, who + ": the save holds more than " +
+            problems.push_back({Severity::Error, {}, 0, who + ": the save holds more than " +
                                           num(SAVE_EXPANDED_MAX) + " bytes; the rest is left out"});
             return;
         }
@@ -100,14 +100,14 @@ void readBody(ByteView b, SaveContents& c, std::vector<ContainerProblem>& proble
         f.data.assign(b.data + data, b.data + data + have);
         c.files.push_back(std::move(f));
         if (have < size) {
-            problems.push_back({true, who + ": cut off, " + num(have) + " of " + num(size) +
+            problems.push_back({Severity::Error, {}, 0, who + ": cut off, " + num(have) + " of " + num(size) +
                                           " bytes present"});
             return;
         }
         p = data + size;
     }
     if (uint64_t(count) != c.files.size() + 2)
-        problems.push_back({false, "the folder counts " + num(count) + " entries; the save holds " +
+        problems.push_back({Severity::Warning, {}, 0, "the folder counts " + num(count) + " entries; the save holds " +
                                        num(c.files.size()) + " files"});
 }
 
@@ -128,45 +128,45 @@ bool looksLikeSharkPort(ByteView bytes, uint64_t) {
 ContainerRead readSharkPort(ByteView bytes) {
     ContainerRead r;
     if (!looksLikeSharkPort(bytes, bytes.size)) {
-        r.problems.push_back({true, "not a SharkPort save (no \"SharkPortSave\" header)"});
+        r.problems.push_back({Severity::Error, {}, 0, "not a SharkPort save (no \"SharkPortSave\" header)"});
         return r;
     }
     uint64_t off = SHARKPORT_STRINGS_OFFSET;
     for (int k = 1; k <= 3; ++k) {
         uint32_t n = 0;
         if (!bytes.u32(off, n) || n > bytes.size - off - 4) {
-            r.problems.push_back({true, "the header's text " + num(k) + " runs past the end of the file"});
+            r.problems.push_back({Severity::Error, {}, 0, "the header's text " + num(k) + " runs past the end of the file"});
             return r;
         }
         off += 4 + uint64_t(n);
     }
     uint32_t declared = 0;
     if (!bytes.u32(off, declared)) {
-        r.problems.push_back({true, "the file ends before its body"});
+        r.problems.push_back({Severity::Error, {}, 0, "the file ends before its body"});
         return r;
     }
     off += 4;
     uint64_t avail = bytes.size - off;
     uint64_t body = std::min<uint64_t>(declared, avail);
     if (declared > avail) {
-        r.problems.push_back({true, "the body is cut off: " + num(avail) + " of " + num(declared) +
+        r.problems.push_back({Severity::Error, {}, 0, "the body is cut off: " + num(avail) + " of " + num(declared) +
                                         " bytes present"});
     } else if (avail - declared < 4) {
-        r.problems.push_back({true, "the checksum after the body is cut off"});
+        r.problems.push_back({Severity::Error, {}, 0, "the checksum after the body is cut off"});
     } else {
         uint32_t stored = bytes.u32(off + declared);
         uint32_t sum = sharkPortChecksum(bytes.data + off, size_t(body));
         if (stored != sum)
-            r.problems.push_back({true, "the checksum does not match (stored " + num(stored) +
+            r.problems.push_back({Severity::Error, {}, 0, "the checksum does not match (stored " + num(stored) +
                                             ", computed " + num(sum) + ")"});
         if (avail - declared > 4)
-            r.problems.push_back({false, num(avail - declared - 4) + " bytes after the checksum"});
+            r.problems.push_back({Severity::Warning, {}, 0, num(avail - declared - 4) + " bytes after the checksum"});
     }
 
     ByteView b{bytes.data + off, body};
     uint16_t length = 0;
     if (!b.u16(0, length) || length < SHARKPORT_RECORD_USED || length > b.size) {
-        r.problems.push_back({true, "the folder's record is " +
+        r.problems.push_back({Severity::Error, {}, 0, "the folder's record is " +
                                         std::string(length < SHARKPORT_RECORD_USED && b.fits(0, 2)
                                                         ? "damaged" : "cut off")});
         return r;

@@ -14,7 +14,6 @@ namespace marrowin {
 
 namespace {
 
-using Severity = CheckProblem::Severity;
 
 constexpr uint32_t TEXTURE_PIXELS = TEXTURE_SIDE * TEXTURE_SIDE;
 constexpr uint64_t PLAIN_TEXTURE_BYTES = 2 * uint64_t(TEXTURE_PIXELS);
@@ -54,7 +53,7 @@ class Checker {
 public:
     explicit Checker(const SaveImage& image) : image_(image), v_(image.view()), fileSize_(image.fileSize) {}
 
-    std::vector<CheckProblem> run() {
+    std::vector<Problem> run() {
         if (!recognised()) return std::move(problems_);
         checkFirstEntries();
         walk();
@@ -62,7 +61,7 @@ public:
         checkNames();
         checkDescriptorAndIcons();
         std::stable_sort(problems_.begin(), problems_.end(),
-                         [](const CheckProblem& a, const CheckProblem& b) { return a.offset < b.offset; });
+                         [](const Problem& a, const Problem& b) { return a.offset < b.offset; });
         return std::move(problems_);
     }
 
@@ -70,7 +69,7 @@ private:
     const SaveImage& image_;
     ByteView v_;
     uint64_t fileSize_;
-    std::vector<CheckProblem> problems_;
+    std::vector<Problem> problems_;
     std::vector<Entry> entries_;  // as the walk visits them, the folder's own entry first
     bool firstIsDirectory_ = true;
 
@@ -459,11 +458,7 @@ RunLengthExtent measureRunLengthStream(const ByteView& view, uint64_t start, uin
     return r;
 }
 
-std::vector<CheckProblem> checkArchive(const SaveImage& image) { return Checker(image).run(); }
+std::vector<Problem> checkArchive(const SaveImage& image) { return Checker(image).run(); }
 
-size_t countProblems(const std::vector<CheckProblem>& problems, CheckProblem::Severity severity) {
-    return size_t(std::count_if(problems.begin(), problems.end(),
-                                [&](const CheckProblem& p) { return p.severity == severity; }));
-}
 
 }  // namespace marrowin

@@ -8,23 +8,15 @@
 #include <vector>
 
 #include "archive/save_image.h"
+#include "base/problem.h"
 
 namespace marrowin {
 
-struct CheckProblem {
-    enum class Severity { Error, Warning };
-    Severity severity = Severity::Error;
-    std::string entry;    // the entry's name as save text; empty for the archive as a whole
-    uint64_t offset = 0;  // where in the file: the entry's header, or the field or data at fault
-    std::string message;  // UTF-8: names from the save in it are decoded already
-};
-
-// Every problem found, in file order. Work is bounded by the file's bytes whatever its counts
+// Every problem found, in file order: `where` is the entry's name as save text (empty for the
+// archive as a whole), `offset` the entry's header or the field or data at fault. Work is bounded by the file's bytes whatever its counts
 // say. An archive that is not recognised (or the refused Ps2PowerSave kind) gets one error and
 // nothing more.
-std::vector<CheckProblem> checkArchive(const SaveImage& image);
-
-size_t countProblems(const std::vector<CheckProblem>& problems, CheckProblem::Severity severity);
+std::vector<Problem> checkArchive(const SaveImage& image);
 
 // Where a run-length texture stream ends: `end` is the offset after its last word read, valid
 // when `complete`; otherwise `pixels` says how far it got before `limit`.

@@ -112,14 +112,14 @@ inline void expectSameSave(const SaveContents& want, const SaveContents& got, co
 }
 
 inline bool hasProblem(const ContainerRead& r, bool error, const std::string& text) {
-    for (const ContainerProblem& p : r.problems)
-        if (p.error == error && p.text.find(text) != std::string::npos) return true;
+    for (const Problem& p : r.problems)
+        if ((p.severity == Severity::Error) == error && p.text.find(text) != std::string::npos) return true;
     return false;
 }
 
 inline std::string problemsOf(const ContainerRead& r) {
     std::string s;
-    for (const ContainerProblem& p : r.problems) s += (p.error ? "error: " : "warning: ") + p.text + "\n";
+    for (const Problem& p : r.problems) s += (p.severity == Severity::Error ? "error: " : "warning: ") + p.text + "\n";
     return s;
 }
 

@@ -14,31 +14,30 @@ namespace {
 using fixtures::ArchiveBuilder;
 using fixtures::Bytes;
 using fixtures::ModelRecipe;
-using Severity = CheckProblem::Severity;
 
-std::vector<CheckProblem> check(const Bytes& b) { return checkArchive(fixtures::imageOf(b)); }
+std::vector<Problem> check(const Bytes& b) { return checkArchive(fixtures::imageOf(b)); }
 
-std::string describe(const std::vector<CheckProblem>& ps) {
+std::string describe(const std::vector<Problem>& ps) {
     std::string s;
     for (const auto& p : ps)
-        s += std::string(p.severity == Severity::Error ? "E " : "W ") + "[" + p.entry + "] @" +
-             std::to_string(p.offset) + " " + p.message + "\n";
+        s += std::string(p.severity == Severity::Error ? "E " : "W ") + "[" + p.where + "] @" +
+             std::to_string(p.offset) + " " + p.text + "\n";
     return s;
 }
 
 // The one problem of `severity` at `entry` and `offset` whose message holds `words`.
-::testing::AssertionResult has(const std::vector<CheckProblem>& ps, Severity severity,
+::testing::AssertionResult has(const std::vector<Problem>& ps, Severity severity,
                                const std::string& entry, uint64_t offset, const std::string& words) {
     for (const auto& p : ps)
-        if (p.severity == severity && p.entry == entry && p.offset == offset &&
-            p.message.find(words) != std::string::npos)
+        if (p.severity == severity && p.where == entry && p.offset == offset &&
+            p.text.find(words) != std::string::npos)
             return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "no " << (severity == Severity::Error ? "error" : "warning")
                                          << " [" << entry << "] @" << offset << " \"" << words
                                          << "\" in:\n" << describe(ps);
 }
 
-size_t errors(const std::vector<CheckProblem>& ps) { return countProblems(ps, Severity::Error); }
+size_t errors(const std::vector<Problem>& ps) { return countProblems(ps, Severity::Error); }
 
 // Descriptor, the model, and a file after it, so "past the entry" and "past the file" differ.
 struct ModelSave {
@@ -314,7 +313,7 @@ TEST(ArchiveCheck, ModelPartsThatRunPastTheEntryOrTheFile) {
     s = modelSave(m);
     auto ps = check(s.bytes);
     ASSERT_EQ(errors(ps), 1u) << describe(ps);
-    EXPECT_NE(ps.back().message.find("of 4294967295 runs past the end of its entry"), std::string::npos)
+    EXPECT_NE(ps.back().text.find("of 4294967295 runs past the end of its entry"), std::string::npos)
         << describe(ps);
     s = modelSave(fixtures::triangleModel());
     fixtures::putU32(s.bytes, s.model + 20 + 72 + 20 + 4, 0xFFFFFFFF);

@@ -28,22 +28,22 @@ Bytes withoutSpare(const Bytes& withSpare) {
     return out;
 }
 
-std::string describe(const std::vector<CardProblem>& problems) {
+std::string describe(const std::vector<Problem>& problems) {
     std::string s;
-    for (const CardProblem& p : problems)
-        s += std::string(p.kind == CardProblem::Kind::Error ? "error: " : p.kind == CardProblem::Kind::Warning ? "warning: " : "corrected: ") + p.text + "\n";
+    for (const Problem& p : problems)
+        s += std::string(p.severity == Severity::Error ? "error: " : p.severity == Severity::Warning ? "warning: " : "corrected: ") + p.text + "\n";
     return s;
 }
 
-size_t countKind(const std::vector<CardProblem>& problems, CardProblem::Kind kind) {
+size_t countKind(const std::vector<Problem>& problems, Severity kind) {
     size_t n = 0;
-    for (const CardProblem& p : problems) n += p.kind == kind;
+    for (const Problem& p : problems) n += p.severity == kind;
     return n;
 }
 
-MemoryCard openCard(Bytes raw, std::vector<CardProblem>* problemsOut = nullptr) {
+MemoryCard openCard(Bytes raw, std::vector<Problem>* problemsOut = nullptr) {
     MemoryCard card;
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     std::string error;
     EXPECT_TRUE(MemoryCard::open(std::move(raw), card, problems, error)) << error;
     if (problemsOut) *problemsOut = problems;
@@ -52,7 +52,7 @@ MemoryCard openCard(Bytes raw, std::vector<CardProblem>* problemsOut = nullptr) 
 }
 
 void expectClean(const MemoryCard& card) {
-    std::vector<CardProblem> problems = card.check();
+    std::vector<Problem> problems = card.check();
     EXPECT_TRUE(problems.empty()) << describe(problems);
 }
 
@@ -129,7 +129,7 @@ TEST(CardOpen, EmptySampleCardIsCleanAndEmpty) {
     // Root at relative 0, new saves below 8,000.
     EXPECT_EQ(card.allocationLimit(), 8000u);
     EXPECT_EQ(card.freeClusters(), 7999u);
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     EXPECT_TRUE(card.list(&problems).empty());
     EXPECT_TRUE(problems.empty()) << describe(problems);
     expectClean(card);
@@ -150,7 +150,7 @@ TEST(CardOpen, FormatGivesTheSampleCard) {
 TEST(CardOpen, RefusesWhatIsNoCard) {
     auto refused = [](Bytes raw, std::string_view says) {
         MemoryCard card;
-        std::vector<CardProblem> problems;
+        std::vector<Problem> problems;
         std::string error;
         EXPECT_FALSE(MemoryCard::open(std::move(raw), card, problems, error));
         EXPECT_NE(error.find(says), std::string::npos) << error;
@@ -214,7 +214,7 @@ TEST(CardImport, ExportGivesBackTheFilesAndMetadata) {
         ASSERT_TRUE(again.exportSave(save.folderName, back, error)) << error;
         expectWholeSaveSame(back, save);
 
-        std::vector<CardProblem> problems;
+        std::vector<Problem> problems;
         std::vector<CardSave> saves = again.list(&problems);
         EXPECT_TRUE(problems.empty()) << describe(problems);
         ASSERT_EQ(saves.size(), 1u);
@@ -396,9 +396,9 @@ TEST(CardEccOnOpen, AFlippedDataBitIsCorrectedAndCounted) {
     // Regression: the superblock was read before its correction, so a wrong bit in alloc_end
     // gave the card a wrong size.
     damaged[0x38] ^= 0x02;
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     MemoryCard card = openCard(damaged, &problems);
-    EXPECT_EQ(countKind(problems, CardProblem::Kind::Corrected), 3u) << describe(problems);
+    EXPECT_EQ(countKind(problems, Severity::Corrected), 3u) << describe(problems);
     EXPECT_EQ(problems.size(), 3u) << describe(problems);
     EXPECT_TRUE(card.image() == good);
     EXPECT_EQ(card.freeClustersInFat(), ref.freeClustersInFat());
@@ -408,33 +408,33 @@ TEST(CardEccOnOpen, AFlippedDataBitIsCorrectedAndCounted) {
 TEST(CardEccOnOpen, AFlippedEccBitIsAWarningAndTwoWrongBitsAnError) {
     Bytes image = mc02();
     image[82 * RAW_PAGE + 512 + 4] ^= 0x02;
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     MemoryCard card = openCard(image, &problems);
     ASSERT_EQ(problems.size(), 1u) << describe(problems);
-    EXPECT_EQ(problems[0].kind, CardProblem::Kind::Warning);
+    EXPECT_EQ(problems[0].severity, Severity::Warning);
     EXPECT_NE(problems[0].text.find("page 82"), std::string::npos);
     EXPECT_TRUE(card.image() == image);
-    EXPECT_EQ(countKind(card.check(), CardProblem::Kind::Warning), 1u);
+    EXPECT_EQ(countKind(card.check(), Severity::Warning), 1u);
 
     image = mc02();
     image[90 * RAW_PAGE + 3] ^= 0x03;
     card = openCard(image, &problems);
-    EXPECT_EQ(countKind(problems, CardProblem::Kind::Error), 1u) << describe(problems);
+    EXPECT_EQ(countKind(problems, Severity::Error), 1u) << describe(problems);
     EXPECT_TRUE(card.image() == image) << "nothing is guessed";
-    EXPECT_EQ(countKind(card.check(), CardProblem::Kind::Error), 1u);
+    EXPECT_EQ(countKind(card.check(), Severity::Error), 1u);
 
     // The same fault in an unused page of the superblock's block only warns.
     image = mc02();
     image[3 * RAW_PAGE + 3] ^= 0x03;
     card = openCard(image, &problems);
-    EXPECT_EQ(countKind(problems, CardProblem::Kind::Warning), 1u) << describe(problems);
+    EXPECT_EQ(countKind(problems, Severity::Warning), 1u) << describe(problems);
     EXPECT_EQ(problems.size(), 1u);
 }
 
 TEST(CardEccOnOpen, ManyBadPagesAreSummed) {
     Bytes image = mc02();
     for (size_t p = 100; p < 140; ++p) image[p * RAW_PAGE + 512] ^= 0x01;
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     openCard(image, &problems);
     ASSERT_EQ(problems.size(), 17u) << describe(problems);
     EXPECT_NE(problems.back().text.find("24 more pages"), std::string::npos) << problems.back().text;
@@ -451,13 +451,13 @@ TEST(CardCheck, AFatLoopIsReportedAndNeverFollowed) {
     setFatValue(image, second, 0x80000000u | first);
     MemoryCard looped = openCard(image);
 
-    std::vector<CardProblem> problems = looped.check();
+    std::vector<Problem> problems = looped.check();
     EXPECT_NE(describe(problems).find("loops back to cluster " + std::to_string(first)), std::string::npos)
         << describe(problems);
     // The clusters cut off by the loop are in use but reachable from nothing.
     EXPECT_NE(describe(problems).find("lost clusters"), std::string::npos);
 
-    std::vector<CardProblem> listed;
+    std::vector<Problem> listed;
     std::vector<CardSave> saves = looped.list(&listed);
     ASSERT_EQ(saves.size(), 1u);
     EXPECT_NE(describe(listed).find("loops back"), std::string::npos) << describe(listed);
@@ -528,7 +528,7 @@ TEST(CardList, ASubDirectoryInASaveIsSkippedAndReported) {
     MemoryCard withDir = openCard(image);
     expectClean(withDir);
 
-    std::vector<CardProblem> problems;
+    std::vector<Problem> problems;
     std::vector<CardSave> saves = withDir.list(&problems);
     ASSERT_EQ(saves.size(), 1u);
     EXPECT_EQ(saves[0].fileCount, 5u);

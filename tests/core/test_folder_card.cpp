@@ -206,7 +206,7 @@ TEST(FolderCard, ReadsWhatTheEmulatorWritesAndSkipsItsOwnFiles) {
     const std::vector<CardSave> saves = card.list();
     ASSERT_EQ(saves.size(), 1u);
     SaveContents s;
-    std::vector<CardProblem> leftOut;
+    std::vector<Problem> leftOut;
     ASSERT_TRUE(card.exportSave("SAVE", s, error, &leftOut)) << error;
     ASSERT_EQ(leftOut.size(), 1u);
     EXPECT_NE(leftOut[0].text.find("inner"), std::string::npos) << leftOut[0].text;
@@ -257,9 +257,9 @@ TEST(FolderCard, RefusesWhatDoesNotFitAndLeavesNothing) {
     makeDir(dir / "card/MORE");
     writeFile(dir / "card/MORE/f", patternBytes(2048));
     ASSERT_TRUE(FolderCard::open(dir / "card", card, error)) << error;
-    std::vector<CardProblem> problems = card.check();
+    std::vector<Problem> problems = card.check();
     ASSERT_FALSE(problems.empty());
-    EXPECT_EQ(problems.back().kind, CardProblem::Kind::Error);
+    EXPECT_EQ(problems.back().severity, Severity::Error);
 }
 
 TEST(FolderCard, OnlyAFolderWithTheMarkerIsACard) {
@@ -273,7 +273,7 @@ TEST(FolderCard, OnlyAFolderWithTheMarkerIsACard) {
     EXPECT_TRUE(isFolderCard(dir / "plain"));
     ASSERT_TRUE(FolderCard::open(dir / "plain", card, error)) << error;
     ASSERT_FALSE(card.check().empty());  // an unformatted card
-    EXPECT_EQ(card.check()[0].kind, CardProblem::Kind::Error);
+    EXPECT_EQ(card.check()[0].severity, Severity::Error);
     writeFile(dir / "file", std::string("x"));
     EXPECT_FALSE(FolderCard::format(dir / "file", error));
     EXPECT_EQ(readText(dir / "file"), "x");
