@@ -213,12 +213,13 @@ bool isCardHead(const SaveImage& head) {
            std::memcmp(head.bytes, CARD_MAGIC.data(), CARD_MAGIC.size()) == 0;
 }
 
-// Lays the save out as an archive, with what its container lacked filled in first: a folder
-// of mode 0 would otherwise become a file of the archive.
-bool layOut(const SaveContents& save, const OpenOptions& options, const std::string& path, OpenedSave& out,
-            std::string& error, const char* what) {
+// Lays the save out as an archive with the modes its container lacked filled in: a folder of
+// mode 0 would otherwise become a file of the archive. A zero `now` leaves missing stamps
+// missing, so info shows none instead of the time the save was read.
+bool layOut(const SaveContents& save, const std::string& path, OpenedSave& out, std::string& error,
+            const char* what) {
     SaveContents complete = save;
-    completeMetadata(complete, stampNow(options.clock));
+    completeMetadata(complete, Stamp{});
     std::string why;
     out.image = psuImageOf(complete, &why);
     if (!out.image.empty()) {
@@ -258,7 +259,7 @@ bool openCard(const std::string& path, bool folder, const OpenOptions& options, 
     if (chosen < 0) return error = path + ": memory card: " + why, false;
     out.cardSave = saves[size_t(chosen)].name;
     out.container = ContainerKind::Unknown;
-    if (options.image && !layOut(save, options, path, out, error, "memory card")) return false;
+    if (options.image && !layOut(save, path, out, error, "memory card")) return false;
     out.kind = ArchiveKind::SaveArchive;
     if (options.contents) out.contents = std::move(save);
     return true;
@@ -296,7 +297,7 @@ bool finish(RawInput& in, const std::string& path, const OpenOptions& options, O
                     (r.hasErrors() ? firstError(out.problems) : std::string("holds no files"));
             return false;
         }
-        if (!layOut(r.contents, options, path, out, error, title.c_str())) return false;
+        if (!layOut(r.contents, path, out, error, title.c_str())) return false;
     }
     if (options.contents) out.contents = std::move(r.contents);
     return true;

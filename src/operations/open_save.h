@@ -10,7 +10,6 @@
 
 #include "archive/save_image.h"
 #include "base/problem.h"
-#include "base/time_stamp.h"
 #include "containers/save_contents.h"
 
 namespace marrowin {
@@ -22,8 +21,6 @@ struct OpenOptions {
     bool contents = false;
     // A memory card stands for one of its saves; off, a card is refused as no save.
     bool cards = true;
-    // The clock of the stamps a container lacks, filled in before it is laid out as an archive.
-    StampClock clock = StampClock::Local;
 };
 
 struct OpenedSave {
