@@ -416,12 +416,17 @@ int finishChange(const char* command, Card& c, const std::vector<Problem>& befor
 // Reads a save in any container whole ("-" is standard input); false with a message naming
 // the input when it is none or damaged.
 bool readImportedSave(const std::string& path, SaveContents& out, std::string& error) {
-    ContainerKind kind = ContainerKind::Unknown;
-    std::vector<uint8_t> bytes;
-    if (!readSaveFile(path, kind, bytes, error)) return false;
-    ContainerRead r = readContainer(kind, {bytes.data(), bytes.size()});
-    if (!r.ok || r.hasErrors()) {
-        error = path + ": " + containerTitle(kind) + " is damaged";
+    OpenOptions what;
+    what.image = false;
+    what.contents = true;
+    what.cards = false;
+    OpenedSave r;
+    const bool opened = openSave(path, what, r, error);
+    if (!opened && r.problems.empty()) return false;
+    bool damaged = !opened;
+    for (const Problem& p : r.problems) damaged = damaged || p.severity == Severity::Error;
+    if (damaged) {
+        error = path + ": " + containerTitle(r.container) + " is damaged";
         for (const Problem& p : r.problems)
             if (p.severity == Severity::Error) error += ": " + p.text;
         error += "; not imported";

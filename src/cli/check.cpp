@@ -38,9 +38,9 @@ struct Report {
 Report checkPath(const std::string& path) {
     Report r;
     r.path = path;
-    LoadedArchive a;
+    OpenedSave a;
     std::string error;
-    const bool loaded = loadArchive(path, a, error);
+    const bool loaded = openSave(path, OpenOptions{}, a, error);
     if (a.container != ContainerKind::Psu && a.container != ContainerKind::Unknown) {
         r.container = containerWord(a.container);
         r.containerTitle = containerTitle(a.container);

@@ -1,6 +1,5 @@
 #pragma once
-// Pieces the commands share: loading an archive given on the command line, JSON text,
-// progress over many inputs.
+// Pieces the commands share: arguments, JSON and terminal text, progress over many inputs.
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -8,37 +7,15 @@
 #include <vector>
 
 #include "base/host_files.h"
-#include "archive/save_image.h"
-#include "containers/save_contents.h"
+#include "operations/open_save.h"
 
 namespace marrowin::cli {
 
 constexpr int EXIT_USAGE = 2;
 
-// Reads a file into an image and recognises it; "-" reads standard input. A save archive is
-// read whole as it is; another save container (recognised by its content) is read whole too,
-// decoded, and laid out as the save archive it holds, so every command works on it unchanged.
-// Anything else is refused after its first bytes, and its image holds just those (enough for
-// its kind and the check's first finding). On failure gives false with a message for stderr;
-// `kind` is set whenever the file could be read.
-struct LoadedArchive {
-    SaveImage image;
-    ArchiveKind kind = ArchiveKind::NotRecognized;
-    ContainerKind container = ContainerKind::Unknown;  // Psu for a save archive
-    // The container's own faults (none for a save archive). With errors among them the image
-    // holds only what could be read.
-    std::vector<Problem> problems;
-};
-bool loadArchive(const std::string& path, LoadedArchive& out, std::string& error);
-
-// Reports the errors among a loaded container's problems on stderr for `command`; true when
+// Reports the errors among an opened container's problems on stderr for `command`; true when
 // there were any. A command that still works on what could be read then exits 1.
-bool reportContainerErrors(const char* command, const std::string& path, const LoadedArchive& a);
-
-// Reads a save archive or another container whole, as bytes for readContainer; refuses
-// anything else after its first bytes, and any input larger than CONTAINER_FILE_MAX.
-bool readSaveFile(const std::string& path, ContainerKind& kind, std::vector<uint8_t>& bytes,
-                  std::string& error);
+bool reportContainerErrors(const char* command, const std::string& path, const OpenedSave& save);
 
 // Text from a save made safe for a terminal: control bytes (escape sequences, line breaks)
 // are shown as \xHH.

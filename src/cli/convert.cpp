@@ -71,13 +71,16 @@ public:
     // Converts one input into `name` inside `dir`; true when it was written whole (or kept).
     bool convert(const std::string& input, const HostFolder& dir, const std::string& outDir) {
         const std::string in = terminalText(input);
-        ContainerKind kind = ContainerKind::Unknown;
-        std::vector<uint8_t> bytes;
+        OpenOptions what;
+        what.image = false;
+        what.contents = true;
+        what.cards = false;
+        OpenedSave r;
         std::string error;
-        if (!readSaveFile(input, kind, bytes, error)) return fail(terminalText(error));
-        ContainerRead r = readContainer(kind, {bytes.data(), bytes.size()});
-        std::vector<uint8_t>().swap(bytes);
-        const char* title = containerTitle(kind);
+        const bool opened = openSave(input, what, r, error);
+        // Without problems to show, the message says why nothing was read.
+        if (!opened && r.problems.empty()) return fail(terminalText(error));
+        const char* title = containerTitle(r.container);
         bool damaged = false;
         for (const Problem& p : r.problems) {
             if (p.severity == Severity::Error) {
@@ -89,7 +92,7 @@ public:
                     terminalText(p.text).c_str());
             }
         }
-        if (!r.ok) return fail(in + ": nothing could be read");
+        if (!opened) return fail(in + ": nothing could be read");
         if (damaged && !args_.force)
             return fail(in + ": not converted, the save would be written incomplete (--force "
                              "converts what could be read)");

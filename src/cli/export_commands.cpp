@@ -79,9 +79,9 @@ using Operation = bool (*)(const char* command, const std::string& input, const 
                            const HostFolder& dir);
 
 bool copyOne(const char* command, const std::string& input, const ExportArgs& args, const HostFolder& dir) {
-    LoadedArchive a;
+    OpenedSave a;
     std::string error;
-    if (!loadArchive(input, a, error)) {
+    if (!openSave(input, OpenOptions{}, a, error)) {
         say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
         return false;
     }
@@ -95,9 +95,9 @@ bool copyOne(const char* command, const std::string& input, const ExportArgs& ar
 }
 
 bool extractOne(const char* command, const std::string& input, const ExportArgs& args, const HostFolder& dir) {
-    LoadedArchive a;
+    OpenedSave a;
     std::string error;
-    if (!loadArchive(input, a, error)) {
+    if (!openSave(input, OpenOptions{}, a, error)) {
         say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
         return false;
     }

@@ -152,9 +152,9 @@ int runInfo(int argc, char** argv) {
     if (json) std::fputs("[", stdout);
     for (size_t i = 0; i < paths.size(); ++i) {
         const std::string& path = paths[i];
-        LoadedArchive a;
+        OpenedSave a;
         std::string error;
-        bool ok = loadArchive(path, a, error);
+        bool ok = openSave(path, OpenOptions{}, a, error);
         SaveFacts facts;
         if (ok) facts = gatherFacts(a.image);
         if (!ok) status = 1;

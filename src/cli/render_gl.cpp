@@ -103,9 +103,9 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
         }
     }
 
-    LoadedArchive loaded;
+    OpenedSave loaded;
     std::string error;
-    if (!loadArchive(archive, loaded, error)) {
+    if (!openSave(archive, OpenOptions{}, loaded, error)) {
         say(stderr, "marrowin-cli render: %s\n", error.c_str());
         return false;
     }

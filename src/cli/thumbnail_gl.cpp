@@ -46,9 +46,9 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
             output.c_str());
         return false;
     }
-    LoadedArchive loaded;
+    OpenedSave loaded;
     std::string error;
-    if (!loadArchive(input, loaded, error)) {
+    if (!openSave(input, OpenOptions{}, loaded, error)) {
         say(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
         return false;
     }

@@ -166,6 +166,36 @@ TEST(CliConvert, DamagedInputsAreRefusedUnlessForcedAndStillFail) {
     EXPECT_TRUE(has(check.out, "ps1.psv: error: PS3 save (.psv): a PlayStation (PS1) save")) << check.out;
 }
 
+// A real CodeBreaker save (Rez) stores folder mode 0 and zero folder stamps, which readers
+// fill in. Laid out without that, its folder's own entry became a 5-byte file: extract wrote
+// it and renamed the game's file "NAME (2)", copy wrote an archive with no folder name.
+TEST(CliConvert, ACodeBreakerSaveWithoutFolderModeIsReadAlikeByEveryCommand) {
+    TempDir dir;
+    Bytes cbs = sampleBytes("tokyo-xtreme-racer-drift-2.14091.cbs");
+    std::fill(cbs.begin() + 0x34, cbs.begin() + 0x4C, 0);
+    writeFile(dir / "rez.cbs", cbs);
+    CliRun extract = cli(dir, "extract -C x rez.cbs");
+    EXPECT_EQ(extract.code, 0) << extract.err;
+    EXPECT_TRUE(has(extract.out, "rez.cbs: 3 files into x/BESLES-53900-SYS.00")) << extract.out;
+    EXPECT_FALSE(has(extract.out + extract.err, "(2)")) << extract.out;
+    EXPECT_EQ(testing::namesIn(dir / "x/BESLES-53900-SYS.00"),
+              (std::vector<std::string>{"BESLES-53900-SYS.00", "icon.00", "icon.sys"}));
+
+    CliRun copy = cli(dir, "copy -C c rez.cbs");
+    EXPECT_EQ(copy.code, 0) << copy.err;
+    EXPECT_TRUE(has(copy.out, "wrote c/BESLES-53900-SYS.00 ")) << copy.out;
+    CliRun info = cli(dir, "info rez.cbs");
+    EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_TRUE(has(info.out, "folder: BESLES-53900-SYS.00\n")) << info.out;
+    EXPECT_TRUE(has(info.out, "files: 3\n")) << info.out;
+    CliRun check = cli(dir, "check rez.cbs");
+    EXPECT_EQ(check.code, 0) << check.out;
+    // The same save as convert writes it.
+    ASSERT_EQ(cli(dir, "convert -o conv.psu rez.cbs").code, 0);
+    testing::expectSameFiles(readBack(dir / "conv.psu"), readBack(dir / ("c/" + testing::namesIn(dir / "c")[0])),
+                             "copy against convert");
+}
+
 TEST(CliConvert, UsageMistakesAreRefusedBeforeAnyWork) {
     TempDir dir;
     writeFile(dir / "a.psv", sampleBytes("BESLES-50325.PSV"));

@@ -197,6 +197,22 @@ TEST(ThumbnailCommand, WritesOutputOnlyForASaveWithAnIcon) {
               0);
 }
 
+// A real card's first folder is the console's own, whose icon.sys names icons the console keeps
+// in ROM: a card is drawn as its first save whose icon can be drawn.
+TEST(ThumbnailCommand, ACardIsDrawnAsItsFirstSaveWithAnIcon) {
+    SKIP_WITHOUT_POSIX_SHELL();
+    TempDir dir;
+    const std::string system = packedRealIcon(dir, "BEDATA-SYSTEM", "opl-icon_J.sys", "opl.icn", "history");
+    const std::string opl = packedOpl(dir);
+    const std::string card = dir.path + "/mc01.ps2";
+    ASSERT_EQ(run(CLI + " card format '" + card + "' >/dev/null"), 0);
+    ASSERT_EQ(run(CLI + " card import '" + card + "' '" + system + "' '" + opl + "' >/dev/null"), 0);
+    const std::string out = dir.path + "/card.png";
+    ASSERT_EQ(run(CLI + " thumbnail -s 64 '" + card + "' '" + out + "'"), 0);
+    EXPECT_EQ(loadPng(out).width, 64u);
+    EXPECT_GT(coverageOf(loadPng(out)).opaque, 0u);
+}
+
 // Two overlapping triangles with vertex alpha below full, the farther one drawn first, on a
 // textured white.
 fixtures::ModelRecipe translucentModel() {
