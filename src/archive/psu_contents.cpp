@@ -21,11 +21,7 @@ ContainerRead readPsu(ByteView bytes) {
         return r;
     }
     SaveContents& c = r.contents;
-    c.folderMode = folder.mode;
-    c.created = folder.created;
-    c.modified = folder.modified;
-    c.attribute = folder.attribute;
-    c.folderName = folder.name;
+    takeFolderRecord(c, folder);
 
     for (uint64_t off = ENTRY_HEADER_SIZE; off < bytes.size; off = nextEntryOffset(bytes, off)) {
         const EntryRecord e = decodeEntry(bytes, off, ENTRY_NAME_MAX);
@@ -34,12 +30,7 @@ ContainerRead readPsu(ByteView bytes) {
                 r.problems.push_back({Severity::Warning, {}, 0, e.name + ": a folder inside the save, left out"});
             continue;
         }
-        SaveFile f;
-        f.mode = e.mode;
-        f.created = e.created;
-        f.modified = e.modified;
-        f.attribute = e.attribute;
-        f.name = e.name;
+        SaveFile f = saveFileOf(e);
         const uint64_t data = addSaturating(off, ENTRY_HEADER_SIZE);
         const uint64_t have = data < bytes.size ? std::min<uint64_t>(e.size, bytes.size - data) : 0;
         if (!bytes.fits(off, ENTRY_HEADER_SIZE))
@@ -85,22 +76,9 @@ bool writePsu(const SaveContents& contents, std::vector<uint8_t>& out, std::stri
         out.insert(out.end(), bytes, bytes + size);
         return true;
     });
-    EntryRecord folder;
-    folder.mode = contents.folderMode;
-    folder.created = contents.created;
-    folder.modified = contents.modified;
-    folder.attribute = contents.attribute;
-    folder.name = contents.folderName;
-    writer.begin(folder, uint32_t(contents.files.size()));
+    writer.begin(entryRecordOf(contents), uint32_t(contents.files.size()));
     for (const SaveFile& f : contents.files) {
-        EntryRecord record;
-        record.mode = f.mode;
-        record.size = uint32_t(f.data.size());
-        record.created = f.created;
-        record.modified = f.modified;
-        record.attribute = f.attribute;
-        record.name = f.name;
-        writer.file(record);
+        writer.file(entryRecordOf(f));
         writer.data(f.data.data(), f.data.size());
     }
     writer.finish();

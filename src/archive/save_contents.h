@@ -31,6 +31,25 @@ struct SaveContents {
     std::vector<SaveFile> files;  // in the container's order
 };
 
+// A file's or the folder's entry record without its data, and back: the fields every
+// container and a card keep alike. The folder's record counts no entries here.
+inline EntryRecord entryRecordOf(const SaveFile& f) {
+    return {f.mode, uint32_t(f.data.size()), f.created, f.modified, 0, 0, f.attribute, f.name};
+}
+inline EntryRecord entryRecordOf(const SaveContents& c) {
+    return {c.folderMode, 0, c.created, c.modified, 0, 0, c.attribute, c.folderName};
+}
+inline SaveFile saveFileOf(const EntryRecord& e) {
+    return {e.name, e.mode, e.created, e.modified, e.attribute, {}};
+}
+inline void takeFolderRecord(SaveContents& c, const EntryRecord& e) {
+    c.folderName = e.name;
+    c.folderMode = e.mode;
+    c.created = e.created;
+    c.modified = e.modified;
+    c.attribute = e.attribute;
+}
+
 struct ContainerRead {
     bool ok = false;  // contents hold the save (possibly with problems); false: nothing usable
     SaveContents contents;

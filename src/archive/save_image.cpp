@@ -171,9 +171,8 @@ const char* archiveKindName(ArchiveKind kind) {
 }
 
 std::string getFolderName(const SaveImage& image) {
-    ByteView v = image.view();
-    if (!(v.u8(ENTRY_MODE_OFFSET) & MODE_DIRECTORY_BIT)) return {};
-    return v.text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE);
+    const EntryRecord folder = decodeEntry(image.view(), 0, ENTRY_NAME_FIELD_SIZE);
+    return folder.mode & MODE_DIRECTORY_BIT ? folder.name : std::string();
 }
 
 uint64_t nextEntryOffset(ByteView v, uint64_t offset) {
