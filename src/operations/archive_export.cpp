@@ -44,6 +44,20 @@ std::string hostComponent(std::string_view saveText, HostNameStyle style, bool w
     return cutHostName(safePathComponent(host, false), maxBytes);
 }
 
+// Save text cut to at most maxBytes without leaving the lead byte of a two-byte character
+// behind, which would make the last character another one, or none.
+std::string cutSaveText(std::string text, size_t maxBytes) {
+    size_t end = 0;
+    while (end < text.size()) {
+        const uint8_t b = uint8_t(text[end]);
+        const size_t step = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC) ? 2 : 1;
+        if (end + step > maxBytes) break;
+        end += step;
+    }
+    text.resize(std::min(end, text.size()));
+    return text;
+}
+
 bool windowsSafeNames(const ExportOptions& options) {
     return options.portableNames || NATIVE_HOST_NAME_STYLE == HostNameStyle::Windows;
 }
@@ -417,7 +431,7 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
     EntryRecord folder;
     folder.mode = MODE_DIRECTORY;
     folder.created = folder.modified = now;
-    folder.name = folderField;
+    folder.name = cutSaveText(folderField, ENTRY_NAME_FIELD_SIZE);
     if (!writer.begin(folder, uint32_t(sources.size())))
         return fail("cannot write " + archiveName + ": " + errnoText(errno));
 

@@ -744,6 +744,17 @@ TEST(PackFolder, BaseNameIgnoresTrailingSlashesAndLongNamesAreKept) {
     EXPECT_EQ(getFolderName(image), std::string(64, 'L'));  // the field is cut, no terminator
     EXPECT_EQ(headersOf(readFileBytes(out / r.path))[1].name, ".");
 
+    // A cut never splits a Shift-JIS character: "A" and 40 of "テ" (0x83 0x65) keep 31 whole.
+    std::string wide = "A";
+    for (int i = 0; i < 40; ++i) wide += "\u30C6";
+    makeDir(src / wide);
+    writeFile(src / wide + "/a", std::string("a"));
+    r = packFolder(src / wide, out.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    std::string cut = "A";
+    for (int i = 0; i < 31; ++i) cut += "\x83\x65";
+    EXPECT_EQ(getFolderName(imageOfFile(out / r.path)), cut);
+
     std::string longest(255, 'M');
     makeDir(src / longest);
     writeFile(src / longest + "/a", std::string("a"));
