@@ -435,7 +435,9 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
     if (!writer.begin(folder, uint32_t(sources.size())))
         return fail("cannot write " + archiveName + ": " + errnoText(errno));
 
-    uint8_t block[DATA_BLOCK_SIZE];
+    // Whole chunks of a file at a time: one read and one write per 64 KiB, not per block.
+    std::vector<uint8_t> chunk(64 * 1024);
+    uint8_t* block = chunk.data();
     for (const Source& s : sources) {
         EntryRecord record;
         record.mode = MODE_FILE;
@@ -450,7 +452,7 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
         std::string why = in.isOpen() ? "" : "cannot be read (" + errnoText(errno) + ")";
         uint64_t got = 0;
         while (why.empty() && writer.missing() > 0) {
-            uint64_t want = std::min<uint64_t>(writer.missing(), DATA_BLOCK_SIZE);
+            uint64_t want = std::min<uint64_t>(writer.missing(), chunk.size());
             uint64_t n = in.read(block, want);
             if (n < want) why = "shrank or could not be read whole";
             got += n;
