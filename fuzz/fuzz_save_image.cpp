@@ -21,6 +21,7 @@
 
 #include "operations/archive_export.h"
 #include "base/host_files.h"
+#include "archive/psu_contents.h"
 #include "archive/save_image.h"
 #include "base/save_text.h"
 #include "icon/icon_descriptor.h"
@@ -269,6 +270,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         readModel(image, e.dataOffset, texture, budget);
     });
     if (entries > MAX_DEEP_ENTRIES) lastName = std::string(entryNameAt(image, lastHeader(image)));
+
+    // The neutral save's reader steps as the walk does: the same files in the same order.
+    if (kind == ArchiveKind::SaveArchive) {
+        const ContainerRead read = readPsu(ByteView{image.bytes, image.fileSize});
+        if (read.ok) {
+            check(read.contents.files.size() == entries, "readPsu finds the walk's files");
+            for (size_t i = 0; i < sampled.size() && i < read.contents.files.size(); ++i)
+                check(read.contents.files[i].name == sampled[i], "readPsu names the walk's files");
+        }
+    }
 
     // Each lookup walks every entry: the icons' names first (the window's lookups), then the
     // last entry's, fixed names and the first entries' names, while the walks stay in budget.

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "fixtures.h"
+#include "seed_archives.h"
 
 using namespace marrowin;
 using namespace marrowin::fixtures;
@@ -30,58 +30,8 @@ int main(int argc, char** argv) {
     }
     std::string dir = argv[1];
 
-    save(dir, "plain-triangle.psu", iconSave());
-
-    ModelRecipe coded = triangleModel();
-    coded.textureType = 0x0E;
-    coded.texture.clear();
-    rleRepeat(coded.texture, 100, 0x001F);
-    rleLiteral(coded.texture, {0x03E0, 0x7C00, 0x7FFF});
-    coded.texture.push_back(0x8000);
-    for (int i = 0; i < 300; ++i) coded.texture.push_back(uint16_t(i * 97));
-    coded.frameKeyCounts = {2, 0, 3};
-    DescriptorRecipe d;
-    d.title = "\x82\x6F\x82\x72\x82\x51\x81\x40\x83\x5A\x81\x5B\x83\x75";
-    save(dir, "coded-frames.psu", iconSave(d, coded));
-
-    ModelRecipe grey = triangleModel();
-    grey.textureType = 0x103;
-    grey.shapeCount = 3;
-    for (auto& v : grey.vertices) v.positions.resize(3, {100, 200, 300, 0});
-    save(dir, "grey-shapes.psu", iconSave({}, grey));
-
-    // Two descriptors, a nested directory entry, a long name and a cut-off tail.
-    ArchiveBuilder many("BESLES-55555MANY");
-    DescriptorRecipe second;
-    second.title = "LATER";
-    second.iconNames = {"b.icn", "c.icn", "d.icn"};
-    many.file("icon.sys", buildDescriptor(d)).entry(MODE_DIRECTORY, 0, "sub");
-    many.file(std::string(120, 'L'), Bytes(10, 1)).file("b.icn", buildModel(coded));
-    many.file("zz.sys", buildDescriptor(second)).rawFile("cut", 5000, Bytes(100, 0x55));
-    save(dir, "many.psu", many.build());
-
-    Bytes power(300, 0);
-    putBytes(power, 0, "Ps2PowerSave");
-    save(dir, "powersave.bin", power);
-
-    // The real icons, packed the way saves carry them.
-    auto real = [&](const char* model, const char* sys, const char* out) {
-        Bytes m = readFileBytes(testDataPath(model));
-        Bytes s = readFileBytes(testDataPath(sys));
-        if (m.empty() || s.empty()) return;
-        ArchiveBuilder a("BASLUS-00000REAL");
-        // Real archives may pad with 0xFF and put the descriptor last.
-        a.file(model, m, 0xFF).file(std::string(model) == "opl.icn" ? "opl.icn" : "my.icn", m);
-        a.file("icon.sys", s);
-        save(dir, out, a.build());
-    };
-    real("opl.icn", "opl-icon.sys", "opl.psu");
-    real("default-icon.icn", "default-icon.sys", "default.psu");
-    real("opl.icn", "opl-icon_J.sys", "opl-japanese.psu");
-
-    // The real saves in the other containers (the card image is too large for a seed).
-    for (const char* sample : {"formats/final-fantasy12.max", "formats/tokyo-xtreme-racer-drift-2.14091.cbs",
-                               "formats/max-payne.1394.sps", "formats/BESLES-50325.PSV"}) {
+    for (const auto& [name, bytes] : seedArchives()) save(dir, name, bytes);
+    for (const char* sample : REAL_CONTAINER_SAMPLES) {
         Bytes b = readFileBytes(testDataPath(sample));
         std::string name = sample;
         if (!b.empty()) save(dir, name.substr(name.find('/') + 1), b);

@@ -146,13 +146,18 @@ bool refillSaveImage(SaveImage& image, const uint8_t* data, uint32_t size) {
     return !image.empty();
 }
 
+bool looksLikeSaveArchive(ByteView head, uint64_t fileSize) {
+    constexpr uint64_t DOT_NAME = ENTRY_HEADER_SIZE + ENTRY_NAME_OFFSET;
+    constexpr uint64_t DOTDOT_NAME = 2 * uint64_t(ENTRY_HEADER_SIZE) + ENTRY_NAME_OFFSET;
+    return fileSize > 3 * uint64_t(ENTRY_HEADER_SIZE) && head.u32(DOT_NAME) == 0x2E &&
+           head.u32(DOTDOT_NAME) == 0x2E2E;
+}
+
 ArchiveKind detectArchiveKind(const SaveImage& image) {
     if (image.empty()) return ArchiveKind::NotRecognized;
-    ByteView v = image.view();
     if (image.fileSize > 256 && std::memcmp(image.bytes, "Ps2PowerSave", 12) == 0)
         return ArchiveKind::PowerSaveArchive;
-    if (image.fileSize > 1536 && v.u32(576) == 0x2E && v.u32(1088) == 0x2E2E)
-        return ArchiveKind::SaveArchive;
+    if (looksLikeSaveArchive(image.view(), image.fileSize)) return ArchiveKind::SaveArchive;
     return ArchiveKind::NotRecognized;
 }
 
@@ -166,17 +171,15 @@ const char* archiveKindName(ArchiveKind kind) {
 }
 
 std::string getFolderName(const SaveImage& image) {
-    ByteView v = image.view();
-    if (!(v.u8(ENTRY_MODE_OFFSET) & MODE_DIRECTORY_BIT)) return {};
-    return v.text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE);
+    const EntryRecord folder = decodeEntry(image.view(), 0, ENTRY_NAME_FIELD_SIZE);
+    return folder.mode & MODE_DIRECTORY_BIT ? folder.name : std::string();
 }
 
-uint64_t nextEntryOffset(const SaveImage& image, uint64_t offset) {
-    ByteView v = image.view();
+uint64_t nextEntryOffset(ByteView v, uint64_t offset) {
     uint64_t step = ENTRY_HEADER_SIZE;
     if (!(v.u8(offset) & MODE_DIRECTORY_BIT)) {
         uint64_t size = (offset <= UINT64_MAX - ENTRY_SIZE_OFFSET) ? v.u32(offset + ENTRY_SIZE_OFFSET) : 0;
-        step += (size + (DATA_BLOCK_SIZE - 1)) & ~uint64_t(DATA_BLOCK_SIZE - 1);
+        step += paddedDataSize(size);
     }
     return offset > UINT64_MAX - step ? UINT64_MAX : offset + step;
 }

@@ -46,14 +46,21 @@ void releaseSaveImage(SaveImage& image);
 // The slack reads zero as in a new image. False, with the image empty, when memory runs out.
 bool refillSaveImage(SaveImage& image, const uint8_t* data, uint32_t size);
 
+// The one recognition of a .psu: "." and ".." where the second and third entries name them.
+// `head` may be the file's first bytes only (1,536 are enough); fileSize is the whole file's.
+bool looksLikeSaveArchive(ByteView head, uint64_t fileSize);
 ArchiveKind detectArchiveKind(const SaveImage& image);
 const char* archiveKindName(ArchiveKind kind);
 
 // The folder name, at most 64 bytes of save text; empty unless the first entry is a directory.
 std::string getFolderName(const SaveImage& image);
 
-// The walk: offset of the entry after the one at `offset`. Never wraps; at least +512.
-uint64_t nextEntryOffset(const SaveImage& image, uint64_t offset);
+// The walk: offset of the entry after the one at `offset`. Never wraps; at least +512. The one
+// stepping rule, shared by the walk over an image and the reader of a neutral save.
+uint64_t nextEntryOffset(ByteView bytes, uint64_t offset);
+inline uint64_t nextEntryOffset(const SaveImage& image, uint64_t offset) {
+    return nextEntryOffset(image.view(), offset);
+}
 
 struct FileEntry {
     uint64_t headerOffset;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "containers/save_contents.h"
+#include "icon/icon_sys.h"
 
 namespace marrowin {
 
@@ -37,21 +38,15 @@ constexpr uint64_t RECORD_MODE = 0x14;
 constexpr uint64_t RECORD_NAME = 0x18;
 constexpr uint64_t RECORD_DATA_OFFSET = 0x38;
 
-// Where icon.sys names the normal, copy and delete icons.
-constexpr size_t ICON_NAME_OFFSETS[3] = {260, 324, 388};
-constexpr size_t ICON_NAME_FIELD = 64;
-
 void putU32(std::vector<uint8_t>& out, size_t off, uint32_t v) {
     for (int i = 0; i < 4; ++i) out[off + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
-uint64_t roundUp1024(uint64_t n) { return (n + 1023) & ~uint64_t(1023); }
-
 // The card space a save takes, as the PS3 shows it: each file's clusters plus the folder's
 // entries (two for "." and "..").
 uint64_t displaySizeOf(const std::vector<uint64_t>& sizes) {
-    uint64_t total = roundUp1024((sizes.size() + 2) * 512);
-    for (uint64_t s : sizes) total += roundUp1024(s);
+    uint64_t total = paddedDataSize((sizes.size() + 2) * 512);
+    for (uint64_t s : sizes) total += paddedDataSize(s);
     return total;
 }
 
@@ -60,8 +55,8 @@ std::array<std::string, 3> iconNamesOf(const std::vector<SaveFile>& files) {
     std::array<std::string, 3> names;
     for (const SaveFile& f : files) {
         if (f.name != "icon.sys") continue;
-        ByteView v{f.data.data(), f.data.size()};
-        for (size_t i = 0; i < 3; ++i) names[i] = v.text(ICON_NAME_OFFSETS[i], ICON_NAME_FIELD);
+        const IconSysFields fields = readIconSysFields({f.data.data(), f.data.size()});
+        for (size_t i = 0; i < 3; ++i) names[i] = fields.iconNames[i];
         break;
     }
     return names;

@@ -12,6 +12,8 @@
 #include "base/problem.h"
 #include "base/time_stamp.h"
 #include "archive/entry_header.h"
+#include "archive/psu_contents.h"
+#include "archive/save_contents.h"
 #include "archive/save_image.h"
 
 namespace marrowin {
@@ -25,24 +27,6 @@ constexpr uint64_t SAVE_EXPANDED_MAX = 64ull << 20;
 // The largest container file read into memory.
 constexpr uint64_t CONTAINER_FILE_MAX = 128ull << 20;
 
-struct SaveFile {
-    std::string name;  // save text, raw bytes
-    uint16_t mode = MODE_FILE;
-    Stamp created{};
-    Stamp modified{};
-    uint32_t attribute = 0;
-    std::vector<uint8_t> data;
-};
-
-struct SaveContents {
-    std::string folderName;  // save text, raw bytes
-    uint16_t folderMode = MODE_DIRECTORY;
-    Stamp created{};
-    Stamp modified{};
-    uint32_t attribute = 0;
-    std::vector<SaveFile> files;  // in the container's order
-};
-
 enum class ContainerKind { Unknown, Psu, Max, Cbs, SharkPort, Psv };
 
 // "psu", "max", "cbs", "sps", "psv" (the --to words and the written extensions); "" for Unknown.
@@ -51,16 +35,6 @@ const char* containerWord(ContainerKind kind);
 const char* containerTitle(ContainerKind kind);
 // The kind for a --to word (any letter case; "xps" is SharkPort too); Unknown otherwise.
 ContainerKind containerFromWord(std::string_view word);
-
-struct ContainerRead {
-    bool ok = false;  // contents hold the save (possibly with problems); false: nothing usable
-    SaveContents contents;
-    // The container's own faults (bad checksum, a stream that ends early, sizes that disagree):
-    // errors mean the contents are damaged or incomplete; warnings are oddities a peer is known
-    // to produce, which lose nothing.
-    std::vector<Problem> problems;
-    bool hasErrors() const;
-};
 
 // Recognition by content only; `bytes` may be the head of the file (RECOGNITION_BYTES are
 // enough for every kind) while fileSize is the whole file's size.
@@ -74,15 +48,6 @@ ContainerRead readContainer(ContainerKind kind, ByteView bytes);
 // ever silently cut.
 bool writeContainer(ContainerKind kind, const SaveContents& contents, std::vector<uint8_t>& out,
                     std::string& error);
-
-// ".psu": the layout the rest of the program reads (folder entry, ".", "..", then each file's
-// 512-byte entry and its data padded to 1024 bytes).
-ContainerRead readPsu(ByteView bytes);
-bool writePsu(const SaveContents& contents, std::vector<uint8_t>& out, std::string& error);
-
-// The save image of contents, as if read from a ".psu" file; empty when memory runs out or the
-// contents cannot be laid out (then `error`, when given, says why; it stays empty for memory).
-SaveImage psuImageOf(const SaveContents& contents, std::string* error = nullptr);
 
 // Fills what a container could not supply before writing one that holds it: all-zero stamps
 // become `now`, and modes lacking the in-use and kind bits get them (0x8000|0x20 for the folder,

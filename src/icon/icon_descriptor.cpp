@@ -32,7 +32,10 @@ void store(float& target, float value) {
 std::string readSaveTitle(const SaveImage& image) {
     std::string title;
     ByteView v = image.view();
-    forEachDescriptor(image, [&](uint64_t data) { title = v.text(data + DESCRIPTOR_TITLE_OFFSET, DESCRIPTOR_TEXT_SIZE); });
+    // The caption takes the first 64 of the title's 68 bytes.
+    forEachDescriptor(image, [&](uint64_t data) {
+        title = readIconSysFields(v, data).title.substr(0, DESCRIPTOR_TEXT_SIZE);
+    });
     return title;
 }
 
@@ -40,10 +43,7 @@ std::string readIconFileName(const SaveImage& image, int index) {
     std::string name;
     if (index < 0 || index > 2) return name;
     ByteView v = image.view();
-    forEachDescriptor(image, [&](uint64_t data) {
-        name = v.text(data + DESCRIPTOR_ICON_NAME_OFFSET + DESCRIPTOR_TEXT_SIZE * uint64_t(index),
-                      DESCRIPTOR_TEXT_SIZE);
-    });
+    forEachDescriptor(image, [&](uint64_t data) { name = readIconSysFields(v, data).iconNames[index]; });
     return name;
 }
 

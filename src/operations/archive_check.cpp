@@ -21,8 +21,6 @@ constexpr uint64_t ANIMATION_HEAD_SIZE = 20;
 // The longest file name Linux takes in one component (as extraction cuts them).
 constexpr size_t HOST_NAME_MAX_BYTES = 255;
 
-uint64_t padded(uint64_t size) { return (size + (DATA_BLOCK_SIZE - 1)) & ~uint64_t(DATA_BLOCK_SIZE - 1); }
-
 std::string hex(uint64_t v) {
     char buf[24];
     std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
@@ -108,19 +106,20 @@ private:
     }
 
     void checkFirstEntries() {
-        firstIsDirectory_ = v_.u8(ENTRY_MODE_OFFSET) & MODE_DIRECTORY_BIT;
+        const EntryRecord first = decodeEntry(v_, 0, ENTRY_NAME_FIELD_SIZE);
+        firstIsDirectory_ = first.mode & MODE_DIRECTORY_BIT;
         if (!firstIsDirectory_)
-            error(v_.text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE), 0,
+            error(first.name, 0,
                   "the folder's entry is not a directory entry: readers take it as a file of " +
-                      num(v_.u32(ENTRY_SIZE_OFFSET)) + " bytes");
-        for (uint64_t off : {uint64_t(ENTRY_HEADER_SIZE), 2 * uint64_t(ENTRY_HEADER_SIZE)})
-            if (!(v_.u8(off) & MODE_DIRECTORY_BIT))
-                error(entryNameAt(image_, off), off,
-                      "not a directory entry: readers take it as a file of " +
-                          num(v_.u32(off + ENTRY_SIZE_OFFSET)) + " bytes");
+                      num(first.size) + " bytes");
+        for (uint64_t off : {uint64_t(ENTRY_HEADER_SIZE), 2 * uint64_t(ENTRY_HEADER_SIZE)}) {
+            const EntryRecord dots = decodeEntry(v_, off, ENTRY_NAME_MAX);
+            if (!(dots.mode & MODE_DIRECTORY_BIT))
+                error(dots.name, off, "not a directory entry: readers take it as a file of " + num(dots.size) + " bytes");
+        }
 
         // Extraction names its folder from the first name field whatever the entry's mode.
-        std::string folder = v_.text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE);
+        const std::string& folder = first.name;
         std::string host = saveTextToHostName(folder);
         if (folder.empty())
             error(folder, ENTRY_NAME_OFFSET, "the folder name is empty: extraction names the folder \"_\"");
@@ -162,9 +161,8 @@ private:
                       "entry header runs past the end of the file: " + num(present) + " of " +
                           num(ENTRY_HEADER_SIZE) + " bytes present");
             }
-            Entry e{off, bool(v_.u8(off) & MODE_DIRECTORY_BIT), v_.u32(off + ENTRY_SIZE_OFFSET),
-                    std::string(entryNameAt(image_, off))};
-            if (off == 0) e.name = v_.text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE);
+            const EntryRecord record = decodeEntry(v_, off, off == 0 ? ENTRY_NAME_FIELD_SIZE : ENTRY_NAME_MAX);
+            Entry e{off, bool(record.mode & MODE_DIRECTORY_BIT), record.size, record.name};
             entries_.push_back(e);
             if (e.directory) {
                 if (off > 2 * uint64_t(ENTRY_HEADER_SIZE))
@@ -185,7 +183,7 @@ private:
             return;
         }
         uint64_t dataEnd = data + e.size;
-        uint64_t padEnd = data + padded(e.size);
+        uint64_t padEnd = data + paddedDataSize(e.size);
         uint64_t at;
         if (!allZero(dataEnd, std::min(padEnd, fileSize_), at))
             warning(e.name, at, "padding after the data holds bytes other than zero");
@@ -201,7 +199,7 @@ private:
         uint64_t files = 0;
         for (const Entry& e : entries_) files += e.directory || e.trailingZeros ? 0 : 1;
         uint64_t counted = files + 2;
-        uint32_t said = v_.u32(ENTRY_SIZE_OFFSET);
+        uint32_t said = decodeEntry(v_, 0, 0).size;
         if (said == counted) return;
         error(entries_[0].name, ENTRY_SIZE_OFFSET,
               "the folder's entry counts " + num(said) + " entries, the archive holds " + num(counted) +

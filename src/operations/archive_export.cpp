@@ -10,7 +10,9 @@
 #include <cstring>
 #include <utility>
 
+#include "archive/psu_writer.h"
 #include "base/save_text.h"
+#include "base/time_stamp.h"
 #include "icon/icon_descriptor.h"
 
 namespace marrowin {
@@ -42,6 +44,20 @@ std::string hostComponent(std::string_view saveText, HostNameStyle style, bool w
     return cutHostName(safePathComponent(host, false), maxBytes);
 }
 
+// Save text cut to at most maxBytes without leaving the lead byte of a two-byte character
+// behind, which would make the last character another one, or none.
+std::string cutSaveText(std::string text, size_t maxBytes) {
+    size_t end = 0;
+    while (end < text.size()) {
+        const uint8_t b = uint8_t(text[end]);
+        const size_t step = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC) ? 2 : 1;
+        if (end + step > maxBytes) break;
+        end += step;
+    }
+    text.resize(std::min(end, text.size()));
+    return text;
+}
+
 bool windowsSafeNames(const ExportOptions& options) {
     return options.portableNames || NATIVE_HOST_NAME_STYLE == HostNameStyle::Windows;
 }
@@ -69,19 +85,6 @@ void syncPlaced(const HostFolder& dir, ExportResult& result) {
 
 std::string extractedFileName(std::string_view entryName, HostNameStyle style, bool portable) {
     return hostComponent(entryName, style, portable || style == HostNameStyle::Windows);
-}
-
-void stampEntryTimes(uint8_t* header, const LocalTime& time) {
-    uint8_t stamp[8] = {0,
-                        time.second,
-                        time.minute,
-                        time.hour,
-                        time.day,
-                        time.month,
-                        uint8_t(time.year & 0xFF),
-                        uint8_t(time.year >> 8)};
-    std::memcpy(header + ENTRY_CREATED_OFFSET, stamp, sizeof stamp);
-    std::memcpy(header + ENTRY_MODIFIED_OFFSET, stamp, sizeof stamp);
 }
 
 // ---- copy --------------------------------------------------------------------------------
@@ -172,7 +175,7 @@ ExportResult extractArchive(const SaveImage& image, const HostFolder& dir,
     }
     // The first header's name field, whether or not that entry is marked as a directory.
     const bool windowsSafe = windowsSafeNames(options);
-    const std::string folder = hostComponent(image.view().text(ENTRY_NAME_OFFSET, ENTRY_NAME_FIELD_SIZE),
+    const std::string folder = hostComponent(decodeEntry(image.view(), 0, ENTRY_NAME_FIELD_SIZE).name,
                                              NATIVE_HOST_NAME_STYLE, windowsSafe);
     result.path = folder;
 
@@ -297,10 +300,6 @@ bool leadsInside(const std::string& path, const std::string& realFolder) {
            isSeparator(r[realFolder.size()]);
 }
 
-uint64_t paddedSize(uint64_t size) {
-    return (size + (DATA_BLOCK_SIZE - 1)) & ~uint64_t(DATA_BLOCK_SIZE - 1);
-}
-
 }  // namespace
 
 ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
@@ -344,7 +343,7 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
     std::vector<Source> sources;
     std::map<std::string, std::string> bySaveName;    // save name -> host name
     std::map<std::string, std::string> byFoldedName;  // the lookup's case fold -> host name
-    uint64_t archiveSize = 3 * uint64_t(ENTRY_HEADER_SIZE);
+    uint64_t archiveSize = PSU_FOLDER_ENTRIES_SIZE;
     for (const FolderItem& item : items) {
         if (!item.isRegular) continue;
         // The archive this run replaces may lie in the folder itself: it is not packed into
@@ -380,7 +379,7 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
             appendNote(result.error, alike->second + " and " + item.name +
                                          " differ only in letter case: a save's lookups find "
                                          "only the later one");
-        archiveSize += ENTRY_HEADER_SIZE + paddedSize(item.size);
+        archiveSize += psuFileSpan(item.size);
         sources.push_back({item.name, std::move(saveName), item.size});
     }
     if (!refusals.empty()) {
@@ -427,49 +426,38 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
         return result;
     };
 
-    const LocalTime now = localTimeNow();
-    uint8_t header[ENTRY_HEADER_SIZE];
-    auto startHeader = [&](uint16_t mode, uint32_t size) {
-        std::memset(header, 0, sizeof header);
-        header[ENTRY_MODE_OFFSET] = uint8_t(mode);
-        header[ENTRY_MODE_OFFSET + 1] = uint8_t(mode >> 8);
-        for (int i = 0; i < 4; ++i) header[ENTRY_SIZE_OFFSET + i] = uint8_t(size >> (8 * i));
-        stampEntryTimes(header, now);
-    };
+    const Stamp now = options.packStamp ? *options.packStamp : stampNow(StampClock::Local);
+    PsuWriter writer([&](const uint8_t* bytes, size_t size) { return out.write(bytes, size); });
+    EntryRecord folder;
+    folder.mode = MODE_DIRECTORY;
+    folder.created = folder.modified = now;
+    folder.name = cutSaveText(folderField, ENTRY_NAME_FIELD_SIZE);
+    if (!writer.begin(folder, uint32_t(sources.size())))
+        return fail("cannot write " + archiveName + ": " + errnoText(errno));
 
-    // The folder's entry: its name field takes at most 64 bytes, with no terminator when full.
-    startHeader(MODE_DIRECTORY, uint32_t(sources.size() + 2));
-    std::memcpy(header + ENTRY_NAME_OFFSET, folderField.data(),
-                std::min(folderField.size(), size_t(ENTRY_NAME_FIELD_SIZE)));
-    bool written = out.write(header, sizeof header);
-    for (const char* dots : {".", ".."}) {
-        startHeader(MODE_DIRECTORY, 0);
-        std::memcpy(header + ENTRY_NAME_OFFSET, dots, std::strlen(dots));
-        written = written && out.write(header, sizeof header);
-    }
-    if (!written) return fail("cannot write " + archiveName + ": " + errnoText(errno));
-
-    uint8_t block[DATA_BLOCK_SIZE];
+    // Whole chunks of a file at a time: one read and one write per 64 KiB, not per block.
+    std::vector<uint8_t> chunk(64 * 1024);
+    uint8_t* block = chunk.data();
     for (const Source& s : sources) {
-        startHeader(MODE_FILE, uint32_t(s.size));
-        std::memcpy(header + ENTRY_NAME_OFFSET, s.saveName.data(), s.saveName.size());
-        if (!out.write(header, sizeof header))
-            return fail("cannot write " + archiveName + ": " + errnoText(errno));
+        EntryRecord record;
+        record.mode = MODE_FILE;
+        record.size = uint32_t(s.size);
+        record.created = record.modified = now;
+        record.name = s.saveName;
+        if (!writer.file(record)) return fail("cannot write " + archiveName + ": " + errnoText(errno));
 
-        // A file that cannot be read, or shrank since the listing, is filled out with zero
-        // blocks so the layout still matches its header; it is reported as incomplete.
+        // A file that cannot be read, or shrank since the listing, is filled out with zeros by
+        // the writer so the layout still matches its header; it is reported as incomplete.
         HostFile in = openForReading(s.hostName, sourceFolder.ref());
         std::string why = in.isOpen() ? "" : "cannot be read (" + errnoText(errno) + ")";
         uint64_t got = 0;
-        for (uint64_t left = s.size; left > 0;) {
-            uint64_t want = std::min<uint64_t>(left, DATA_BLOCK_SIZE);
-            uint64_t n = why.empty() ? in.read(block, want) : 0;
-            if (n < want && why.empty()) why = "shrank or could not be read whole";
+        while (why.empty() && writer.missing() > 0) {
+            uint64_t want = std::min<uint64_t>(writer.missing(), chunk.size());
+            uint64_t n = in.read(block, want);
+            if (n < want) why = "shrank or could not be read whole";
             got += n;
-            std::memset(block + n, 0, DATA_BLOCK_SIZE - n);
-            if (!out.write(block, DATA_BLOCK_SIZE))
+            if (!writer.data(block, size_t(n)))
                 return fail("cannot write " + archiveName + ": " + errnoText(errno));
-            left -= want;
         }
         if (why.empty() && in.read(block, 1) != 0) why = "grew while it was packed";
         if (!why.empty())
@@ -478,6 +466,7 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
         result.files.push_back(s.hostName);
     }
 
+    if (!writer.finish()) return fail("cannot write " + archiveName + ": " + errnoText(errno));
     if (!temp.finish()) return fail("cannot write " + archiveName + ": " + errnoText(errno));
     int err = options.keep ? temp.placeWithoutReplacing(archiveName) : temp.placeReplacing(archiveName);
     if (err == EEXIST && options.keep) {

@@ -2,6 +2,7 @@
 // Writing saves to disk: a copy under a free name, extraction into a folder, packing a folder.
 // Every name that comes from a save is turned into a host name (UTF-8) and made a single
 // safe path component, so nothing lands outside the folder given as dir.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "base/host_files.h"
 #include "archive/save_image.h"
 #include "base/save_text.h"
+#include "base/time_stamp.h"
 
 namespace marrowin {
 
@@ -20,6 +22,8 @@ struct ExportOptions {
     // Copy and extraction: names Windows takes as they stand (always so on Windows), for
     // folders that will be copied there.
     bool portableNames = false;
+    // Packing: the stamp every entry gets; by default the local clock's now.
+    std::optional<Stamp> packStamp;
 };
 
 // What an operation did, for the command-line companion; the window ignores it.
@@ -72,8 +76,5 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir = {
 // one Windows takes as it stands.
 std::string extractedFileName(std::string_view entryName, HostNameStyle style = NATIVE_HOST_NAME_STYLE,
                               bool portable = false);
-
-// Sets the created and modified stamps of a 512-byte header.
-void stampEntryTimes(uint8_t* header, const LocalTime& time);
 
 }  // namespace marrowin

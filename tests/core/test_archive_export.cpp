@@ -7,6 +7,7 @@
 
 #include "operations/archive_export.h"
 #include "base/host_files.h"
+#include "archive/psu_contents.h"
 #include "archive/save_image.h"
 #include "base/save_text.h"
 #include "export_test_support.h"
@@ -743,6 +744,17 @@ TEST(PackFolder, BaseNameIgnoresTrailingSlashesAndLongNamesAreKept) {
     EXPECT_EQ(getFolderName(image), std::string(64, 'L'));  // the field is cut, no terminator
     EXPECT_EQ(headersOf(readFileBytes(out / r.path))[1].name, ".");
 
+    // A cut never splits a Shift-JIS character: "A" and 40 of "テ" (0x83 0x65) keep 31 whole.
+    std::string wide = "A";
+    for (int i = 0; i < 40; ++i) wide += "\u30C6";
+    makeDir(src / wide);
+    writeFile(src / wide + "/a", std::string("a"));
+    r = packFolder(src / wide, out.fd());
+    ASSERT_TRUE(r.ok) << r.error;
+    std::string cut = "A";
+    for (int i = 0; i < 31; ++i) cut += "\x83\x65";
+    EXPECT_EQ(getFolderName(imageOfFile(out / r.path)), cut);
+
     std::string longest(255, 'M');
     makeDir(src / longest);
     writeFile(src / longest + "/a", std::string("a"));
@@ -795,20 +807,52 @@ TEST(PackFolder, RoundTripsThroughReadAndExtract) {
 TEST(StampEntryTimes, WritesTheSameStampAsCreatedAndModified) {
     uint8_t header[512] = {};
     std::memset(header, 0xAA, sizeof header);
-    LocalTime t;
-    t.year = 2006;
-    t.month = 12;
-    t.day = 31;
-    t.hour = 23;
-    t.minute = 58;
-    t.second = 59;
-    stampEntryTimes(header, t);
+    EntryRecord record;
+    record.created = record.modified = stampOf(2006, 12, 31, 23, 58, 59);
+    record.size = record.cluster = record.attribute = 0xAAAAAAAA;
+    encodeEntry(record, header);
     const uint8_t expected[8] = {0, 59, 58, 23, 31, 12, 2006 & 0xFF, 2006 >> 8};
     EXPECT_EQ(std::memcmp(header + 8, expected, 8), 0);
     EXPECT_EQ(std::memcmp(header + 24, expected, 8), 0);
     EXPECT_EQ(header[16], 0xAA);  // nothing else touched
     EXPECT_EQ(header[7], 0xAA);
     EXPECT_EQ(header[32], 0xAA);
+}
+
+// Packing streams a folder through the same writer that lays out a neutral save: given one
+// stamp, the bytes are the same, whatever the files' sizes and however long the names.
+TEST(PackFolder, WritesTheBytesWritePsuWritesForTheSameFiles) {
+    const std::vector<std::vector<std::pair<std::string, Bytes>>> folders = {
+        {{"one", patternBytes(1)}},
+        {{"zero", {}}, {"k", patternBytes(1024, 2)}, {"odd", patternBytes(777, 4)}},
+        {{"long-name-" + std::string(300, 'n'), patternBytes(5000, 3)}, {"icon.sys", patternBytes(964, 5)}},
+    };
+    const std::vector<std::string> folderNames = {"S", "BASLUS-20000SAVE", std::string(70, 'F')};
+    const Stamp stamp = stampOf(2004, 2, 29, 12, 34, 56);
+    for (size_t i = 0; i < folders.size(); ++i) {
+        TempDir src, out;
+        makeDir(src / folderNames[i]);
+        for (auto& [name, data] : folders[i]) writeFile(src / folderNames[i] + "/" + name, data);
+        ExportOptions options;
+        options.packStamp = stamp;
+        ExportResult r = packFolder(src / folderNames[i], out.fd(), options);
+        ASSERT_TRUE(r.complete()) << r.error;
+
+        SaveContents c;
+        c.folderName = folderNames[i].substr(0, 64);  // the folder's field holds 64 bytes
+        c.created = c.modified = stamp;
+        for (const std::string& name : r.files) {
+            SaveFile f;
+            f.name = name;
+            f.created = f.modified = stamp;
+            f.data = readFileBytes(src / folderNames[i] + "/" + name);
+            c.files.push_back(std::move(f));
+        }
+        std::vector<uint8_t> written;
+        std::string error;
+        ASSERT_TRUE(writePsu(c, written, error)) << error;
+        EXPECT_TRUE(readFileBytes(out / r.path) == written) << folderNames[i];
+    }
 }
 
 }  // namespace
