@@ -106,6 +106,15 @@ bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
         return false;
     }
     copyPermissions(target, where.folder + fresh.name());
+    // Whoever changed the card since it was read (a program that takes no lock) keeps their
+    // change, and the backup they may rely on: this one is given up instead.
+    auto stillAsRead = [&] {
+        FileState now;
+        if (!readState || (stateOfPath(target, now) && now == *readState)) return true;
+        error = path + ": changed by another program while this change was made; nothing written";
+        return false;
+    };
+    if (!stillAsRead()) return false;
     if (backup) {
         TemporaryFile saved;
         if (!writeTemporary(saved, dir, old, error)) {
@@ -118,13 +127,7 @@ bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
             return false;
         }
     }
-    // Whoever changed the card since it was read (a program that takes no lock) keeps their
-    // change: this one is given up rather than written over theirs.
-    FileState now;
-    if (readState && (!stateOfPath(target, now) || !(now == *readState))) {
-        error = path + ": changed by another program while this change was made; nothing written";
-        return false;
-    }
+    if (!stillAsRead()) return false;
     if (int err = fresh.placeReplacing(where.name)) {
         error = path + ": cannot replace it: " + errnoText(err);
         return false;
