@@ -2,6 +2,8 @@
 #include "card/card_ecc.h"
 #include "card/memory_card_internal.h"
 
+#include <unordered_set>
+
 namespace marrowin::card {
 
 // ---- changing ------------------------------------------------------------------------------
@@ -63,17 +65,24 @@ bool MemoryCard::importSave(const SaveContents& save, bool replace, std::string&
         error = "the folder name " + shown(save.folderName) + " " + why;
         return false;
     }
+    // A folder's entries fill at most every allocatable cluster: a save with more files cannot
+    // fit, and is refused before any per-file work.
+    if (uint64_t(save.files.size()) + 2 > uint64_t(allocEnd_) * ENTRIES_PER_CLUSTER) {
+        error = "not enough room on the card: the save holds " + std::to_string(save.files.size()) + " files";
+        return false;
+    }
+    std::unordered_set<std::string_view> names;
+    names.reserve(save.files.size());
     for (size_t i = 0; i < save.files.size(); ++i) {
         const SaveFile& f = save.files[i];
         if (std::string why = nameProblem(f.name); !why.empty()) {
             error = "the file name " + shown(f.name) + " " + why;
             return false;
         }
-        for (size_t j = 0; j < i; ++j)
-            if (save.files[j].name == f.name) {
-                error = "the save holds two files named " + shown(f.name);
-                return false;
-            }
+        if (!names.insert(f.name).second) {
+            error = "the save holds two files named " + shown(f.name);
+            return false;
+        }
         if (f.data.size() > UINT32_MAX) {
             error = shown(f.name) + " is larger than a card file can be";
             return false;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <unordered_set>
 
 #include "base/byte_reader.h"
 #include "archive/entry_header.h"
@@ -632,17 +633,19 @@ bool FolderCard::importSave(const SaveContents& save, bool replace, std::string&
         error = "the folder has " + problem;
         return false;
     }
+    // Sets, not scans: a save of many files must not take time by the square of their count.
+    std::unordered_set<std::string_view> names;
+    names.reserve(save.files.size());
     for (size_t i = 0; i < save.files.size(); ++i) {
         problem = cardNameProblem(save.files[i].name);
         if (!problem.empty() || isMetaName(save.files[i].name)) {
             error = "a file has " + (problem.empty() ? "a name the emulator keeps for itself" : problem);
             return false;
         }
-        for (size_t j = 0; j < i; ++j)
-            if (save.files[j].name == save.files[i].name) {
-                error = "two files are named \"" + save.files[i].name + "\"";
-                return false;
-            }
+        if (!names.insert(save.files[i].name).second) {
+            error = "two files are named \"" + save.files[i].name + "\"";
+            return false;
+        }
     }
     const Save* old = find(save.folderName);
     if (old && !replace) {
@@ -691,17 +694,16 @@ bool FolderCard::importSave(const SaveContents& save, bool replace, std::string&
         ok = dir.isOpen();
         std::vector<FolderIndexEntry> index;
         index.push_back({"$ROOT", 0, unixSecondsOfStamp(save.created), unixSecondsOfStamp(save.modified), true, true});
-        std::vector<std::string> hostNames;
+        std::unordered_set<std::string> hostNames;
         for (size_t i = 0; ok && i < save.files.size(); ++i) {
             const SaveFile& f = save.files[i];
             bool fileExact = true;
             std::string name = folderCardHostName(f.name, fileExact);
-            if (std::find(hostNames.begin(), hostNames.end(), name) != hostNames.end()) {
+            if (!hostNames.insert(name).second) {
                 error = "two files would be \"" + name + "\" on the host";
                 ok = false;
                 break;
             }
-            hostNames.push_back(name);
             ok = writeFileIn(dir.ref(), name, f.data.data(), f.data.size(), error);
             index.push_back({name, int64_t(i + 1), unixSecondsOfStamp(f.created), unixSecondsOfStamp(f.modified), true, true});
             if (ok && (!fileExact || f.mode != MODE_FILE || f.attribute != 0 || !stampFitsIndex(f.created) ||

@@ -2,6 +2,7 @@
 // never writes over a card that is no longer the one it read.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,6 +161,19 @@ TEST(CardChange, ACardChangedBehindItsBackIsNotWrittenOver) {
     EXPECT_NE(change.error().find("changed by another program"), std::string::npos) << change.error();
     EXPECT_EQ(foldersOn(path), std::vector<std::string>{"BASLUS-99999"});
     EXPECT_FALSE(testing::exists(path + ".bak"));
+}
+
+TEST(CardChange, ACardTheUserCannotWriteIsLeftAlone) {
+    // Regression: the card was replaced by rename, which a read-only file does not stop.
+    if (geteuid() == 0) GTEST_SKIP() << "root writes a read-only file";
+    TempDir dir;
+    const std::string path = newCard(dir, false);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    const Bytes before = fixtures::readFileBytes(path);
+    CardChange change;
+    EXPECT_EQ(change.begin(path, false), Outcome::Failed);
+    EXPECT_NE(change.error().find("cannot be changed"), std::string::npos) << change.error();
+    EXPECT_TRUE(fixtures::readFileBytes(path) == before);
 }
 
 TEST(CardChange, WhatIsNoCardIsRefusedWithItsReason) {
