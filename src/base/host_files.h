@@ -183,6 +183,15 @@ bool modifiedSeconds(const std::string& path, int64_t& seconds);
 // An existing regular file opened for reading and writing, for a change under a lock.
 HostFile openForChange(const std::string& path);
 
+// Whether a file may be renamed over while this process holds it open (and locked). Windows
+// refuses to replace an open file on some versions: a change lets go of its lock just before
+// the rename there, and relies on its check that the card is still the one it read.
+#ifdef _WIN32
+constexpr bool HOST_REPLACES_OPEN_FILES = false;
+#else
+constexpr bool HOST_REPLACES_OPEN_FILES = true;
+#endif
+
 // Takes an exclusive advisory lock on the whole file, waiting up to waitMs for another holder
 // to let go. 0, EWOULDBLOCK when another still holds it (holder gets its pid where the host
 // can tell, else 0), or another errno. Held until the file is closed. On POSIX the lock is the

@@ -84,6 +84,7 @@ CardChange::Outcome CardChange::commit(bool backup) {
         if (!known) problems_.push_back(p);
     }
     if (!problems_.empty()) return Outcome::WouldDamage;
+    if (!HOST_REPLACES_OPEN_FILES) lock_.close();
     if (!card::replaceCardFile(card_.path, card_.image.image(), card_.original, backup, error_, &readState_))
         return Outcome::Failed;
     return Outcome::Done;
