@@ -163,6 +163,53 @@ struct FolderItem {
 // False when the folder cannot be listed.
 bool listFolder(const std::string& path, std::vector<FolderItem>& items);
 
+// ---- changing a file in place of another -----------------------------------------------
+
+// What says a file is still the one that was read: which file, its size and its last change.
+struct FileState {
+    FileId id;
+    int64_t size = -1;
+    int64_t modifiedNs = 0;  // since 1970
+    bool operator==(const FileState& o) const {
+        return id == o.id && size == o.size && modifiedNs == o.modifiedNs;
+    }
+};
+bool stateOfFile(const HostFile& file, FileState& out);
+// Of what the path leads to (links followed); false with errno.
+bool stateOfPath(const std::string& path, FileState& out);
+// A path's modification time in Unix seconds; false with errno.
+bool modifiedSeconds(const std::string& path, int64_t& seconds);
+
+// An existing regular file opened for reading and writing, for a change under a lock.
+HostFile openForChange(const std::string& path);
+
+// Whether a file may be renamed over while this process holds it open (and locked). Windows
+// refuses to replace an open file on some versions: a change lets go of its lock just before
+// the rename there, and relies on its check that the card is still the one it read.
+#ifdef _WIN32
+constexpr bool HOST_REPLACES_OPEN_FILES = false;
+#else
+constexpr bool HOST_REPLACES_OPEN_FILES = true;
+#endif
+
+// Takes an exclusive advisory lock on the whole file, waiting up to waitMs for another holder
+// to let go. 0, EWOULDBLOCK when another still holds it (holder gets its pid where the host
+// can tell, else 0), or another errno. Held until the file is closed. On POSIX the lock is the
+// process's: closing any other descriptor of the same file releases it too, so a file locked
+// here is read only through this descriptor.
+int lockFileExclusive(HostFile& file, int waitMs, long& holder);
+
+// Gives file or folder `from` the name `to` (both in dir) only when `to` is free, in one step
+// where the host allows: 0, EEXIST when it is taken, or another errno.
+int renameWithoutReplacing(const std::string& from, const std::string& to, const HostFolder& dir = {});
+
+// Removes a folder and everything in it, never following a link out of it; true when nothing
+// is left (or nothing was there).
+bool removeTree(const std::string& path);
+
+// Gives `to` the permission bits of what `from` leads to; quietly leaves them otherwise.
+void copyPermissions(const std::string& from, const std::string& to);
+
 // ---- writing without losing anything --------------------------------------------------
 // New files are written under a temporary name ".marrowin-PID-N.tmp" beside their final name,
 // put on the disk, and only then given their final name; so an interrupted run never leaves a
@@ -202,6 +249,7 @@ private:
     std::string name_;
     HostFile file_;
     bool exists_ = false;
+    int slot_ = -1;  // its place among the names a signal removes
 };
 
 // Writes size bytes to a new file at path (relative to the current directory, or absolute):
@@ -212,6 +260,16 @@ int writeNewFile(const std::string& path, const void* data, uint64_t size);
 // Removes temporary files of ours left in the folder by runs that were killed: only regular
 // files whose name matches exactly and whose process is gone. Gives how many went.
 size_t removeStaleTemporaries(const HostFolder& dir);
+
+// A folder being filled under a temporary name: while registered, a caught signal (see
+// TemporaryFile) removes its files and then the folder. It may hold plain files and folders of
+// them, two deep.
+// Gives a slot for unregisterTemporaryFolder, or -1 when none is free.
+int registerTemporaryFolder(const HostFolder& dir, const std::string& name);
+void unregisterTemporaryFolder(int slot);
+// The pid of a process given in a name, and whether that process is gone.
+bool processGone(long pid);
+long currentProcessId();
 
 // Puts a folder's entries (a new or renamed name) on the disk; false with errno. Windows has
 // no such call (its file systems keep names in their journal): true there.

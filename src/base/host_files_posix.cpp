@@ -2,6 +2,7 @@
 #include "base/host_files.h"
 
 #include <dirent.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -252,16 +253,63 @@ namespace {
 
 const int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE};
 
-// The one temporary file being written, for the signal handler: only plain data it can use
-// without locks or allocation.
-char activeTempName[64];
-volatile int activeTempDir = AT_FDCWD;
-volatile sig_atomic_t activeTempSet = 0;
+// Every temporary file and folder that exists now, for the signal handler: only plain data it
+// can use without locks or allocation. A change writes two files at once (the new card and
+// its backup) besides a staging folder, so there is room for a few.
+constexpr int TEMP_SLOTS = 16;
+enum : int { SLOT_FREE = 0, SLOT_FILE = 1, SLOT_FOLDER = 2 };
+struct TempSlot {
+    char name[4096];
+    int dir;
+    volatile sig_atomic_t kind;
+};
+TempSlot tempSlots[TEMP_SLOTS];
+
+// Empties and removes a folder of plain files (and folders of them, two deep) with system calls alone (getdents64, unlinkat),
+// as a signal handler may.
+void removeFlatFolderNow(int dirFd, const char* name, int depth = 0) {
+#ifdef __linux__
+    int fd = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        alignas(8) char buffer[4096];
+        // Names are removed while the folder is read: read it again until a pass finds nothing.
+        for (int pass = 0; pass < 64; ++pass) {
+            bool removed = false;
+            lseek(fd, 0, SEEK_SET);
+            for (;;) {
+                long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+                if (n <= 0) break;
+                for (long at = 0; at < n;) {
+                    // struct linux_dirent64: ino 8, off 8, reclen 2, type 1, name.
+                    unsigned short reclen;
+                    std::memcpy(&reclen, buffer + at + 16, sizeof reclen);
+                    const char* entry = buffer + at + 19;
+                    if (reclen == 0) break;
+                    if (entry[0] == '.' && (entry[1] == 0 || (entry[1] == '.' && entry[2] == 0))) {
+                    } else if (unlinkat(fd, entry, 0) == 0) {
+                        removed = true;
+                    } else if (errno == EISDIR && depth < 2) {
+                        removeFlatFolderNow(fd, entry, depth + 1);
+                        removed = true;
+                    }
+                    at += reclen;
+                }
+            }
+            if (!removed) break;
+        }
+        ::close(fd);
+    }
+#endif
+    unlinkat(dirFd, name, AT_REMOVEDIR);
+}
 
 extern "C" void removeTempOnSignal(int sig) {
     int savedErrno = errno;
-    if (activeTempSet) unlinkat(activeTempDir, activeTempName, 0);
-    activeTempSet = 0;
+    for (TempSlot& s : tempSlots) {
+        if (s.kind == SLOT_FILE) unlinkat(s.dir, s.name, 0);
+        else if (s.kind == SLOT_FOLDER) removeFlatFolderNow(s.dir, s.name);
+        s.kind = SLOT_FREE;
+    }
     // End the way the signal would have ended us: it is delivered again, with the default
     // action, once this handler returns and unblocks it.
     struct sigaction dfl {};
@@ -304,20 +352,28 @@ private:
     sigset_t old_;
 };
 
-void registerTemp(int dirFd, const std::string& name) {
-    SignalsHeld held;
-    size_t n = std::min(name.size(), sizeof activeTempName - 1);
-    std::memcpy(activeTempName, name.data(), n);
-    activeTempName[n] = '\0';
-    activeTempDir = dirFd;
-    activeTempSet = 1;
+// Called with the signals held; -1 when every slot is taken (the name is then not covered).
+int registerTemp(int dirFd, const std::string& name, int kind) {
+    for (int i = 0; i < TEMP_SLOTS; ++i) {
+        TempSlot& s = tempSlots[i];
+        if (s.kind != SLOT_FREE) continue;
+        // A cut name could name something else: such a one is not registered.
+        if (name.size() >= sizeof s.name) return -1;
+        size_t n = name.size();
+        std::memcpy(s.name, name.data(), n);
+        s.name[n] = '\0';
+        s.dir = dirFd;
+        s.kind = kind;
+        return i;
+    }
+    return -1;
 }
 
-void unregisterTemp() {
+void unregisterTemp(int& slot) {
     SignalsHeld held;
-    activeTempSet = 0;
+    if (slot >= 0 && slot < TEMP_SLOTS) tempSlots[slot].kind = SLOT_FREE;
+    slot = -1;
 }
-
 
 }  // namespace
 
@@ -333,7 +389,7 @@ bool TemporaryFile::create(const HostFolder& dir) {
         SignalsHeld held;
         HostFile f = createExclusive(name, dirFd);
         if (f.isOpen()) {
-            registerTemp(dirFd, name);
+            slot_ = registerTemp(dirFd, name, SLOT_FILE);
             name_ = name;
             file_ = std::move(f);
             exists_ = true;
@@ -349,7 +405,7 @@ int TemporaryFile::placeReplacing(const std::string& finalName) {
     if (!exists_) return ENOENT;
     if (renameat(dir_.fd(), name_.c_str(), dir_.fd(), finalName.c_str()) != 0) return errno;
     exists_ = false;
-    unregisterTemp();
+    unregisterTemp(slot_);
     return 0;
 }
 
@@ -357,7 +413,7 @@ int TemporaryFile::placeWithoutReplacing(const std::string& finalName) {
     if (!exists_) return ENOENT;
     if (renameat2(dir_.fd(), name_.c_str(), dir_.fd(), finalName.c_str(), RENAME_NOREPLACE) == 0) {
         exists_ = false;
-        unregisterTemp();
+        unregisterTemp(slot_);
         return 0;
     }
     int err = errno;
@@ -373,7 +429,7 @@ void TemporaryFile::discard() {
     if (exists_) {
         unlinkat(dir_.fd(), name_.c_str(), 0);
         exists_ = false;
-        unregisterTemp();
+        unregisterTemp(slot_);
     }
 }
 
@@ -417,6 +473,138 @@ bool syncFolder(const HostFolder& dir) {
         return false;
     }
     return true;
+}
+
+int registerTemporaryFolder(const HostFolder& dir, const std::string& name) {
+    installSignalCleanup();
+    SignalsHeld held;
+    return registerTemp(dir.fd(), name, SLOT_FOLDER);
+}
+
+void unregisterTemporaryFolder(int slot) { unregisterTemp(slot); }
+
+bool processGone(long pid) { return pid > 0 && kill(pid_t(pid), 0) != 0 && errno == ESRCH; }
+
+long currentProcessId() { return long(::getpid()); }
+
+// ---- changing a file in place of another -----------------------------------------------
+
+namespace {
+
+FileState stateOf(const struct stat& st) {
+    FileState s;
+    s.id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    s.size = int64_t(st.st_size);
+    s.modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return s;
+}
+
+}  // namespace
+
+bool stateOfFile(const HostFile& file, FileState& out) {
+    struct stat st;
+    if (!file.isOpen()) errno = EBADF;
+    if (!file.isOpen() || fstat(file.fd(), &st) != 0) return false;
+    out = stateOf(st);
+    return true;
+}
+
+bool stateOfPath(const std::string& path, FileState& out) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    out = stateOf(st);
+    return true;
+}
+
+bool modifiedSeconds(const std::string& path, int64_t& seconds) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    seconds = int64_t(st.st_mtime);
+    return true;
+}
+
+HostFile openForChange(const std::string& path) {
+    return regularFileOnly(openat(AT_FDCWD, path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK), false);
+}
+
+int lockFileExclusive(HostFile& file, int waitMs, long& holder) {
+    holder = 0;
+    if (!file.isOpen()) return EBADF;
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (fcntl(file.fd(), F_SETLK, &lock) == 0) return 0;
+        if (errno != EACCES && errno != EAGAIN && errno != EINTR) return errno;
+        struct flock who {};
+        who.l_type = F_WRLCK;
+        who.l_whence = SEEK_SET;
+        if (fcntl(file.fd(), F_GETLK, &who) == 0 && who.l_type != F_UNLCK) holder = long(who.l_pid);
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const int64_t waited = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (waited >= waitMs) return EWOULDBLOCK;
+        struct timespec pause {0, 20 * 1000000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+int renameWithoutReplacing(const std::string& from, const std::string& to, const HostFolder& dir) {
+    if (renameat2(dir.fd(), from.c_str(), dir.fd(), to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    int err = errno;
+    if (err != EINVAL && err != ENOSYS && err != ENOTSUP) return err;
+    struct stat st;
+    if (fstatat(dir.fd(), from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISDIR(st.st_mode)) {
+        // A second hard link is made only when the name is free; then the old name goes.
+        if (linkat(dir.fd(), from.c_str(), dir.fd(), to.c_str(), 0) != 0) return errno;
+        unlinkat(dir.fd(), from.c_str(), 0);
+        return 0;
+    }
+    // A folder: the free name is taken by an empty folder of ours first, which rename may
+    // then replace; a name taken by anyone else fails the mkdir.
+    if (mkdirat(dir.fd(), to.c_str(), 0700) != 0) return errno;
+    if (renameat(dir.fd(), from.c_str(), dir.fd(), to.c_str()) != 0) {
+        err = errno;
+        unlinkat(dir.fd(), to.c_str(), AT_REMOVEDIR);
+        return err;
+    }
+    return 0;
+}
+
+namespace {
+
+bool removeTreeIn(int parent, const char* name, int depth) {
+    if (unlinkat(parent, name, 0) == 0 || errno == ENOENT) return true;
+    if (errno != EISDIR && errno != EPERM) return false;
+    if (depth > 64) return false;
+    int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (dirent* d = readdir(dir)) {
+        const std::string n = d->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    bool ok = true;
+    for (const std::string& n : names) ok = removeTreeIn(dirfd(dir), n.c_str(), depth + 1) && ok;
+    closedir(dir);
+    return unlinkat(parent, name, AT_REMOVEDIR) == 0 && ok;
+}
+
+}  // namespace
+
+bool removeTree(const std::string& path) { return removeTreeIn(AT_FDCWD, path.c_str(), 0); }
+
+void copyPermissions(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (::stat(from.c_str(), &st) == 0) ::chmod(to.c_str(), st.st_mode & 07777);
 }
 
 LocalTime localTimeNow() {

@@ -412,19 +412,50 @@ HostFile createOrEmpty(const std::string& name, const HostFolder& dir) {
 
 namespace {
 
-// The one temporary being written, for the console control handler, which Windows runs on a
-// thread of its own: a lock is enough there.
+// Every temporary file and staging folder that exists now, for the console control handler,
+// which Windows runs on a thread of its own: a lock is enough there. A change writes two
+// files at once (the new card and its backup), so there is a slot for each.
 std::mutex activeTempLock;
-std::wstring activeTempPath;
+std::vector<std::wstring> activeTempPaths;     // "" in a free slot
+std::vector<std::wstring> activeTempFolders;
+
+void removeFlatFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((folder + L"\\" + name).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
 
 BOOL WINAPI removeTempOnControl(DWORD) {
     {
         std::lock_guard<std::mutex> held(activeTempLock);
-        if (!activeTempPath.empty()) DeleteFileW(activeTempPath.c_str());
-        activeTempPath.clear();
+        for (std::wstring& path : activeTempPaths)
+            if (!path.empty()) DeleteFileW(path.c_str());
+        for (std::wstring& folder : activeTempFolders)
+            if (!folder.empty()) removeFlatFolder(folder);
+        activeTempPaths.clear();
+        activeTempFolders.clear();
     }
     // Not handled: the next handler (the default one) ends the process as before.
     return FALSE;
+}
+
+// Called under activeTempLock.
+int takeSlot(std::vector<std::wstring>& slots, const std::wstring& path) {
+    for (size_t i = 0; i < slots.size(); ++i)
+        if (slots[i].empty()) {
+            slots[i] = path;
+            return int(i);
+        }
+    slots.push_back(path);
+    return int(slots.size() - 1);
 }
 
 void installControlCleanup() {
@@ -434,9 +465,10 @@ void installControlCleanup() {
     SetConsoleCtrlHandler(removeTempOnControl, TRUE);
 }
 
-void unregisterTemp() {
+void unregisterTemp(int& slot) {
     std::lock_guard<std::mutex> held(activeTempLock);
-    activeTempPath.clear();
+    if (slot >= 0 && size_t(slot) < activeTempPaths.size()) activeTempPaths[size_t(slot)].clear();
+    slot = -1;
 }
 
 // A process that still runs (or that we cannot look at, so may).
@@ -471,7 +503,7 @@ bool TemporaryFile::create(const HostFolder& dir) {
         std::lock_guard<std::mutex> held(activeTempLock);
         HostFile f = createExclusive(name, dir);
         if (f.isOpen()) {
-            activeTempPath = wide;
+            slot_ = takeSlot(activeTempPaths, wide);
             name_ = name;
             file_ = std::move(f);
             exists_ = true;
@@ -488,7 +520,7 @@ int TemporaryFile::placeReplacing(const std::string& finalName) {
     int err = moveFile(dir_.pathOf(name_), dir_.pathOf(finalName), MOVEFILE_REPLACE_EXISTING);
     if (err != 0) return err;
     exists_ = false;
-    unregisterTemp();
+    unregisterTemp(slot_);
     return 0;
 }
 
@@ -498,7 +530,7 @@ int TemporaryFile::placeWithoutReplacing(const std::string& finalName) {
     int err = moveFile(dir_.pathOf(name_), dir_.pathOf(finalName), 0);
     if (err != 0) return err;
     exists_ = false;
-    unregisterTemp();
+    unregisterTemp(slot_);
     return 0;
 }
 
@@ -508,7 +540,7 @@ void TemporaryFile::discard() {
         std::wstring wide;
         if (toWide(dir_.pathOf(name_), wide)) DeleteFileW(wide.c_str());
         exists_ = false;
-        unregisterTemp();
+        unregisterTemp(slot_);
     }
 }
 
@@ -541,6 +573,136 @@ size_t removeStaleTemporaries(const HostFolder& folder) {
 }
 
 bool syncFolder(const HostFolder&) { return true; }
+
+int registerTemporaryFolder(const HostFolder& dir, const std::string& name) {
+    installControlCleanup();
+    std::wstring wide;
+    if (!toWide(dir.pathOf(name), wide)) return -1;
+    std::lock_guard<std::mutex> held(activeTempLock);
+    return takeSlot(activeTempFolders, wide);
+}
+
+void unregisterTemporaryFolder(int slot) {
+    std::lock_guard<std::mutex> held(activeTempLock);
+    if (slot >= 0 && size_t(slot) < activeTempFolders.size()) activeTempFolders[size_t(slot)].clear();
+}
+
+bool processGone(long pid) { return pid > 0 && !processAlive(pid); }
+
+long currentProcessId() { return long(GetCurrentProcessId()); }
+
+// ---- changing a file in place of another -----------------------------------------------
+
+namespace {
+
+bool stateOfHandle(HANDLE h, FileState& out) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) {
+        setErrnoFromLastError();
+        return false;
+    }
+    out.id = idOf(info);
+    out.size = int64_t((uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    const uint64_t ticks = (uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+    // 100 ns ticks since 1601 to nanoseconds since 1970.
+    out.modifiedNs = (int64_t(ticks) - 116444736000000000LL) * 100;
+    return true;
+}
+
+}  // namespace
+
+bool stateOfFile(const HostFile& file, FileState& out) {
+    if (!file.isOpen()) {
+        errno = EBADF;
+        return false;
+    }
+    return stateOfHandle(handleOf(file.native()), out);
+}
+
+bool stateOfPath(const std::string& path, FileState& out) {
+    HANDLE h = openForQuery(path, true);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = stateOfHandle(h, out);
+    CloseHandle(h);
+    return ok;
+}
+
+bool modifiedSeconds(const std::string& path, int64_t& seconds) {
+    FileState s;
+    if (!stateOfPath(path, s)) return false;
+    seconds = s.modifiedNs / 1000000000;
+    return true;
+}
+
+HostFile openForChange(const std::string& path) {
+    // Shared for deletion: the new image is moved over this name while it is open.
+    return regularFileOnly(openPath(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
+                           false);
+}
+
+int lockFileExclusive(HostFile& file, int waitMs, long& holder) {
+    holder = 0;  // Windows does not say who holds a lock
+    if (!file.isOpen()) return EBADF;
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        // One byte far past any card's data: Windows locks keep others from reading the range
+        // they cover, and readers of the card must not be stopped.
+        OVERLAPPED at{};
+        at.Offset = 0;
+        at.OffsetHigh = 0x7FFFFFFF;
+        if (LockFileEx(handleOf(file.native()), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+            return 0;
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) return errnoOf(error);
+        if (GetTickCount64() - start >= ULONGLONG(waitMs)) return EWOULDBLOCK;
+        Sleep(20);
+    }
+}
+
+int renameWithoutReplacing(const std::string& from, const std::string& to, const HostFolder& dir) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
+    return moveFile(dir.pathOf(from), dir.pathOf(to), 0);
+}
+
+namespace {
+
+bool removeTreeWide(const std::wstring& path, int depth) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    // A link (a junction too) goes itself; what it leads to stays.
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path.c_str()) != 0;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveDirectoryW(path.c_str()) != 0;
+    if (depth > 64) return false;
+    bool ok = true;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            ok = removeTreeWide(path + L"\\" + name, depth + 1) && ok;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return RemoveDirectoryW(path.c_str()) != 0 && ok;
+}
+
+}  // namespace
+
+bool removeTree(const std::string& path) {
+    std::wstring wide;
+    return toWide(path, wide) && removeTreeWide(wide, 0);
+}
+
+void copyPermissions(const std::string& from, const std::string& to) {
+    // Windows keeps rights in the folder's inherited ACL; only the read-only bit follows.
+    std::wstring wideFrom, wideTo;
+    if (!toWide(from, wideFrom) || !toWide(to, wideTo)) return;
+    const DWORD a = GetFileAttributesW(wideFrom.c_str()), b = GetFileAttributesW(wideTo.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || b == INVALID_FILE_ATTRIBUTES) return;
+    SetFileAttributesW(wideTo.c_str(), (b & ~FILE_ATTRIBUTE_READONLY) | (a & FILE_ATTRIBUTE_READONLY));
+}
 
 LocalTime localTimeNow() {
     SYSTEMTIME now;

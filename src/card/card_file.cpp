@@ -3,8 +3,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "base/host_files.h"
 
@@ -21,14 +19,6 @@ SplitPath splitPath(const std::string& path) {
     const size_t cut = lastPathSeparator(path);
     if (cut == std::string::npos) return {"", path};
     return {path.substr(0, cut + 1), path.substr(cut + 1)};
-}
-
-
-// The new image gets the old card's permissions: a card kept private stays private.
-void copyPermissions(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    const std::filesystem::file_status st = std::filesystem::status(cardFsPath(from), ec);
-    if (!ec) std::filesystem::permissions(cardFsPath(to), st.permissions(), ec);
 }
 
 // Opens the folder a card lies in (the current one for "") into `opened`, which must outlive
@@ -57,18 +47,18 @@ bool writeTemporary(TemporaryFile& temp, const HostFolder& dir, const std::vecto
 
 }  // namespace
 
-std::filesystem::path cardFsPath(const std::string& path) {
-#ifdef _WIN32
-    return std::filesystem::path(std::u8string(path.begin(), path.end()));
-#else
-    return std::filesystem::path(path);
-#endif
-}
-
 bool readCardFile(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
     HostFile file = openForReading(path);
     if (!file.isOpen()) {
         error = path + ": cannot open: " + errnoText(errno);
+        return false;
+    }
+    return readOpenCardFile(file, path, out, error);
+}
+
+bool readOpenCardFile(HostFile& file, const std::string& path, std::vector<uint8_t>& out, std::string& error) {
+    if (!file.rewind()) {
+        error = path + ": cannot read: " + errnoText(errno);
         return false;
     }
     const int64_t size = file.size();
@@ -92,7 +82,8 @@ bool readCardFile(const std::string& path, std::vector<uint8_t>& out, std::strin
 }
 
 bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
-                     const std::vector<uint8_t>& old, bool backup, std::string& error) {
+                     const std::vector<uint8_t>& old, bool backup, std::string& error,
+                     const FileState* readState) {
     SplitPath where = splitPath(path);
     // A link to a card (an emulator's card folder, say) stays a link: the card it leads to is
     // replaced, and its backup is kept beside that.
@@ -115,6 +106,15 @@ bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
         return false;
     }
     copyPermissions(target, where.folder + fresh.name());
+    // Whoever changed the card since it was read (a program that takes no lock) keeps their
+    // change, and the backup they may rely on: this one is given up instead.
+    auto stillAsRead = [&] {
+        FileState now;
+        if (!readState || (stateOfPath(target, now) && now == *readState)) return true;
+        error = path + ": changed by another program while this change was made; nothing written";
+        return false;
+    };
+    if (!stillAsRead()) return false;
     if (backup) {
         TemporaryFile saved;
         if (!writeTemporary(saved, dir, old, error)) {
@@ -127,6 +127,7 @@ bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
             return false;
         }
     }
+    if (!stillAsRead()) return false;
     if (int err = fresh.placeReplacing(where.name)) {
         error = path + ": cannot replace it: " + errnoText(err);
         return false;
@@ -140,15 +141,15 @@ bool replaceCardFile(const std::string& path, const std::vector<uint8_t>& image,
 }
 
 bool writeNewCardFile(const std::string& path, const std::vector<uint8_t>& image, bool replace,
-                      std::string& error) {
+                      std::string& error, bool* taken) {
     const SplitPath where = splitPath(path);
     OpenFolder opened;
     HostFolder dir;
     if (!openCardFolder(path, where.folder, opened, dir, error)) return false;
     const NameInfo there = lookUpName(dir, where.name);
     if (there.kind != PathKind::Missing && (!replace || there.kind != PathKind::File)) {
-        error = path + (there.kind == PathKind::File ? ": already exists (--replace replaces it)"
-                                                     : ": already exists and is not a regular file");
+        error = path + (there.kind == PathKind::File ? ": already exists" : ": already exists and is not a regular file");
+        if (taken) *taken = there.kind == PathKind::File;
         return false;
     }
     TemporaryFile fresh;

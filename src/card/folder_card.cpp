@@ -3,16 +3,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <unordered_set>
 
 #include "base/byte_reader.h"
 #include "archive/entry_header.h"
 #include "base/host_files.h"
 #include "base/save_text.h"
 #include "card/card_file.h"
+#include "icon/icon_sys.h"
 
 namespace marrowin::card {
 
@@ -24,7 +23,7 @@ constexpr const char* INDEX_NAME = "_pcsx2_index";
 constexpr const char* META_DIRECTORY = "_pcsx2_meta_directory";
 constexpr const char* META_FOLDER = "_pcsx2_meta";
 // New saves are built under this (the emulator skips "_pcsx2_" names) and renamed into place.
-constexpr const char* STAGING_PREFIX = "_pcsx2_marrowin_new_";
+constexpr std::string_view STAGING_PREFIX = "_pcsx2_marrowin_new_";
 // The part of an entry a meta file must hold for its name to count.
 constexpr size_t META_WITH_NAME = 0x60;
 constexpr uint32_t CLUSTER = 1024;
@@ -37,25 +36,24 @@ std::string join(const std::string& folder, const std::string& name) {
     return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
 }
 
-// Renames within the card folder, never over an existing name.
+// Renames within the card folder, never over an existing name (in one step: a name taken
+// between a look and the rename is not replaced either).
 bool renameFree(const std::string& from, const std::string& to, std::string& error) {
-    std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(cardFsPath(to), ec))) {
+    const int err = renameWithoutReplacing(from, to);
+    if (err == EEXIST || err == ENOTEMPTY) {
         error = to + ": already exists";
         return false;
     }
-    std::filesystem::rename(cardFsPath(from), cardFsPath(to), ec);
-    if (ec) {
-        error = "cannot rename " + from + " to " + to + ": " + ec.message();
+    if (err) {
+        error = "cannot rename " + from + " to " + to + ": " + errnoText(err);
         return false;
     }
     return true;
 }
 
-bool readWhole(const std::string& path, uint64_t limit, std::vector<uint8_t>& out, std::string& error) {
-    HostFile f = openForReading(path);
-    if (!f.isOpen()) {
-        error = path + ": cannot open: " + std::strerror(errno);
+bool readOpen(HostFile& f, const std::string& path, uint64_t limit, std::vector<uint8_t>& out, std::string& error) {
+    if (!f.rewind()) {
+        error = path + ": cannot read: " + errnoText(errno);
         return false;
     }
     const int64_t size = f.size();
@@ -71,24 +69,31 @@ bool readWhole(const std::string& path, uint64_t limit, std::vector<uint8_t>& ou
     return true;
 }
 
+bool readWhole(const std::string& path, uint64_t limit, std::vector<uint8_t>& out, std::string& error) {
+    HostFile f = openForReading(path);
+    if (!f.isOpen()) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    return readOpen(f, path, limit, out, error);
+}
+
 int64_t hostModifiedSeconds(const std::string& path) {
-    std::error_code ec;
-    const auto t = std::filesystem::last_write_time(cardFsPath(path), ec);
-    if (ec) return 0;
-    const auto sys = std::chrono::file_clock::to_sys(t);
-    return std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count();
+    int64_t seconds = 0;
+    return modifiedSeconds(path, seconds) ? seconds : 0;
 }
 
 // The 512-byte entry PCSX2 keeps for non-standard metadata.
 std::vector<uint8_t> metaEntry(uint16_t mode, const Stamp& created, const Stamp& modified,
                                uint32_t attribute, std::string_view name) {
+    EntryRecord r;
+    r.mode = mode;
+    r.created = created;
+    r.modified = modified;
+    r.attribute = attribute;
+    r.name = std::string(name.substr(0, CARD_ENTRY_NAME_MAX));
     std::vector<uint8_t> e(ENTRY_HEADER_SIZE, 0);
-    e[ENTRY_MODE_OFFSET] = uint8_t(mode);
-    e[ENTRY_MODE_OFFSET + 1] = uint8_t(mode >> 8);
-    std::memcpy(&e[ENTRY_CREATED_OFFSET], created.data(), created.size());
-    std::memcpy(&e[ENTRY_MODIFIED_OFFSET], modified.data(), modified.size());
-    for (int i = 0; i < 4; ++i) e[ENTRY_ATTRIBUTE_OFFSET + i] = uint8_t(attribute >> (8 * i));
-    std::memcpy(&e[ENTRY_NAME_OFFSET], name.data(), std::min(name.size(), SAVE_NAME_MAX));
+    encodeEntry(r, e.data());
     return e;
 }
 
@@ -117,9 +122,8 @@ bool writeFileIn(const HostFolder& dir, const std::string& name, const void* dat
 }
 
 std::string freeName(const std::string& folder, const std::string& base) {
-    std::error_code ec;
     std::string name = base;
-    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(cardFsPath(join(folder, name)), ec)); ++n)
+    for (int n = 2; lookUpName(HostFolder(), join(folder, name)).kind != PathKind::Missing; ++n)
         name = base + "-" + std::to_string(n);
     return name;
 }
@@ -128,9 +132,23 @@ std::string freeName(const std::string& folder, const std::string& base) {
 // stamps are kept in a meta entry instead of being lost.
 bool stampFitsIndex(const Stamp& s) { return stampOfUnixSeconds(unixSecondsOfStamp(s)) == s; }
 
-void removeTree(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::remove_all(cardFsPath(path), ec);
+// A staging folder of a run that was killed: ours by its name, and its process is gone.
+bool staleStaging(const FolderItem& item) {
+    const std::string_view name = item.name;
+    if (!item.isFolder || item.isLink || name.substr(0, STAGING_PREFIX.size()) != STAGING_PREFIX) return false;
+    std::string_view digits = name.substr(STAGING_PREFIX.size());
+    digits = digits.substr(0, digits.find('-'));
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    const long pid = std::stol(std::string(digits));
+    return pid != currentProcessId() && processGone(pid);
+}
+
+void removeStaleStaging(const std::string& card) {
+    std::vector<FolderItem> items;
+    if (!listFolder(card, items)) return;
+    for (const FolderItem& item : items)
+        if (staleStaging(item)) removeTree(join(card, item.name));
 }
 
 }  // namespace
@@ -430,18 +448,17 @@ bool FolderCard::readSave(const std::string& hostName, Save& out) const {
             problem(Severity::Warning, err);
             return;
         }
-        ByteView v{meta.data(), meta.size()};
         if (meta.size() < ENTRY_MODIFIED_OFFSET + 8) {
             problem(Severity::Warning, "meta entry too short: " + metaPath);
             return;
         }
-        v.u16(ENTRY_MODE_OFFSET, mode);
-        created = stampAt(v, ENTRY_CREATED_OFFSET);
-        modified = stampAt(v, ENTRY_MODIFIED_OFFSET);
+        const EntryRecord r = decodeEntry(ByteView{meta.data(), meta.size()}, 0, CARD_ENTRY_NAME_MAX);
+        mode = r.mode;
+        created = r.created;
+        modified = r.modified;
         if (meta.size() >= META_WITH_NAME) {
-            v.u32(ENTRY_ATTRIBUTE_OFFSET, attribute);
-            std::string metaName = v.text(ENTRY_NAME_OFFSET, SAVE_NAME_MAX);
-            if (!metaName.empty()) name = metaName;
+            attribute = r.attribute;
+            if (!r.name.empty()) name = r.name;
         }
     };
     applyMeta(join(folder, META_DIRECTORY), c.folderMode, c.created, c.modified, c.attribute, c.folderName);
@@ -495,13 +512,20 @@ bool FolderCard::readSave(const std::string& hostName, Save& out) const {
 }
 
 bool FolderCard::open(const std::string& path, FolderCard& out, std::string& error) {
+    return open(path, out, error, nullptr);
+}
+
+bool FolderCard::open(const std::string& path, FolderCard& out, std::string& error, HostFile* superblock) {
     out = FolderCard{};
     out.path_ = path;
     if (!isFolderCard(path)) {
         error = path + ": not a folder memory card (no " + FOLDER_CARD_MARKER + ")";
         return false;
     }
-    if (!readWhole(join(path, FOLDER_CARD_MARKER), 1u << 20, out.superblock_, error)) return false;
+    const std::string marker = join(path, FOLDER_CARD_MARKER);
+    if (!(superblock ? readOpen(*superblock, marker, 1u << 20, out.superblock_, error)
+                     : readWhole(marker, 1u << 20, out.superblock_, error)))
+        return false;
     if (out.superblock_.size() <= 0x16 || out.superblock_[0x16] != 'o')
         out.problems_.push_back({Severity::Error, {}, 0, "the card is not formatted (its superblock has no card magic)"});
     else if (out.superblock_.size() != FOLDER_CARD_MARKER_BYTES)
@@ -576,12 +600,10 @@ std::vector<CardSave> FolderCard::list(std::vector<Problem>* problems) const {
         const SaveFile* iconSys = findSaveFile(s.contents, "icon.sys");
         c.hasIconSys = iconSys != nullptr;
         if (iconSys) {
-            ByteView v{iconSys->data.data(), iconSys->data.size()};
+            const IconSysFields fields = readIconSysFields(ByteView{iconSys->data.data(), iconSys->data.size()});
             c.hasIcons = true;
-            for (uint64_t off : {0x104u, 0x144u, 0x184u}) {
-                const std::string icon = v.text(off, 64);
+            for (const std::string& icon : fields.iconNames)
                 if (icon.empty() || !findSaveFile(s.contents, icon)) c.hasIcons = false;
-            }
         }
         out.push_back(std::move(c));
     }
@@ -605,27 +627,30 @@ bool FolderCard::exportSave(std::string_view folder, SaveContents& out, std::str
     return true;
 }
 
-bool FolderCard::importSave(const SaveContents& save, bool replace, std::string& error) {
+bool FolderCard::importSave(const SaveContents& save, bool replace, std::string& error, bool* taken) {
     std::string problem = cardNameProblem(save.folderName);
     if (!problem.empty()) {
         error = "the folder has " + problem;
         return false;
     }
+    // Sets, not scans: a save of many files must not take time by the square of their count.
+    std::unordered_set<std::string_view> names;
+    names.reserve(save.files.size());
     for (size_t i = 0; i < save.files.size(); ++i) {
         problem = cardNameProblem(save.files[i].name);
         if (!problem.empty() || isMetaName(save.files[i].name)) {
             error = "a file has " + (problem.empty() ? "a name the emulator keeps for itself" : problem);
             return false;
         }
-        for (size_t j = 0; j < i; ++j)
-            if (save.files[j].name == save.files[i].name) {
-                error = "two files are named \"" + save.files[i].name + "\"";
-                return false;
-            }
+        if (!names.insert(save.files[i].name).second) {
+            error = "two files are named \"" + save.files[i].name + "\"";
+            return false;
+        }
     }
     const Save* old = find(save.folderName);
     if (old && !replace) {
-        error = "the card already holds \"" + saveTextToDisplay(save.folderName) + "\" (--replace replaces it)";
+        error = "the card already holds \"" + saveTextToDisplay(save.folderName) + "\"";
+        if (taken) *taken = true;
         return false;
     }
     bool exact = true;
@@ -649,30 +674,36 @@ bool FolderCard::importSave(const SaveContents& save, bool replace, std::string&
         return false;
     }
 
-    // Built whole under a name the emulator skips, then renamed into place.
-    const std::string staging = freeName(path_, STAGING_PREFIX + std::string("0"));
+    // Built whole under a name the emulator skips, then renamed into place. The pid in the
+    // name tells a later run whether the folder is a killed run's leftover.
+    removeStaleStaging(path_);
+    const std::string staging = freeName(path_, std::string(STAGING_PREFIX) + std::to_string(currentProcessId()));
     const std::string stagingPath = join(path_, staging);
     if (!makeFolder(stagingPath)) {
         error = stagingPath + ": cannot make: " + std::strerror(errno);
         return false;
     }
+    // A signal from here on removes it; a kill the next change does.
+    struct Registered {
+        int slot;
+        ~Registered() { unregisterTemporaryFolder(slot); }
+    } registered{registerTemporaryFolder(HostFolder(), stagingPath)};
     bool ok = true;
     {
         OpenFolder dir = openFolder(stagingPath);
         ok = dir.isOpen();
         std::vector<FolderIndexEntry> index;
         index.push_back({"$ROOT", 0, unixSecondsOfStamp(save.created), unixSecondsOfStamp(save.modified), true, true});
-        std::vector<std::string> hostNames;
+        std::unordered_set<std::string> hostNames;
         for (size_t i = 0; ok && i < save.files.size(); ++i) {
             const SaveFile& f = save.files[i];
             bool fileExact = true;
             std::string name = folderCardHostName(f.name, fileExact);
-            if (std::find(hostNames.begin(), hostNames.end(), name) != hostNames.end()) {
+            if (!hostNames.insert(name).second) {
                 error = "two files would be \"" + name + "\" on the host";
                 ok = false;
                 break;
             }
-            hostNames.push_back(name);
             ok = writeFileIn(dir.ref(), name, f.data.data(), f.data.size(), error);
             index.push_back({name, int64_t(i + 1), unixSecondsOfStamp(f.created), unixSecondsOfStamp(f.modified), true, true});
             if (ok && (!fileExact || f.mode != MODE_FILE || f.attribute != 0 || !stampFitsIndex(f.created) ||
@@ -731,6 +762,7 @@ bool FolderCard::deleteSave(std::string_view folder, std::string& error) {
         error = "no save folder \"" + std::string(folder) + "\" on the card";
         return false;
     }
+    removeStaleStaging(path_);
     const std::string aside = freeName(path_, std::string(DELETED_PREFIX) + s->hostName);
     if (!renameFree(join(path_, s->hostName), join(path_, aside), error)) return false;
     OpenFolder card = openFolder(path_);

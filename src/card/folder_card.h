@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/host_files.h"
 #include "card/memory_card.h"
 #include "containers/save_contents.h"
 
@@ -42,6 +43,9 @@ public:
     // Reads every save of the card folder into memory. False with a message when the folder
     // cannot be read or is no card.
     static bool open(const std::string& path, FolderCard& out, std::string& error);
+    // The same with FOLDER_CARD_MARKER already open (and locked: it is read through that file
+    // alone, since opening it again would drop a POSIX lock).
+    static bool open(const std::string& path, FolderCard& out, std::string& error, HostFile* superblock);
     // Makes a new, empty folder card at path: a missing folder, or an empty one.
     static bool format(const std::string& path, std::string& error);
 
@@ -57,7 +61,7 @@ public:
     // into place once whole. With replace an existing save of that name is first put aside as
     // "_pcsx2_deleted_..." (as the emulator deletes). Refuses, writing nothing, what does not
     // fit the card.
-    bool importSave(const SaveContents& save, bool replace, std::string& error);
+    bool importSave(const SaveContents& save, bool replace, std::string& error, bool* taken = nullptr);
     // Renames the save's folder "_pcsx2_deleted_<name>", as the emulator does.
     bool deleteSave(std::string_view folder, std::string& error);
     std::vector<Problem> check() const;

@@ -61,9 +61,9 @@ public:
     bool exportSave(std::string_view folder, SaveContents& out, std::string& error,
                     std::vector<Problem>* problems = nullptr) const;
     // Adds the save as a folder. Refuses (changing nothing) when the card lacks room, when a
-    // folder of that name exists (unless replace, which deletes it first), or when a name does
+    // folder of that name exists (taken then says so; unless replace, which deletes it first), or when a name does
     // not fit the card.
-    bool importSave(const SaveContents& save, bool replace, std::string& error);
+    bool importSave(const SaveContents& save, bool replace, std::string& error, bool* taken = nullptr);
     bool deleteSave(std::string_view folder, std::string& error);
     // Superblock, ECC, FAT chains (each cluster used once, no chain into free space, no lost
     // clusters, no loops) and directory entries. Empty when the card is sound. Without

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "operations/archive_export.h"
+#include "operations/card_change.h"
 #include "base/host_files.h"
 #include "base/save_text.h"
+#include "card/card.h"
 #include "card/card_file.h"
 #include "card/folder_card.h"
 #include "card/memory_card.h"
@@ -90,55 +92,8 @@ const char* const CHECK_USAGE =
     "problem, then \"CARD: ok\" or the counts. Exits 1 when any card has an error.\n"
     "  --json   one JSON array with an object per card\n";
 
-// Either kind of card behind one face; a raw image keeps the bytes it was read from.
-struct Card {
-    std::string path;
-    bool isFolder = false;
-    card::MemoryCard image;
-    card::FolderCard folder;
-    std::vector<uint8_t> original;
-    std::vector<Problem> openProblems;
-
-    std::vector<CardSave> list(std::vector<Problem>* p) const {
-        return isFolder ? folder.list(p) : image.list(p);
-    }
-    uint32_t freeClusters() const { return isFolder ? folder.freeClusters() : image.freeClusters(); }
-    uint32_t clusterSize() const { return isFolder ? folder.clusterSize() : image.clusterSize(); }
-    bool exportSave(std::string_view name, SaveContents& out, std::string& error,
-                    std::vector<Problem>* problems = nullptr) const {
-        return isFolder ? folder.exportSave(name, out, error, problems) : image.exportSave(name, out, error, problems);
-    }
-    // What opening found (every page's ECC) and the rest of the card's check.
-    std::vector<Problem> check() const {
-        std::vector<Problem> all = openProblems;
-        std::vector<Problem> rest = isFolder ? folder.check() : image.check(false);
-        all.insert(all.end(), rest.begin(), rest.end());
-        return all;
-    }
-    const char* kind() const {
-        if (isFolder) return "folder card";
-        return image.hasEcc() ? "card image with ECC" : "card image without ECC";
-    }
-};
-
-bool openCard(const std::string& path, Card& out, std::string& error) {
-    out.path = path;
-    if (card::isFolderCard(path)) {
-        out.isFolder = true;
-        return card::FolderCard::open(path, out.folder, error);
-    }
-    if (pathKind(path) == PathKind::Folder) {
-        error = path + ": a folder, but no folder card (no " + card::FOLDER_CARD_MARKER + ")";
-        return false;
-    }
-    if (!card::readCardFile(path, out.original, error)) return false;
-    std::string why;
-    if (!card::MemoryCard::open(out.original, out.image, out.openProblems, why)) {
-        error = path + ": " + why;
-        return false;
-    }
-    return true;
-}
+using card::Card;
+using card::openCard;
 
 std::string display(std::string_view saveText) { return terminalText(saveTextToDisplay(saveText)); }
 
@@ -351,63 +306,46 @@ int parseChangeArgs(int argc, char** argv, const char* usage, bool acceptReplace
 }
 
 
-// Refuses to change a card whose check finds errors, unless forced.
-bool mayChange(const char* command, const Card& c, bool force, std::vector<Problem>& before) {
-    before = c.check();
-    if (!hasErrors(before) || force) return true;
-    for (const Problem& p : before)
-        if (p.severity == Severity::Error)
-            say(stderr, "marrowin-cli %s: %s: error: %s\n", command, terminalText(c.path).c_str(),
+// Says why a change stopped; the library gives the reason, the flags that get past it are
+// named here.
+void sayRefusal(const char* command, const CardChange& change, CardChange::Outcome outcome, const std::string& path) {
+    const std::string shown = terminalText(path);
+    switch (outcome) {
+    case CardChange::Outcome::Done:
+        return;
+    case CardChange::Outcome::Failed:
+        say(stderr, "marrowin-cli %s: %s\n", command, terminalText(change.error()).c_str());
+        return;
+    case CardChange::Outcome::Damaged:
+        for (const Problem& p : change.problems())
+            say(stderr, "marrowin-cli %s: %s: error: %s\n", command, shown.c_str(), terminalText(p.text).c_str());
+        say(stderr, "marrowin-cli %s: %s: the card is damaged; nothing changed (--force changes it anyway)\n",
+            command, shown.c_str());
+        return;
+    case CardChange::Outcome::WouldDamage:
+        for (const Problem& p : change.problems())
+            say(stderr, "marrowin-cli %s: %s: the changed card would have an error: %s\n", command, shown.c_str(),
                 terminalText(p.text).c_str());
-    say(stderr, "marrowin-cli %s: %s: the card is damaged; nothing changed (--force changes it anyway)\n",
-        command, terminalText(c.path).c_str());
-    return false;
+        say(stderr, "marrowin-cli %s: %s: nothing written\n", command, shown.c_str());
+        return;
+    }
 }
 
-// Writes a changed card image in place of the old one, after checking it: a new image with
-// errors the old one did not have is never written.
-bool commitImage(const char* command, Card& c, const std::vector<Problem>& before, bool backup) {
-    if (c.isFolder) return true;  // folder cards are written as they change
-    std::vector<Problem> after = c.image.check();
-    bool fresh = false;
-    for (const Problem& p : after) {
-        if (p.severity != Severity::Error) continue;
-        bool known = false;
-        for (const Problem& b : before) known = known || (b.severity == p.severity && b.text == p.text);
-        if (!known) {
-            say(stderr, "marrowin-cli %s: %s: the changed card would have an error: %s\n", command,
-                terminalText(c.path).c_str(), terminalText(p.text).c_str());
-            fresh = true;
-        }
-    }
-    if (fresh) {
-        say(stderr, "marrowin-cli %s: %s: nothing written\n", command, terminalText(c.path).c_str());
-        return false;
-    }
-    std::string error;
-    if (!card::replaceCardFile(c.path, c.image.image(), c.original, backup, error)) {
-        say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
-        return false;
-    }
-    return true;
-}
-
-// Opens the card a change names first and checks that it may change; false once the reason
-// is said.
-bool openForChange(const char* command, const std::string& path, bool force, Card& c,
-                   std::vector<Problem>& before) {
-    std::string error;
-    if (!openCard(path, c, error)) {
-        say(stderr, "marrowin-cli %s: %s\n", command, terminalText(error).c_str());
-        return false;
-    }
-    return mayChange(command, c, force, before);
+// Locks, opens and checks the card a change names first; false once the reason is said.
+bool openForChange(const char* command, const std::string& path, bool force, CardChange& change) {
+    const CardChange::Outcome outcome = change.begin(path, force);
+    sayRefusal(command, change, outcome, path);
+    return outcome == CardChange::Outcome::Done;
 }
 
 // Writes the card when anything changed and names what was done; the run's exit status.
-int finishChange(const char* command, Card& c, const std::vector<Problem>& before, bool backup,
-                 const std::vector<std::string>& done, const char* how, int status) {
-    if (!done.empty() && !commitImage(command, c, before, backup)) return 1;
+int finishChange(const char* command, CardChange& change, bool backup, const std::vector<std::string>& done,
+                 const char* how, int status) {
+    if (!done.empty()) {
+        const CardChange::Outcome outcome = change.commit(backup);
+        sayRefusal(command, change, outcome, change.card().path);
+        if (outcome != CardChange::Outcome::Done) return 1;
+    }
     if (!quiet)
         for (const std::string& d : done) say(stdout, "%s: %s\n", terminalText(d).c_str(), how);
     return status;
@@ -441,9 +379,9 @@ int runImport(int argc, char** argv) {
     std::vector<std::string> operands;
     int code = parseChangeArgs(argc, argv, IMPORT_USAGE, true, o, operands);
     if (code >= 0) return code;
-    Card c;
-    std::vector<Problem> before;
-    if (!openForChange(argv[0], operands[0], o.force, c, before)) return 1;
+    CardChange change;
+    if (!openForChange(argv[0], operands[0], o.force, change)) return 1;
+    Card& c = change.card();
     std::string error;
     // Japan time on a card image, as a console stamps; UTC on a folder card, which the
     // emulator reads as UTC.
@@ -460,16 +398,16 @@ int runImport(int argc, char** argv) {
         }
         completeMetadata(save, now);
         // Both kinds of card refuse a folder they hold already, unless replace.
-        const bool ok = c.isFolder ? c.folder.importSave(save, o.replace, error)
-                                   : c.image.importSave(save, o.replace, error);
-        if (!ok) {
+        bool taken = false;
+        if (!c.importSave(save, o.replace, error, &taken)) {
+            if (taken) error += " (--replace replaces it)";
             say(stderr, "marrowin-cli %s: %s: %s\n", argv[0], terminalText(input).c_str(), terminalText(error).c_str());
             status = 1;
             continue;
         }
         done.push_back(input + ": " + saveTextToDisplay(save.folderName));
     }
-    return finishChange(argv[0], c, before, !o.noBackup, done, "imported", status);
+    return finishChange(argv[0], change, !o.noBackup, done, "imported", status);
 }
 
 int runDelete(int argc, char** argv) {
@@ -477,16 +415,15 @@ int runDelete(int argc, char** argv) {
     std::vector<std::string> operands;
     int code = parseChangeArgs(argc, argv, DELETE_USAGE, false, o, operands);
     if (code >= 0) return code;
-    Card c;
-    std::vector<Problem> before;
-    if (!openForChange(argv[0], operands[0], o.force, c, before)) return 1;
+    CardChange change;
+    if (!openForChange(argv[0], operands[0], o.force, change)) return 1;
+    Card& c = change.card();
     std::string error;
     int status = 0;
     std::vector<std::string> done;
     for (size_t i = 1; i < operands.size(); ++i) {
         const std::string folder = hostNameToSaveText(operands[i]);
-        const bool ok = c.isFolder ? c.folder.deleteSave(folder, error) : c.image.deleteSave(folder, error);
-        if (!ok) {
+        if (!c.deleteSave(folder, error)) {
             say(stderr, "marrowin-cli %s: %s: %s\n", argv[0], terminalText(operands[i]).c_str(),
                 terminalText(error).c_str());
             status = 1;
@@ -494,7 +431,7 @@ int runDelete(int argc, char** argv) {
         }
         done.push_back(operands[i]);
     }
-    return finishChange(argv[0], c, before, !o.noBackup, done, "deleted", status);
+    return finishChange(argv[0], change, !o.noBackup, done, "deleted", status);
 }
 
 // ---- format and check ----------------------------------------------------------------------
@@ -515,9 +452,11 @@ int runFormat(int argc, char** argv) {
     if (code >= 0) return code;
     if (operands.size() != 1) return usageError(argv[0], "one card at a time", FORMAT_USAGE);
     std::string error;
+    bool taken = false;
     const bool ok = folder ? card::FolderCard::format(operands[0], error)
-                           : card::writeNewCardFile(operands[0], card::MemoryCard::format(!noEcc), replace, error);
+                           : card::writeNewCardFile(operands[0], card::MemoryCard::format(!noEcc), replace, error, &taken);
     if (!ok) {
+        if (taken) error += " (--replace replaces it)";
         say(stderr, "marrowin-cli %s: %s\n", argv[0], terminalText(error).c_str());
         return 1;
     }

@@ -2,7 +2,9 @@
  * file opened for writing fail with EIO, as a quota or a network file system reports a write
  * it could not keep only then. MARROWIN_FAIL_IO names the call: "close" or "fsync".
  * MARROWIN_FAIL_IO=kill-rename kills the process (SIGKILL) as it renames a file to the name
- * in MARROWIN_FAIL_NAME: a crash between writing a replacement and putting it in place. */
+ * in MARROWIN_FAIL_NAME: a crash between writing a replacement and putting it in place.
+ * MARROWIN_FAIL_IO=int-rename sends it SIGINT there instead (a Ctrl+C at that step), for
+ * renameat and renameat2 alike. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -54,5 +56,18 @@ int renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpat
     if (!real) real = (int (*)(int, const char*, int, const char*))dlsym(RTLD_NEXT, "renameat");
     if (which && name && strcmp(which, "kill-rename") == 0 && strcmp(last ? last + 1 : newpath, name) == 0)
         kill(getpid(), SIGKILL);
+    if (which && name && strcmp(which, "int-rename") == 0 && strcmp(last ? last + 1 : newpath, name) == 0)
+        raise(SIGINT);
     return real(olddirfd, oldpath, newdirfd, newpath);
+}
+
+int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, unsigned int flags) {
+    static int (*real)(int, const char*, int, const char*, unsigned int);
+    const char* which = getenv("MARROWIN_FAIL_IO");
+    const char* name = getenv("MARROWIN_FAIL_NAME");
+    const char* last = strrchr(newpath, '/');
+    if (!real) real = (int (*)(int, const char*, int, const char*, unsigned int))dlsym(RTLD_NEXT, "renameat2");
+    if (which && name && strcmp(which, "int-rename") == 0 && strcmp(last ? last + 1 : newpath, name) == 0)
+        raise(SIGINT);
+    return real(olddirfd, oldpath, newdirfd, newpath, flags);
 }

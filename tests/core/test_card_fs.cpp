@@ -2,6 +2,7 @@
 // on the empty sample card and on cards built and damaged by the tests.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
@@ -558,4 +559,25 @@ TEST(CardList, MissingIconsAndTitlesAreShown) {
     EXPECT_TRUE(saves[0].hasIconSys);
     EXPECT_FALSE(saves[0].hasIcons);
     EXPECT_EQ(saves[0].titleUtf8, "Ｒｅｚ");
+}
+
+TEST(CardImport, ASaveOfVeryManyFilesIsRefusedWithoutTimeBySquare) {
+    // Regression: every file's name was compared with every earlier one before the room was
+    // counted, seconds of work for a save that could never fit.
+    MemoryCard card = openCard(withoutSpare(mc02()));
+    SaveContents many;
+    many.folderName = "MANY";
+    for (int i = 0; i < 60000; ++i) many.files.push_back(file("f" + std::to_string(i), {}, 1));
+    const Bytes before = card.image();
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(card.importSave(many, false, error));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_NE(error.find("not enough room"), std::string::npos) << error;
+    EXPECT_TRUE(card.image() == before);
+    // A name given twice is still found among many.
+    many.files.resize(3000);
+    many.files.push_back(many.files[1234]);
+    EXPECT_FALSE(card.importSave(many, false, error));
+    EXPECT_NE(error.find("two files named"), std::string::npos) << error;
 }

@@ -164,3 +164,58 @@ TEST(TemporaryFiles, ACaughtSignalRemovesTheTemporaryAndStillEndsTheProcess) {
         EXPECT_EQ(std::system(cmd.c_str()), 0) << "left behind after signal " << sig;
     }
 }
+
+TEST(TemporaryFiles, ACaughtSignalRemovesEveryLiveTemporaryAndStagingFolder) {
+    // Regression: only the temporary made last was registered, so a second one (a card's
+    // backup beside its new image) left the first behind.
+    TempDir d;
+    pid_t child = fork();
+    if (child == 0) {
+        signal(SIGINT, SIG_DFL);
+        TemporaryFile first, second;
+        if (!first.create(d.fd) || !second.create(d.fd)) _exit(3);
+        if (mkdirat(d.fd, "staging", 0755) != 0 || mkdirat(d.fd, "staging/meta", 0755) != 0) _exit(3);
+        writeText(d.at("staging/a"), "partial");
+        writeText(d.at("staging/meta/b"), "partial");
+        if (registerTemporaryFolder(d.fd, "staging") < 0) _exit(3);
+        raise(SIGINT);
+        _exit(4);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    std::string cmd = "test -z \"$(ls -A '" + d.path + "')\"";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << "left behind";
+}
+
+TEST(HostFiles, RenameWithoutReplacingLeavesATakenNameAlone) {
+    for (bool folder : {false, true}) {
+        SCOPED_TRACE(folder ? "folder" : "file");
+        TempDir d;
+        if (folder) {
+            ASSERT_TRUE(makeFolder(d.at("from")));
+        } else {
+            writeText(d.at("from"), "new");
+        }
+        writeText(d.at("taken"), "old");
+        EXPECT_EQ(renameWithoutReplacing(d.at("from"), d.at("taken")), EEXIST);
+        EXPECT_EQ(lookUpName(HostFolder(), d.at("taken")).kind, PathKind::File);
+        EXPECT_EQ(renameWithoutReplacing(d.at("from"), d.at("free")), 0);
+        EXPECT_EQ(lookUpName(HostFolder(), d.at("free")).kind, folder ? PathKind::Folder : PathKind::File);
+        EXPECT_EQ(lookUpName(HostFolder(), d.at("from")).kind, PathKind::Missing);
+    }
+}
+
+TEST(HostFiles, RemoveTreeTakesNestedFoldersButNotWhatLinksLeadTo) {
+    TempDir d;
+    ASSERT_TRUE(makeFolder(d.at("outside")));
+    writeText(d.at("outside/kept"), "kept");
+    ASSERT_TRUE(makeFolder(d.at("tree")));
+    ASSERT_TRUE(makeFolder(d.at("tree/inner")));
+    writeText(d.at("tree/inner/file"), "x");
+    ASSERT_EQ(symlink(d.at("outside").c_str(), d.at("tree/link").c_str()), 0);
+    EXPECT_TRUE(removeTree(d.at("tree")));
+    EXPECT_EQ(pathKind(d.at("tree")), PathKind::Missing);
+    EXPECT_EQ(pathKind(d.at("outside/kept")), PathKind::File);
+    EXPECT_TRUE(removeTree(d.at("tree")));  // nothing there is nothing to do
+}
