@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "app/menu_commands.h"
-#include "icon/icon_draw.h"
 
 using namespace marrowin;
 
