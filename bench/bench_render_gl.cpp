@@ -75,7 +75,7 @@ struct Scene {
         view.textureImage = texture.data();
         initGLState(settings);
         resizeView(frame, settings, 800, 600);
-        selectIcon(view, image, settings, 0);
+        selectIcon(view, image, settings.lights, 0);
         if (!view.currentModel) {
             state.SkipWithError("no icon");
             return false;
@@ -126,7 +126,7 @@ void selectLoop(benchmark::State& state, const Bytes& bytes) {
     Scene scene;
     if (!scene.open(bytes, state)) return;
     for (auto _ : state) {
-        selectIcon(scene.view, scene.image, scene.settings, 0);
+        selectIcon(scene.view, scene.image, scene.settings.lights, 0);
         glFinish();  // the upload is done when the driver has it
     }
 }

@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int earlier = 0; earlier < icon; ++earlier)
             again = again || (icons[icon] && icons[icon] == icons[earlier]);
         if (again) continue;
-        selectIcon(view, image, settings, icon);
+        selectIcon(view, image, settings.lights, icon);
         paintFrame(frame, settings, view, unread);
     }
     // One frame per input is read back through the renderer's swap, which also waits for

@@ -25,7 +25,7 @@
 #include "archive/save_image.h"
 #include "base/save_text.h"
 #include "icon/icon_descriptor.h"
-#include "icon/icon_framing.h"
+#include "view/model_framing.h"
 #include "icon/icon_model.h"
 
 namespace {

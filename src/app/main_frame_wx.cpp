@@ -131,7 +131,8 @@ int MainFrame::wxIdFor(int command) const {
 }
 
 // The options live only in the check marks of the Edit menu.
-bool MainFrame::isOptionOn(int command) {
+bool MainFrame::isOptionOn(LoadOption option) {
+    const int command = optionCommand(option);
     wxMenuBar* bar = GetMenuBar();
     int id = wxIdFor(command);
     return bar && bar->FindItem(id) && bar->IsChecked(id);
@@ -147,7 +148,7 @@ void MainFrame::clearCurrentModel() { icon_.currentModel.reset(); }
 
 void MainFrame::selectIcon(int index) {
     if (!context_) return;
-    marrowin::selectIcon(icon_, currentSaveImage, settings_, index);
+    marrowin::selectIcon(icon_, currentSaveImage, settings_.lights, index);
 }
 
 void MainFrame::swapBuffers() { canvas_->SwapBuffers(); }

@@ -97,7 +97,8 @@ void MainWindow::setCaption(const std::string& utf8) {
 
 // The options live only in the Edit menu's check marks. CheckMenuItem gives the state it
 // replaced, which answers the question and restores it in one pass.
-bool MainWindow::isOptionOn(int command) {
+bool MainWindow::isOptionOn(LoadOption option) {
+    const int command = optionCommand(option);
     HMENU menu = GetMenu(window_);
     if (CheckMenuItem(menu, UINT(command), MF_BYCOMMAND | MF_UNCHECKED) != MF_CHECKED) return false;
     CheckMenuItem(menu, UINT(command), MF_BYCOMMAND | MF_CHECKED);
@@ -114,7 +115,7 @@ void MainWindow::clearCurrentModel() { icon_.currentModel.reset(); }
 
 void MainWindow::selectIcon(int index) {
     if (!glReady_ || !icon_.textureImage) return;
-    marrowin::selectIcon(icon_, currentSaveImage, settings_, index);
+    marrowin::selectIcon(icon_, currentSaveImage, settings_.lights, index);
 }
 
 void MainWindow::showConfigDialog() {

@@ -30,7 +30,7 @@ public:
 
     // LoadHost
     void setCaption(const std::string& utf8) override;
-    bool isOptionOn(int command) override;
+    bool isOptionOn(LoadOption option) override;
     void clearCurrentModel() override;
     void selectIcon(int index) override;
     // CommandHost

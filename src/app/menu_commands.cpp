@@ -1,11 +1,18 @@
 #include "app/menu_commands.h"
 
-#include "icon/icon_draw.h"
-
 namespace marrowin {
 
 bool isOptionCommand(int command) {
     return command == CMD_OPT_COPY || command == CMD_OPT_EXTRACT || command == CMD_OPT_PACK;
+}
+
+int optionCommand(LoadOption option) {
+    switch (option) {
+        case LoadOption::Copy: return CMD_OPT_COPY;
+        case LoadOption::Extract: return CMD_OPT_EXTRACT;
+        case LoadOption::Pack: return CMD_OPT_PACK;
+    }
+    return 0;
 }
 
 void runCommand(CommandHost& host, int command) {

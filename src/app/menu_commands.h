@@ -10,8 +10,15 @@ namespace marrowin {
 // 0x100 times the popup's place on the bar plus 0x10 times the command's place in it.
 constexpr int CMD_OPEN = 272;
 constexpr int CMD_EXIT = 288;
+constexpr int CMD_OPT_COPY = 528;
+constexpr int CMD_OPT_EXTRACT = 544;
+constexpr int CMD_OPT_PACK = 560;
+constexpr int CMD_ICON_NORMAL = 784;
+constexpr int CMD_ICON_COPY = 800;
+constexpr int CMD_ICON_DELETE = 816;
+constexpr int CMD_ANIM_FASTER = 832;
+constexpr int CMD_ANIM_SLOWER = 848;
 constexpr int CMD_CONFIGURE = 864;
-// CMD_OPT_* are in operations/save_loading.h, CMD_ICON_* and CMD_ANIM_* in icon/icon_draw.h.
 
 class CommandHost {
 public:
@@ -27,6 +34,8 @@ public:
 };
 
 bool isOptionCommand(int command);
+// The Edit menu item whose check mark is the load option.
+int optionCommand(LoadOption option);
 
 // Acts on one command id; an id with no command (the Help items' 0) does nothing.
 void runCommand(CommandHost& host, int command);

@@ -9,7 +9,7 @@
 #include "base/save_text.h"
 #include "icon/icon_descriptor.h"
 #include "icon/icon_draw.h"
-#include "icon/icon_framing.h"
+#include "view/model_framing.h"
 #include "view/value_text.h"
 
 namespace marrowin::cli {
@@ -45,7 +45,7 @@ bool IconPicture::show(const SaveImage& image, int icon, const PictureView& look
         straight_.assign(size_t(surface_->width()) * surface_->height() * 4, 0);
     }
     resizeView(frame_, settings_, surface_->width(), surface_->height());
-    selectIcon(view_, image, settings_, icon);
+    selectIcon(view_, image, settings_.lights, icon);
     if (!view_.currentModel) {
         const std::string name = readIconFileName(image, icon);
         error = name.empty() ? std::string("the save names no ") + ICON_ROLE_NAMES[icon] + " icon"

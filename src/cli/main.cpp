@@ -6,6 +6,9 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#ifdef MARROWIN_PICTURES_ELSEWHERE
+#include "cli/picture_program.h"
+#endif
 
 #ifndef MARROWIN_VERSION
 #define MARROWIN_VERSION "unknown"
@@ -34,7 +37,7 @@ struct Command {
     int (*run)(int, char**);
 };
 
-#ifndef MARROWIN_HAVE_GL
+#if !defined(MARROWIN_HAVE_GL) && !defined(MARROWIN_PICTURES_ELSEWHERE)
 int renderNotBuilt(int, char** argv) {
     std::fprintf(stderr,
                  "marrowin-cli: %s is not built into this program (built without OpenGL)\n",
@@ -51,9 +54,12 @@ const Command COMMANDS[] = {
     {"check", marrowin::cli::runCheck},
     {"convert", marrowin::cli::runConvert},
     {"card", marrowin::cli::runCard},
-#ifdef MARROWIN_HAVE_GL
+#if defined(MARROWIN_HAVE_GL)
     {"render", marrowin::cli::runRender},
     {"thumbnail", marrowin::cli::runThumbnail},
+#elif defined(MARROWIN_PICTURES_ELSEWHERE)
+    {"render", marrowin::cli::runPictureProgram},
+    {"thumbnail", marrowin::cli::runPictureProgram},
 #else
     {"render", renderNotBuilt},
     {"thumbnail", renderNotBuilt},

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "archive/save_image.h"
+#include "icon/icon_lighting.h"
 #include "icon/icon_sys.h"
-#include "view/view_settings.h"
 
 namespace marrowin {
 

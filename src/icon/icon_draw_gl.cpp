@@ -7,7 +7,7 @@
 
 namespace marrowin {
 
-void selectIcon(IconView& view, const SaveImage& image, ViewSettings& settings, int index) {
+void selectIcon(IconView& view, const SaveImage& image, LightSettings lights[3], int index) {
     if (image.empty()) return;
     const std::string name = readIconFileName(image, index);
     const std::optional<uint64_t> found = findFileEntry(image, name.c_str());
@@ -31,7 +31,7 @@ void selectIcon(IconView& view, const SaveImage& image, ViewSettings& settings, 
                  pixels);
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
 
-    loadDescriptorLights(image, settings.lights);
+    loadDescriptorLights(image, lights);
 }
 
 void drawIconModel(IconView& view) {

@@ -107,7 +107,7 @@ void loadPath(LoadHost& host, SaveImage& current, const std::string& baseCaption
     PathKind kind = pathKind(path);
     if (kind == PathKind::Folder || kind == PathKind::Missing) {
         // A missing path takes this way too; packing then finds nothing to write.
-        if (kind == PathKind::Folder && host.isOptionOn(CMD_OPT_PACK)) packFolder(path);
+        if (kind == PathKind::Folder && host.isOptionOn(LoadOption::Pack)) packFolder(path);
         return;
     }
 
@@ -134,8 +134,8 @@ void loadPath(LoadHost& host, SaveImage& current, const std::string& baseCaption
     host.setCaption(saveTextToDisplay(folder) + " " + saveTextToDisplay(title) + " - " +
                     baseCaption);
 
-    if (host.isOptionOn(CMD_OPT_COPY)) writeSaveCopy(current);
-    if (host.isOptionOn(CMD_OPT_EXTRACT)) extractArchive(current);
+    if (host.isOptionOn(LoadOption::Copy)) writeSaveCopy(current);
+    if (host.isOptionOn(LoadOption::Extract)) extractArchive(current);
 
     host.selectIcon(0);
 }

@@ -7,17 +7,16 @@
 
 namespace marrowin {
 
-// Menu command ids of the three options.
-constexpr int CMD_OPT_COPY = 528;
-constexpr int CMD_OPT_EXTRACT = 544;
-constexpr int CMD_OPT_PACK = 560;
+// The three options of a load; the window keeps them where it likes (its menu's check marks).
+enum class LoadOption { Copy, Extract, Pack };
 
 // What a load needs from the window around it.
 class LoadHost {
 public:
     virtual ~LoadHost() = default;
     virtual void setCaption(const std::string& utf8) = 0;
-    virtual bool isOptionOn(int command) = 0;
+    // Asked when the step needs it, so a change made during a load still counts.
+    virtual bool isOptionOn(LoadOption option) = 0;
     // Drops the current model: called before the image it points into is released.
     virtual void clearCurrentModel() = 0;
     // selectIcon with the given index on the (new) current image.

@@ -4,21 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "icon/icon_lighting.h"
+
 namespace marrowin {
-
-struct LightSettings {
-    float position[4];
-    float ambient[4];
-    float diffuse[4];
-    float specular[4];
-};
-
-struct MaterialSettings {
-    float ambient[4];
-    float diffuse[4];
-    float specular[4];
-    float shininess[4];
-};
 
 struct ViewSettings {
     float fovY;

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "app/menu_commands.h"
-#include "icon/icon_draw.h"
 
 using namespace marrowin;
 
@@ -79,4 +78,13 @@ TEST(MenuCommands, OnlyTheEditItemsAreOptions) {
     EXPECT_FALSE(isOptionCommand(CMD_OPEN));
     EXPECT_FALSE(isOptionCommand(CMD_ICON_COPY));
     EXPECT_FALSE(isOptionCommand(0));
+}
+
+TEST(MenuCommands, EachLoadOptionIsItsOwnEditItem) {
+    // A load asks for options by name; the window answers with these items' check marks.
+    EXPECT_EQ(optionCommand(LoadOption::Copy), CMD_OPT_COPY);
+    EXPECT_EQ(optionCommand(LoadOption::Extract), CMD_OPT_EXTRACT);
+    EXPECT_EQ(optionCommand(LoadOption::Pack), CMD_OPT_PACK);
+    for (LoadOption o : {LoadOption::Copy, LoadOption::Extract, LoadOption::Pack})
+        EXPECT_TRUE(isOptionCommand(optionCommand(o)));
 }

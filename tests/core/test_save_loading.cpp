@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/menu_commands.h"
 #include "base/host_files.h"
 #include "operations/save_loading.h"
 
@@ -39,7 +40,8 @@ public:
         caption = utf8;
         events.push_back("caption:" + utf8);
     }
-    bool isOptionOn(int command) override {
+    bool isOptionOn(LoadOption option) override {
+        const int command = optionCommand(option);
         events.push_back("ask:" + std::to_string(command));
         if (onAsk) onAsk(command);
         return options[command];

@@ -35,7 +35,7 @@ Picture renderSave(const std::string& path, int icon, uint32_t width, uint32_t h
     view.textureImage = texture.data();
     initGLState(settings);
     resizeView(frame, settings, width, height);
-    selectIcon(view, image, settings, icon);
+    selectIcon(view, image, settings.lights, icon);
     EXPECT_TRUE(view.currentModel);
     finishFrame(settings, *surface);
     for (int i = 0; i < paints; ++i) paintFrame(frame, settings, view, *surface);

@@ -65,7 +65,7 @@ TEST_F(IconDraw, SelectUploadsDecodedTextureUnflipped) {
     ModelRecipe model = triangleModel();
     model.texture = rampTexture();
     load(iconSave({}, model));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     ASSERT_TRUE(view.currentModel);
     EXPECT_EQ(view.currentModel->image, &image);
 
@@ -87,7 +87,7 @@ TEST_F(IconDraw, SelectUploadsDecodedTextureUnflipped) {
 
 TEST_F(IconDraw, OnlyTheMinificationFilterIsSet) {
     load(iconSave());
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     GLint minFilter = 0, magFilter = 0, wrapS = 0, wrapT = 0, envMode = 0;
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
@@ -109,7 +109,7 @@ TEST_F(IconDraw, SelectLoadsTheDescriptorLights) {
     LightSettings expected[3];
     std::memcpy(expected, settings.lights, sizeof expected);
     ASSERT_TRUE(loadDescriptorLights(image, expected));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     EXPECT_EQ(std::memcmp(settings.lights, expected, sizeof expected), 0);
     paint();
     GLfloat diffuse[4];
@@ -123,7 +123,7 @@ TEST_F(IconDraw, RealRunLengthCodedModelUploadsItsTexture) {
     ASSERT_FALSE(sys.empty());
     ASSERT_FALSE(icn.empty());
     load(ArchiveBuilder().file("icon.sys", sys).file("opl.icn", icn).build());
-    selectIcon(view, image, settings, 2);
+    selectIcon(view, image, settings.lights, 2);
     ASSERT_TRUE(view.currentModel);
     EXPECT_EQ(readTexture(), std::vector<uint8_t>(view.textureImage,
                                                   view.textureImage + TEXTURE_IMAGE_BYTES));
@@ -137,12 +137,12 @@ TEST_F(IconDraw, NameWithoutEntryLeavesNoModelButKeepsTextureAndLights) {
     ModelRecipe model = triangleModel();
     model.texture = rampTexture();
     load(iconSave(d, model));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     const std::vector<uint8_t> texture = readTexture();
     settings.lights[0].diffuse[0] = 0.3125f;  // as if edited after the selection
     const ViewSettings before = settings;
 
-    selectIcon(view, image, settings, 1);
+    selectIcon(view, image, settings.lights, 1);
     EXPECT_FALSE(view.currentModel);
     EXPECT_EQ(readTexture(), texture);
     EXPECT_EQ(std::memcmp(&settings, &before, sizeof before), 0);
@@ -152,19 +152,19 @@ TEST_F(IconDraw, NameWithoutEntryLeavesNoModelButKeepsTextureAndLights) {
 
 TEST_F(IconDraw, NoSaveImageChangesNothing) {
     load(iconSave());
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     ASSERT_TRUE(view.currentModel);
     const auto model = view.currentModel;
     const ViewSettings before = settings;
     SaveImage none;
-    selectIcon(view, none, settings, 1);
+    selectIcon(view, none, settings.lights, 1);
     EXPECT_EQ(view.currentModel->offset, model->offset);
     EXPECT_EQ(std::memcmp(&settings, &before, sizeof before), 0);
 }
 
 TEST_F(IconDraw, TriangleLandsWhereTheProjectionPutsIt) {
     load(iconSave({}, shapesModel({0})));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     paint(2);
     EXPECT_TRUE(drawnAt(project(0, 0.3, 0)));
     EXPECT_FALSE(drawnAt(project(0, -1.5, 0)));  // beyond the tip
@@ -175,7 +175,7 @@ TEST_F(IconDraw, TriangleLandsWhereTheProjectionPutsIt) {
 
 TEST_F(IconDraw, BackFacesAreCulled) {
     load(iconSave({}, shapesModel({0})));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     settings.rotation[1] = 180;  // shows the triangle's back
     paint(2);
     EXPECT_EQ(countFront(backgroundOf(settings)), size_t(WIDTH) * HEIGHT);
@@ -183,7 +183,7 @@ TEST_F(IconDraw, BackFacesAreCulled) {
 
 TEST_F(IconDraw, EachPaintDrawsTheShapeOfTheAnimation) {
     load(iconSave({}, shapesModel({-2.5f, 2.5f})));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     view.animation.paintsPerStep = 1;
     paint();  // advances to shape 1 before drawing
     EXPECT_EQ(view.animation.shapeIndex, 1u);
@@ -202,7 +202,7 @@ TEST_F(IconDraw, VertexAttributesAreConvertedFromFixedPoint) {
     m.vertices[2].normal = {0, 4096, 0, 0};
     m.vertices[2].uv = {2048, -4096};
     load(iconSave({}, m));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     paint();
     GLfloat colour[4], normal[3], uv[4], diffuse[4];
     glGetFloatv(GL_CURRENT_COLOR, colour);
@@ -221,7 +221,7 @@ TEST_F(IconDraw, VertexAttributesAreConvertedFromFixedPoint) {
 
     m.vertices[2].colour = {128, 64, 0, 64};
     load(iconSave({}, m));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     paint();
     glGetFloatv(GL_CURRENT_COLOR, colour);
     EXPECT_EQ(std::vector<float>(colour, colour + 4), (std::vector<float>{1, 0.5f, 0, 0.5f}));
@@ -231,7 +231,7 @@ TEST_F(IconDraw, ModelWithoutShapesDrawsNothingWhileCountersRun) {
     ModelRecipe m = shapesModel({0});
     m.shapeCount = 0;  // records are then 16 bytes: normal, uv, colour
     load(iconSave({}, m));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     ASSERT_TRUE(view.currentModel);
     paint(3);
     EXPECT_EQ(view.animation.paintCount, 3u);
@@ -243,7 +243,7 @@ TEST_F(IconDraw, VertexCountPastTheImageDrawsOnlyWholeRecords) {
     ModelRecipe m = shapesModel({0});
     m.vertexCountOverride = 0xFFFFFFFFu;
     load(iconSave({}, m));
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     ASSERT_TRUE(view.currentModel);
     paint(2);  // the stored triangle still shows; the rest is whatever bytes follow it
     EXPECT_TRUE(drawnAt(project(0, 0.3, 0)));

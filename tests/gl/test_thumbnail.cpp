@@ -7,7 +7,7 @@
 #include "fixtures.h"
 #include "gl_support.h"
 #include "icon/icon_draw.h"
-#include "icon/icon_framing.h"
+#include "view/model_framing.h"
 #include "picture_support.h"
 
 using namespace marrowin;
@@ -39,7 +39,7 @@ class Framing : public GLFixture {};
 TEST_F(Framing, PutsEveryVertexInsideThePictureAndFillsIt) {
     const fixtures::Bytes bytes = fixtures::iconSave({}, lopsidedModel());
     SaveImage image = fixtures::imageOf(bytes);
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     ASSERT_TRUE(view.currentModel);
     const IconModel& model = *view.currentModel;
     const ModelHeader header = readModelHeader(model);
@@ -248,7 +248,7 @@ Picture windowPaintOf(const std::string& path, uint32_t side, Rgba& background) 
     view.textureImage = texture.data();
     initGLState(settings);
     resizeView(frame, settings, side, side);
-    selectIcon(view, image, settings, 0);
+    selectIcon(view, image, settings.lights, 0);
     EXPECT_TRUE(view.currentModel) << path;
     if (!view.currentModel) return out;
     EXPECT_TRUE(frameModel(settings, *view.currentModel, 0));

@@ -11,6 +11,7 @@ installed bin directory first on PATH.
 
 import gzip
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -335,10 +336,26 @@ def check_completion(script, cli, work):
               f"{what}: card import -- offers {lines[9]!r}")
 
 
+def check_file_commands_without_gl(cli, work):
+    """The installed marrowin-cli finds its picture program yet loads no GL for file work."""
+    env = dict(os.environ, LD_DEBUG="libs")
+    result = subprocess.run([str(cli), "info", str(SOURCE / "samples/demo.psu")], env=env,
+                            capture_output=True, text=True, timeout=60, cwd=work)
+    check(result.returncode == 0, f"installed info exited {result.returncode}")
+    loaded = [line for line in result.stderr.split("\n") if "calling init:" in line]
+    check(loaded, "LD_DEBUG=libs showed no library for info")
+    gl = [line for line in loaded if re.search(r"/lib(EGL|GL|OpenGL|GLU|GLX|GLdispatch|png16?)\.so", line)]
+    check(not gl, f"installed info loads {gl}")
+    out = work / "installed-thumbnail.png"
+    result = run([str(cli), "thumbnail", "-s", "64", str(SOURCE / "samples/demo.psu"), str(out)], cwd=work)
+    check(result.returncode == 0 and out.is_file(), f"installed thumbnail: {result.stderr}")
+
+
 # --- the two tests ---------------------------------------------------------------------------
 
 ICON_SIZES = (32, 48, 64, 128, 256)
-INSTALLED = ["bin/marrowin", "bin/marrowin-cli", "share/applications/marrowin.desktop",
+PROGRAMS = ["bin/marrowin", "bin/marrowin-cli", "libexec/marrowin/marrowin-cli-gl"]
+INSTALLED = PROGRAMS + ["share/applications/marrowin.desktop",
              "share/mime/packages/marrowin.xml", "share/thumbnailers/marrowin.thumbnailer",
              "share/icons/hicolor/scalable/apps/marrowin.svg",
              "share/man/man1/marrowin.1.gz", "share/man/man1/marrowin-cli.1.gz",
@@ -354,8 +371,9 @@ def test_prefix(build, work):
         return
     for rel in INSTALLED:
         check((prefix / rel).is_file(), f"{rel} not installed")
-    for rel in ("bin/marrowin", "bin/marrowin-cli"):
+    for rel in PROGRAMS:
         check(os.access(prefix / rel, os.X_OK), f"{rel} is not executable")
+    check_file_commands_without_gl(prefix / "bin/marrowin-cli", work)
     check_documents(prefix)
     check_completion(prefix / "share/bash-completion/completions/marrowin-cli",
                      prefix / "bin/marrowin-cli", work)
@@ -400,12 +418,13 @@ def test_deb(build, work, version):
     root = work / "root"
     check(run(["dpkg-deb", "-x", str(deb), str(root)]).returncode == 0, "dpkg-deb -x failed")
     if shutil.which("file"):
-        for rel in ("usr/bin/marrowin", "usr/bin/marrowin-cli"):
-            kind = run(["file", "-b", str(root / rel)]).stdout
+        for rel in PROGRAMS:
+            kind = run(["file", "-b", str(root / "usr" / rel)]).stdout
             check(", stripped" in kind, f"{rel} is not stripped: {kind}")
     usr = root / "usr"
-    for rel in ("bin/marrowin", "bin/marrowin-cli"):
+    for rel in PROGRAMS:
         check_hardened(usr / rel)
+    check_file_commands_without_gl(usr / "bin/marrowin-cli", work)
     check_documents(usr)
     check_completion(usr / "share/bash-completion/completions/marrowin-cli", usr / "bin/marrowin-cli", work)
     check_file_manager_view(usr / "share", usr / "bin", SOURCE / "samples/demo.psu", work)

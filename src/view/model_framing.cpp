@@ -1,4 +1,4 @@
-#include "icon/icon_framing.h"
+#include "view/model_framing.h"
 
 #include <algorithm>
 #include <cmath>
