@@ -6,7 +6,9 @@
  * MARROWIN_FAIL_IO=int-rename sends it SIGINT there instead (a Ctrl+C at that step), for
  * renameat and renameat2 alike. MARROWIN_FAIL_IO=full is a full file system: a write or a
  * reservation that would take a regular file past its present size fails with ENOSPC (what fits
- * in the present size is written), while bytes already there may be overwritten. */
+ * in the present size is written), while bytes already there may be overwritten.
+ * MARROWIN_FAIL_IO=full-unreserved is that disk on a file system that cannot reserve room
+ * (posix_fallocate gives EOPNOTSUPP). */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -31,7 +33,7 @@ static int chosen(int fd, const char* call) {
  * n when the descriptor is not chosen. */
 static size_t fitting(int fd, off_t offset, size_t n) {
     struct stat st;
-    if (!chosen(fd, "full") || fstat(fd, &st) != 0) return n;
+    if ((!chosen(fd, "full") && !chosen(fd, "full-unreserved")) || fstat(fd, &st) != 0) return n;
     if (offset < 0) offset = lseek(fd, 0, SEEK_CUR);
     if (offset < 0 || offset >= st.st_size) return 0;
     return (size_t)(st.st_size - offset) < n ? (size_t)(st.st_size - offset) : n;
@@ -66,6 +68,7 @@ int posix_fallocate(int fd, off_t offset, off_t length) {
     struct stat st;
     if (!real) real = (int (*)(int, off_t, off_t))dlsym(RTLD_NEXT, "posix_fallocate");
     if (chosen(fd, "full") && fstat(fd, &st) == 0 && offset + length > st.st_size) return ENOSPC;
+    if (chosen(fd, "full-unreserved")) return EOPNOTSUPP;
     return real(fd, offset, length);
 }
 
