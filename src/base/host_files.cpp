@@ -21,7 +21,14 @@ bool allDigits(std::string_view s) {
 
 }  // namespace
 
-std::string errnoText(int err) { return std::strerror(err == 0 ? EIO : err); }
+std::string errnoText(int err) {
+#ifdef _WIN32
+    // The file layer gives EINVAL for ERROR_INVALID_NAME only: "Invalid argument" tells the
+    // user nothing about which argument.
+    if (err == EINVAL) return "the name is not allowed on Windows (no : * ? \" < > | in a name)";
+#endif
+    return std::strerror(err == 0 ? EIO : err);
+}
 
 void setDiskSync(bool on) { diskSync = on; }
 bool diskSyncEnabled() { return diskSync; }

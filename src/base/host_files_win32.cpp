@@ -21,9 +21,12 @@ int errnoOf(DWORD error) {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
     case ERROR_BAD_NETPATH:
         return ENOENT;
+    // A name with ? * < > | : or " in it: nothing is missing, Windows refuses the name, and
+    // errnoText says so for EINVAL there.
+    case ERROR_INVALID_NAME:
+        return EINVAL;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
         return EEXIST;
@@ -137,12 +140,13 @@ HostFile regularFileOnly(HANDLE h, bool soleLink) {
     if (h == INVALID_HANDLE_VALUE) return HostFile();
     HostFile file(nativeOf(h));
     BY_HANDLE_FILE_INFORMATION info;
+    // EINVAL is kept for names Windows refuses; a device is an operation not permitted here.
     if (!GetFileInformationByHandle(h, &info)) {
-        errno = EINVAL;
+        errno = EPERM;
         return HostFile();
     }
     if (kindOf(h, info) != PathKind::File) {
-        errno = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EISDIR : EINVAL;
+        errno = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EISDIR : EPERM;
         return HostFile();
     }
     if (soleLink && info.nNumberOfLinks > 1) {

@@ -13,7 +13,7 @@ namespace marrowin::cli {
 namespace {
 
 const char* const CHECK_USAGE =
-    "usage: marrowin-cli check [--json] ARCHIVE...\n"
+    "usage: marrowin-cli check [-q] [--json] ARCHIVE...\n"
     "Reports each archive's problems, one line each: where the file is cut or damaged, names\n"
     "extraction cannot write as they stand, a missing or doubled icon descriptor, icon names that\n"
     "find no file, icon models and textures that run past their data. Warnings (padding that is\n"
@@ -21,7 +21,8 @@ const char* const CHECK_USAGE =
     "(.max, .cbs, .sps/.xps, .psv) gets the container's own problems first (a bad checksum, data\n"
     "cut off, sizes that disagree), then those of the save archive it holds.\n"
     "Exit status: 0 when no archive has an error, 1 when one has.\n"
-    "  --json   one JSON array with an object per archive\n";
+    "  --json        one JSON array with an object per archive\n"
+    "  -q, --quiet   taken as by every command; the report is the output, so it still shows\n";
 
 struct Report {
     std::string path;
@@ -133,7 +134,7 @@ int runCheck(int argc, char** argv) {
             std::printf("%s\n%s", i ? "," : "", jsonReport(r).c_str());
         else
             printText(r);
-        std::fflush(stdout);
+        flushStandardOutput();
     }
     if (json) std::fputs("\n]\n", stdout);
     return status;

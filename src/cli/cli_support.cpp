@@ -16,8 +16,17 @@ namespace marrowin::cli {
 
 bool quiet = false;
 
+namespace {
+int firstOutputError = 0;
+}
+
+void flushStandardOutput() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && firstOutputError == 0) firstOutputError = errno ? errno : EIO;
+}
+
 bool reportContainerErrors(const char* command, const std::string& path, const OpenedSave& a) {
-    std::fflush(stdout);
+    flushStandardOutput();
     bool any = false;
     for (const Problem& p : a.problems) {
         if (p.severity != Severity::Error) continue;
@@ -26,6 +35,29 @@ bool reportContainerErrors(const char* command, const std::string& path, const O
         any = true;
     }
     return any;
+}
+
+int closeStandardOutput(int code) {
+    const bool failedEarlier = std::ferror(stdout) != 0;
+    errno = 0;
+    int err = std::fflush(stdout) != 0 ? (errno ? errno : EIO) : firstOutputError;
+    bool failed = failedEarlier || err != 0;
+    errno = 0;
+    if (std::fclose(stdout) != 0) {
+        const int closeError = errno;
+        // A standard output closed from the start (">&-") is no failure when nothing went
+        // to it.
+        if (failed || closeError != EBADF) {
+            failed = true;
+            if (err == 0) err = closeError;
+        }
+    }
+    if (!failed) return code;
+    if (err)
+        std::fprintf(stderr, "marrowin-cli: write error: %s\n", errnoText(err).c_str());
+    else
+        std::fputs("marrowin-cli: write error\n", stderr);
+    return code == 0 ? 1 : code;
 }
 
 int usageError(const char* command, const std::string& message, const char* usage) {
@@ -218,7 +250,7 @@ void Progress::begin(size_t index, std::string_view name) {
         while (cut > 0 && (uint8_t(line[cut]) & 0xC0) == 0x80) --cut;
         line.resize(cut);
     }
-    std::fflush(stdout);
+    flushStandardOutput();
     std::fprintf(stream_, "\r\033[K%s", line.c_str());
     std::fflush(stream_);
     onLine_ = true;
@@ -238,7 +270,10 @@ void say(FILE* stream, const char* format, ...) {
     std::vfprintf(stream, format, args);
     va_end(args);
     // Output and errors keep their order when both go to one terminal or file.
-    std::fflush(stream);
+    if (stream == stdout)
+        flushStandardOutput();
+    else
+        std::fflush(stream);
 }
 
 std::string outputNameFor(const std::string& input, const std::string& ending) {

@@ -13,6 +13,14 @@ namespace marrowin::cli {
 
 constexpr int EXIT_USAGE = 2;
 
+// The last step of both programs' main: flushes and closes standard output and checks both,
+// since a full disk or /dev/full shows only there for buffered text. On a failure says
+// "marrowin-cli: write error: REASON" on stderr and gives 1 in place of a code of 0.
+int closeStandardOutput(int code);
+// fflush(stdout) before text on stderr, keeping the reason of a failure for the message above
+// (stdio keeps only that one happened).
+void flushStandardOutput();
+
 // Reports the errors among an opened container's problems on stderr for `command`; true when
 // there were any. A command that still works on what could be read then exits 1.
 bool reportContainerErrors(const char* command, const std::string& path, const OpenedSave& save);

@@ -90,7 +90,10 @@ bool copyOne(const char* command, const std::string& input, const ExportArgs& ar
     // The same copy the window's copy option makes.
     ExportResult r = writeSaveCopy(a.image, dir, args.options);
     if (!report(command, input, args, r)) return false;
-    if (!quiet) say(stdout, "%s: wrote %s\n", input.c_str(), shown(args, r.path).c_str());
+    // The name holds the save's folder name and title: escaped like all save text.
+    if (!quiet)
+        say(stdout, "%s: wrote %s\n", terminalText(input).c_str(),
+            terminalText(shown(args, r.path)).c_str());
     return !damaged;
 }
 
@@ -103,11 +106,14 @@ bool extractOne(const char* command, const std::string& input, const ExportArgs&
     }
     const bool damaged = reportContainerErrors(command, input, a);
     ExportResult r = extractArchive(a.image, dir, args.options);
-    // Files written before a failure are still listed.
-    if (!quiet) {
-        say(stdout, "%s: %zu file%s into %s\n", input.c_str(), r.files.size(),
-            r.files.size() == 1 ? "" : "s", shown(args, r.path).c_str());
-        for (const std::string& f : r.files) say(stdout, "  %s\n", shown(args, f).c_str());
+    // Files written before a failure are still listed, but a failure that wrote nothing has
+    // no line here: its message is on stderr.
+    if (!quiet && (r.ok || !r.files.empty())) {
+        say(stdout, "%s: %zu file%s into %s%s\n", terminalText(input).c_str(), r.files.size(),
+            r.files.size() == 1 ? "" : "s", terminalText(shown(args, r.path)).c_str(),
+            r.ok ? "" : " before the failure");
+        for (const std::string& f : r.files)
+            say(stdout, "  %s\n", terminalText(shown(args, f)).c_str());
     }
     return report(command, input, args, r) && !damaged;
 }
@@ -126,7 +132,8 @@ bool packOne(const char* command, const std::string& input, const ExportArgs& ar
     ExportResult r = packFolder(input, dir, args.options);
     const bool complete = report(command, input, args, r);
     if (r.ok && r.kept.empty() && !quiet)
-        say(stdout, "%s: wrote %s with %zu file%s\n", input.c_str(), shown(args, r.path).c_str(),
+        say(stdout, "%s: wrote %s with %zu file%s\n", terminalText(input).c_str(),
+            terminalText(shown(args, r.path)).c_str(),
             r.files.size(), r.files.size() == 1 ? "" : "s");
     return complete;
 }
@@ -138,12 +145,12 @@ int runExport(int argc, char** argv, const char* usage, int accepted, Operation 
     std::string error;
     // A missing output folder is made (one level), as for pictures.
     if (!ensureOutputFolder(args.outputDir, error)) {
-        say(stderr, "marrowin-cli %s: %s\n", argv[0], error.c_str());
+        say(stderr, "marrowin-cli %s: %s\n", argv[0], terminalText(error).c_str());
         return 1;
     }
     const OpenFolder out = openOutputFolder(args.outputDir, error);
     if (!out.isOpen()) {
-        say(stderr, "marrowin-cli %s: %s\n", argv[0], error.c_str());
+        say(stderr, "marrowin-cli %s: %s\n", argv[0], terminalText(error).c_str());
         return 1;
     }
     int status = 0;

@@ -18,11 +18,12 @@ namespace marrowin::cli {
 namespace {
 
 const char* const INFO_USAGE =
-    "usage: marrowin-cli info [--json] ARCHIVE...\n"
+    "usage: marrowin-cli info [-q] [--json] ARCHIVE...\n"
     "Shows each archive's kind, folder name, title, icon file names, lights and files. Saves\n"
     "in other containers (.max, .cbs, .sps/.xps, .psv) are shown as the save archive they\n"
     "hold, with a \"container\" line.\n"
-    "  --json   one JSON array with an object per archive, as check --json prints\n";
+    "  --json        one JSON array with an object per archive, as check --json prints\n"
+    "  -q, --quiet   taken as by every command; the report is the output, so it still shows\n";
 
 const char* const LIGHT_GROUPS[4] = {"position", "ambient", "diffuse", "specular"};
 
@@ -165,13 +166,13 @@ int runInfo(int argc, char** argv) {
                         jsonObject(path, a.image.empty() ? nullptr : &a.kind, a.container, error,
                                    ok ? &facts : nullptr).c_str());
             if (!ok) {
-                std::fflush(stdout);
+                flushStandardOutput();
                 std::fprintf(stderr, "marrowin-cli info: %s\n", error.c_str());
             }
             continue;
         }
         if (!ok) {
-            std::fflush(stdout);
+            flushStandardOutput();
             std::fprintf(stderr, "marrowin-cli info: %s\n", error.c_str());
             if (a.image.empty()) continue;  // nothing read: nothing to describe
         }

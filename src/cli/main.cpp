@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #ifdef MARROWIN_PICTURES_ELSEWHERE
@@ -66,16 +67,7 @@ const Command COMMANDS[] = {
 #endif
 };
 
-}  // namespace
-
-int main(int rawArgc, char** rawArgv) {
-    std::vector<std::string> args = marrowin::cli::prepareConsole(rawArgc, rawArgv);
-    std::vector<char*> pointers;
-    for (std::string& a : args) pointers.push_back(a.data());
-    pointers.push_back(nullptr);
-    const int argc = int(args.size());
-    char** argv = pointers.data();
-
+int runCommand(int argc, char** argv) {
     if (argc < 2) {
         std::fputs(USAGE, stderr);
         return 2;
@@ -108,4 +100,16 @@ int main(int rawArgc, char** rawArgv) {
     std::fprintf(stderr, "marrowin-cli: unknown %s %s\n%s", first[0] == '-' ? "option" : "command",
                  first, USAGE);
     return 2;
+}
+
+}  // namespace
+
+int main(int rawArgc, char** rawArgv) {
+    std::vector<std::string> args = marrowin::cli::prepareConsole(rawArgc, rawArgv);
+    std::vector<char*> pointers;
+    for (std::string& a : args) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    // Every command's text, help and version included, has reached its place only once
+    // standard output is closed.
+    return marrowin::cli::closeStandardOutput(runCommand(int(args.size()), pointers.data()));
 }

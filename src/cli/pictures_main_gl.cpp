@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 
@@ -16,10 +17,11 @@ int main(int rawArgc, char** rawArgv) {
     const int argc = int(args.size());
     char** argv = pointers.data();
 
+    // render names what it wrote on standard output: checked as marrowin-cli checks it.
     if (argc >= 2 && std::strcmp(argv[1], "render") == 0)
-        return marrowin::cli::runRender(argc - 1, argv + 1);
+        return marrowin::cli::closeStandardOutput(marrowin::cli::runRender(argc - 1, argv + 1));
     if (argc >= 2 && std::strcmp(argv[1], "thumbnail") == 0)
-        return marrowin::cli::runThumbnail(argc - 1, argv + 1);
+        return marrowin::cli::closeStandardOutput(marrowin::cli::runThumbnail(argc - 1, argv + 1));
     std::fputs("marrowin-cli-gl runs marrowin-cli's render and thumbnail commands;"
                " use marrowin-cli\n",
                stderr);

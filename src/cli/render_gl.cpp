@@ -18,7 +18,7 @@ namespace {
 
 const char* const RENDER_USAGE =
     "usage: marrowin-cli render [--icon normal|copy|delete] [--size WxH] [--paint N]\n"
-    "                           [--yaw DEG] [--pitch DEG] [-o OUT.png] ARCHIVE\n"
+    "                           [--yaw DEG] [--pitch DEG] [-q] [-o OUT.png] ARCHIVE\n"
     "       marrowin-cli render [OPTIONS] [--frames N] [--out-dir DIR] ARCHIVE...\n"
     "Draws the save's icon as the window shows it (default view, the save's own lights)\n"
     "without a display and writes the picture as PNG.\n"
@@ -36,7 +36,8 @@ const char* const RENDER_USAGE =
     "                 render.png in the current directory, which is never replaced.\n"
     "  --out-dir DIR  write each archive's pictures into DIR (made when missing), named\n"
     "                 after the archive (NAME.png for x/NAME.psu); existing pictures are\n"
-    "                 never replaced. Used whenever several archives are given.\n";
+    "                 never replaced. Used whenever several archives are given.\n"
+    "  -q, --quiet    no line naming the pictures written (errors still show)\n";
 
 constexpr const char* DEFAULT_OUTPUT = "render.png";
 constexpr uint32_t MAX_SIDE = OffscreenRenderer::MAX_SIDE;
@@ -88,17 +89,17 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
     for (const std::string& name : names) {
         if (single && args.outputNamed) {
             if (name != "-" && pathKind(name) == PathKind::Folder) {
-                say(stderr, "marrowin-cli render: %s is a folder\n", name.c_str());
+                say(stderr, "marrowin-cli render: %s is a folder\n", terminalText(name).c_str());
                 return false;
             }
             if (name != "-" && archive != "-" && sameExistingFile(archive, name)) {
                 say(stderr, "marrowin-cli render: %s: the output is the archive itself\n",
-                    name.c_str());
+                    terminalText(name).c_str());
                 return false;
             }
         } else if (pathKind(name) != PathKind::Missing) {
-            say(stderr, "marrowin-cli render: %s: %s already exists%s\n", archive.c_str(),
-                name.c_str(), single ? "; name the picture with -o" : "");
+            say(stderr, "marrowin-cli render: %s: %s already exists%s\n", terminalText(archive).c_str(),
+                terminalText(name).c_str(), single ? "; name the picture with -o" : "");
             return false;
         }
     }
@@ -106,13 +107,13 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
     OpenedSave loaded;
     std::string error;
     if (!openSave(archive, OpenOptions{}, loaded, error)) {
-        say(stderr, "marrowin-cli render: %s\n", error.c_str());
+        say(stderr, "marrowin-cli render: %s\n", terminalText(error).c_str());
         return false;
     }
     // A damaged container is drawn as far as it could be read, and fails the command.
     const bool damaged = reportContainerErrors("render", archive, loaded);
     if (!picture.show(loaded.image, args.icon, args.look, error)) {
-        say(stderr, "marrowin-cli render: %s: %s\n", archive.c_str(), error.c_str());
+        say(stderr, "marrowin-cli render: %s: %s\n", terminalText(archive).c_str(), terminalText(error).c_str());
         return false;
     }
     const bool replace = single && args.outputNamed;
@@ -120,23 +121,24 @@ bool renderOne(IconPicture& picture, const RenderArgs& args, const std::string& 
         for (unsigned long i = 0; i < args.paints; ++i) picture.paint();
         if (!writePng(names[0], picture.width(), picture.height(), picture.pixels(),
                       replace ? PngWrite::InPlace : PngWrite::NewFile, error)) {
-            say(stderr, "marrowin-cli render: %s\n", error.c_str());
+            say(stderr, "marrowin-cli render: %s\n", terminalText(error).c_str());
             return false;
         }
         // On standard output the picture is all there is.
-        if (names[0] != "-") say(stdout, "%s\n", names[0].c_str());
+        if (names[0] != "-" && !quiet) say(stdout, "%s\n", terminalText(names[0]).c_str());
         return !damaged;
     }
     for (const std::string& name : names) {
         picture.paint();
         if (!writePng(name, picture.width(), picture.height(), picture.pixels(), PngWrite::NewFile,
                       error)) {
-            say(stderr, "marrowin-cli render: %s\n", error.c_str());
+            say(stderr, "marrowin-cli render: %s\n", terminalText(error).c_str());
             return false;
         }
     }
-    say(stdout, "%s: %zu pictures, %s to %s\n", archive.c_str(), names.size(),
-        names.front().c_str(), names.back().c_str());
+    if (!quiet)
+        say(stdout, "%s: %zu pictures, %s to %s\n", terminalText(archive).c_str(), names.size(),
+            terminalText(names.front()).c_str(), terminalText(names.back()).c_str());
     return !damaged;
 }
 
@@ -189,12 +191,12 @@ int runRender(int argc, char** argv) {
 
     std::string error;
     if (!args.outDir.empty() && !ensureOutputFolder(args.outDir, error)) {
-        std::fprintf(stderr, "marrowin-cli render: %s\n", error.c_str());
+        std::fprintf(stderr, "marrowin-cli render: %s\n", terminalText(error).c_str());
         return 1;
     }
     std::unique_ptr<IconPicture> picture = IconPicture::create(args.width, args.height, error);
     if (!picture) {
-        std::fprintf(stderr, "marrowin-cli render: cannot render: %s\n", error.c_str());
+        std::fprintf(stderr, "marrowin-cli render: cannot render: %s\n", terminalText(error).c_str());
         return 1;
     }
     int status = 0;

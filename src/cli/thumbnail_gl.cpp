@@ -16,8 +16,8 @@ namespace marrowin::cli {
 namespace {
 
 const char* const THUMBNAIL_USAGE =
-    "usage: marrowin-cli thumbnail [-s SIZE] INPUT OUTPUT.png|-\n"
-    "       marrowin-cli thumbnail [-s SIZE] -d DIR INPUT...\n"
+    "usage: marrowin-cli thumbnail [-q] [-s SIZE] INPUT OUTPUT.png|-\n"
+    "       marrowin-cli thumbnail [-q] [-s SIZE] -d DIR INPUT...\n"
     "Draws the normal icon of a save archive, lit by the save's lights and turned as the\n"
     "window shows it, filling a square PNG of SIZE x SIZE pixels (default 256, at most\n"
     "4096) on a transparent background. Needs no display.\n"
@@ -25,6 +25,7 @@ const char* const THUMBNAIL_USAGE =
     "  -d DIR    thumbnails of many archives into DIR (made when missing), named after\n"
     "            each archive (NAME.png for x/NAME.psu); existing pictures there are\n"
     "            never replaced.\n"
+    "  -q, --quiet   taken as by every command (a thumbnail prints nothing but errors)\n"
     "Without -d, OUTPUT is written as file managers expect: an existing file (or device,\n"
     "FIFO, or a link to one) is overwritten in place, a missing one is made, and \"-\" is\n"
     "standard output. Nothing is written when the input has no icon to show.\n";
@@ -34,22 +35,22 @@ constexpr unsigned long MAX_THUMBNAIL_SIDE = 4096;
 bool thumbnailOne(IconPicture& picture, const std::string& input, const std::string& output,
                   bool replace) {
     if (output != "-" && pathKind(output) == PathKind::Folder) {
-        say(stderr, "marrowin-cli thumbnail: %s is a folder\n", output.c_str());
+        say(stderr, "marrowin-cli thumbnail: %s is a folder\n", terminalText(output).c_str());
         return false;
     }
     if (input != "-" && output != "-" && sameExistingFile(input, output)) {
-        say(stderr, "marrowin-cli thumbnail: %s: the output is the archive itself\n", output.c_str());
+        say(stderr, "marrowin-cli thumbnail: %s: the output is the archive itself\n", terminalText(output).c_str());
         return false;
     }
     if (!replace && pathKind(output) != PathKind::Missing) {
-        say(stderr, "marrowin-cli thumbnail: %s: %s already exists\n", input.c_str(),
-            output.c_str());
+        say(stderr, "marrowin-cli thumbnail: %s: %s already exists\n", terminalText(input).c_str(),
+            terminalText(output).c_str());
         return false;
     }
     OpenedSave loaded;
     std::string error;
     if (!openSave(input, OpenOptions{}, loaded, error)) {
-        say(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
+        say(stderr, "marrowin-cli thumbnail: %s\n", terminalText(error).c_str());
         return false;
     }
     // A damaged container is drawn as far as it could be read, and fails the command.
@@ -58,7 +59,7 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
     look.fit = true;
     look.transparent = true;
     if (!picture.show(loaded.image, 0, look, error)) {
-        say(stderr, "marrowin-cli thumbnail: %s: %s\n", input.c_str(), error.c_str());
+        say(stderr, "marrowin-cli thumbnail: %s: %s\n", terminalText(input).c_str(), terminalText(error).c_str());
         return false;
     }
     picture.paint();
@@ -68,12 +69,12 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
     bool drawn = false;
     for (size_t i = 3; i < rgba.size() && !drawn; i += 4) drawn = rgba[i] != 0;
     if (!drawn) {
-        say(stderr, "marrowin-cli thumbnail: %s: the icon draws nothing\n", input.c_str());
+        say(stderr, "marrowin-cli thumbnail: %s: the icon draws nothing\n", terminalText(input).c_str());
         return false;
     }
     if (!writePng(output, picture.width(), picture.height(), picture.pixels(),
                   replace ? PngWrite::InPlace : PngWrite::NewFile, error, PngAlpha::Keep)) {
-        say(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
+        say(stderr, "marrowin-cli thumbnail: %s\n", terminalText(error).c_str());
         return false;
     }
     return !damaged;
@@ -109,12 +110,12 @@ int runThumbnail(int argc, char** argv) {
         return usageError("thumbnail", "no archive given", THUMBNAIL_USAGE);
     std::string error;
     if (!outDir.empty() && !ensureOutputFolder(outDir, error)) {
-        std::fprintf(stderr, "marrowin-cli thumbnail: %s\n", error.c_str());
+        std::fprintf(stderr, "marrowin-cli thumbnail: %s\n", terminalText(error).c_str());
         return 1;
     }
     std::unique_ptr<IconPicture> picture = IconPicture::create(uint32_t(side), uint32_t(side), error);
     if (!picture) {
-        std::fprintf(stderr, "marrowin-cli thumbnail: cannot render: %s\n", error.c_str());
+        std::fprintf(stderr, "marrowin-cli thumbnail: cannot render: %s\n", terminalText(error).c_str());
         return 1;
     }
     if (outDir.empty()) return thumbnailOne(*picture, operands[0], operands[1], true) ? 0 : 1;

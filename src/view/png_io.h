@@ -26,7 +26,9 @@ bool encodePng(uint32_t width, uint32_t height, const std::vector<uint8_t>& rgba
                std::vector<uint8_t>& png, std::string& error);
 
 // Encodes first and touches the path only with a whole picture in hand. Gives false and a
-// reason on failure; a regular file that could not be written whole is left empty.
+// reason on failure. An existing regular file gets room for the new picture before any of it
+// changes, so one that cannot be written keeps its old picture; one whose write fails after
+// that is left empty rather than half written.
 bool writePng(const std::string& path, uint32_t width, uint32_t height,
               const std::vector<uint8_t>& rgba, PngWrite mode, std::string& error,
               PngAlpha alpha = PngAlpha::Drop);

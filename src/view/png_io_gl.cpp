@@ -66,11 +66,41 @@ Created createNew(const std::string& path, const std::vector<uint8_t>& png, std:
     return err == EEXIST ? Created::Exists : Created::Failed;
 }
 
+// Room for `size` bytes in a regular file that holds `oldSize`, made before any of its bytes
+// change: on a full disk the picture that is there stays whole. 0 or an errno.
+int reserveRoom(int fd, off_t oldSize, size_t size) {
+    if (off_t(size) <= oldSize) return 0;
+    int err = posix_fallocate(fd, 0, off_t(size));
+    if (err == 0) return 0;
+    // Whatever a failed reservation left past the old end goes again.
+    if (ftruncate(fd, oldSize) != 0) {
+        // The old bytes are whole all the same; the failure below says what went wrong.
+    }
+    if (err != EOPNOTSUPP && err != EINVAL && err != ENOSYS) return err;
+    // A file system that cannot reserve: zeros written past the old end take the room.
+    std::vector<uint8_t> zeros(size - size_t(oldSize), 0);
+    size_t done = 0;
+    while (done < zeros.size()) {
+        const ssize_t n = ::pwrite(fd, zeros.data() + done, zeros.size() - done, oldSize + off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : EIO;
+            if (ftruncate(fd, oldSize) != 0) {
+                // As above.
+            }
+            return err;
+        }
+        done += size_t(n);
+    }
+    return 0;
+}
+
 // Into what is already at path (following links): file managers hold the file they made
 // open and read the picture back through it, a sandbox may bind just that file, and a
 // device or FIFO must stay what it is.
 bool writeInPlace(const std::string& path, const std::vector<uint8_t>& png, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+    // Not emptied at open: a regular file is emptied only once the picture has room.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = errno == EISDIR ? path + " is a folder"
                                 : "cannot write " + path + ": " + errnoText(errno);
@@ -78,7 +108,17 @@ bool writeInPlace(const std::string& path, const std::vector<uint8_t>& png, std:
     }
     struct stat st;
     const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular) {
+        const int err = reserveRoom(fd, st.st_size, png.size());
+        if (err != 0) {
+            ::close(fd);
+            error = "cannot write " + path + ": " + errnoText(err) + " (the old picture is kept)";
+            return false;
+        }
+    }
     bool ok = writeAll(fd, png);
+    // The rest of a longer old picture goes.
+    if (ok && regular && ftruncate(fd, off_t(png.size())) != 0) ok = false;
     int err = errno;
     // A half picture in a regular file would be taken for a broken one; leave it empty.
     if (!ok && regular && ftruncate(fd, 0) != 0) {

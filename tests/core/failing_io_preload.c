@@ -4,7 +4,11 @@
  * MARROWIN_FAIL_IO=kill-rename kills the process (SIGKILL) as it renames a file to the name
  * in MARROWIN_FAIL_NAME: a crash between writing a replacement and putting it in place.
  * MARROWIN_FAIL_IO=int-rename sends it SIGINT there instead (a Ctrl+C at that step), for
- * renameat and renameat2 alike. */
+ * renameat and renameat2 alike. MARROWIN_FAIL_IO=full is a full file system: a write or a
+ * reservation that would take a regular file past its present size fails with ENOSPC (what fits
+ * in the present size is written), while bytes already there may be overwritten.
+ * MARROWIN_FAIL_IO=full-unreserved is that disk on a file system that cannot reserve room
+ * (posix_fallocate gives EOPNOTSUPP). */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -23,6 +27,49 @@ static int chosen(int fd, const char* call) {
     flags = fcntl(fd, F_GETFL);
     return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && fstat(fd, &st) == 0 &&
            S_ISREG(st.st_mode);
+}
+
+/* Under "full", how many of n bytes at offset (-1: the file offset) fit in the file as it is;
+ * n when the descriptor is not chosen. */
+static size_t fitting(int fd, off_t offset, size_t n) {
+    struct stat st;
+    if ((!chosen(fd, "full") && !chosen(fd, "full-unreserved")) || fstat(fd, &st) != 0) return n;
+    if (offset < 0) offset = lseek(fd, 0, SEEK_CUR);
+    if (offset < 0 || offset >= st.st_size) return 0;
+    return (size_t)(st.st_size - offset) < n ? (size_t)(st.st_size - offset) : n;
+}
+
+ssize_t write(int fd, const void* buf, size_t n) {
+    static ssize_t (*real)(int, const void*, size_t);
+    size_t fit;
+    if (!real) real = (ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
+    fit = fitting(fd, -1, n);
+    if (n > 0 && fit == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return real(fd, buf, fit);
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
+    static ssize_t (*real)(int, const void*, size_t, off_t);
+    size_t fit;
+    if (!real) real = (ssize_t (*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
+    fit = fitting(fd, offset, n);
+    if (n > 0 && fit == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return real(fd, buf, fit, offset);
+}
+
+int posix_fallocate(int fd, off_t offset, off_t length) {
+    static int (*real)(int, off_t, off_t);
+    struct stat st;
+    if (!real) real = (int (*)(int, off_t, off_t))dlsym(RTLD_NEXT, "posix_fallocate");
+    if (chosen(fd, "full") && fstat(fd, &st) == 0 && offset + length > st.st_size) return ENOSPC;
+    if (chosen(fd, "full-unreserved")) return EOPNOTSUPP;
+    return real(fd, offset, length);
 }
 
 int close(int fd) {

@@ -117,6 +117,74 @@ TEST(Cli, InfoTextShowsControlBytesEscaped) {
     EXPECT_NE(r.out.find("two\\x0Alines"), std::string::npos) << r.out;
 }
 
+// copy and extract used to print the folder name and file names raw: a save could send
+// escape sequences, bells and carriage returns to the user's terminal.
+TEST(Cli, EveryCommandShowsSaveTextEscaped) {
+    struct Row {
+        const char* command;
+        const char* seen;  // what the output shows of the folder name
+    };
+    const Row rows[] = {
+        {"info a.psu", "folder: F\\x1B[31mX\\x07\\x0D"},
+        {"copy -C out a.psu", "wrote out/F\\x1B[31mX\\x07\\x0D"},
+        {"extract -C out a.psu", "into out/F\\x1B[31mX\\x07\\x0D"},
+        {"check a.psu", "a.psu: "},
+    };
+    for (const Row& row : rows) {
+        TempDir dir;
+        writeFile(dir / "a.psu", ArchiveBuilder("F\x1b[31mX\a\r").file("two\nlines", {1}).build());
+        CliRun r = cli(dir, row.command);
+        for (char control : {'\x1b', '\a', '\r'}) {
+            EXPECT_EQ(r.out.find(control), std::string::npos) << row.command << ": " << r.out;
+            EXPECT_EQ(r.err.find(control), std::string::npos) << row.command << ": " << r.err;
+        }
+        EXPECT_NE(r.out.find(row.seen), std::string::npos) << row.command << ": " << r.out;
+    }
+}
+
+// Text that never reached standard output (a full disk, /dev/full) used to leave exit code 0.
+TEST(Cli, AFailedWriteToStandardOutputFailsEveryCommand) {
+    TempDir dir;
+    writeFile(dir / "a.psu", fixtures::iconSave());
+    ASSERT_EQ(cli(dir, "card format card.ps2").code, 0);
+    ASSERT_EQ(cli(dir, "card import card.ps2 a.psu").code, 0);
+    for (const char* command : {"info a.psu", "info --json a.psu", "check a.psu", "check --json a.psu",
+                                "card ls card.ps2", "card ls --json card.ps2", "card check card.ps2",
+                                "extract -C out a.psu", "copy -C out a.psu", "--help", "--version"}) {
+        const std::string err = dir / ".err";
+        const std::string cmd = "cd '" + dir.path() + "' && '" MARROWIN_CLI "' " + command +
+                                " >/dev/full 2>'" + err + "'";
+        const int status = std::system(cmd.c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << command;
+        EXPECT_NE(readText(err).find("marrowin-cli: write error: No space left on device"),
+                  std::string::npos)
+            << command << ": " << readText(err);
+    }
+}
+
+// -q was taken by info and check but their help did not say so, so completion never offered it.
+TEST(Cli, HelpNamesTheQuietOptionOfEveryReportCommand) {
+    TempDir dir;
+    for (const char* command : {"info --help", "check --help", "extract --help", "copy --help"}) {
+        CliRun r = cli(dir, command);
+        EXPECT_EQ(r.code, 0) << command;
+        EXPECT_NE(r.out.find("-q, --quiet"), std::string::npos) << command << ": " << r.out;
+    }
+}
+
+// An extraction that wrote nothing used to say "0 files into ..." beside its error.
+TEST(Cli, AFailedExtractionPrintsNoLineOfSuccess) {
+    TempDir dir;
+    writeFile(dir / "a.psu", fixtures::iconSave());
+    makeDir(dir / "out");
+    // A file where the save's folder would go: the folder cannot be made, even by root.
+    writeFile(dir / "out/BASLUS-20000SAVE", std::string("in the way"));
+    CliRun r = cli(dir, "extract -C out a.psu");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("a.psu"), std::string::npos) << r.err;
+}
+
 // A light the file holds as no number used to be shown as the view's default value.
 TEST(Cli, InfoJsonShowsALightThatIsNoNumberAsNull) {
     TempDir dir;

@@ -106,6 +106,20 @@ TEST(HostLayer, KindsOfPathsAndFolders) {
     EXPECT_EQ(errno, EEXIST);
 }
 
+#ifdef _WIN32
+// A name Windows refuses used to be reported as "No such file or directory".
+TEST(HostLayer, ANameWindowsRefusesIsSaidToBeNotAllowed) {
+    Folder d;
+    OpenFolder folder = openFolder(utf8(d.path));
+    ASSERT_TRUE(folder.isOpen());
+    for (const char* name : {"out?.png", "x<y"}) {
+        EXPECT_FALSE(createExclusive(name, folder.ref()).isOpen()) << name;
+        EXPECT_EQ(errno, EINVAL) << name;
+        EXPECT_NE(errnoText(EINVAL).find("not allowed on Windows"), std::string::npos);
+    }
+}
+#endif
+
 // Windows opens in text mode unless told otherwise: CR LF and ^Z must pass untouched.
 TEST(HostLayer, BytesAndUtf8NamesArriveAsTheyWere) {
     Folder d;

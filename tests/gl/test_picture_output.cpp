@@ -154,4 +154,53 @@ TEST(NamedPicture, NoPictureLeavesTheOutputAloneAndAFailedWriteFails) {
     }
 }
 
+// render named its picture on a standard output that took nothing and still exited 0.
+TEST(NamedPicture, AStandardOutputThatTakesNothingFailsTheCommand) {
+    TempDir dir;
+    for (const std::string& command :
+         {CLI + " thumbnail -s 32 '" + DEMO + "' -", CLI + " render --size 32x32 -o - '" + DEMO + "'",
+          CLI + " render --size 32x32 -o '" + dir.path + "/r.png' '" + DEMO + "'"}) {
+        const std::string err = dir.path + "/err";
+        EXPECT_EQ(run(command + " >/dev/full 2>'" + err + "'"), 1) << command;
+        EXPECT_NE(bytesOf(err).find("No space left on device"), std::string::npos) << bytesOf(err);
+    }
+}
+
+// -q is taken by every command; the help of each picture command says so, and completion
+// reads its options from there.
+TEST(NamedPicture, HelpNamesTheQuietOption) {
+    TempDir dir;
+    for (const char* command : {"thumbnail", "render"}) {
+        const std::string out = dir.path + "/help";
+        EXPECT_EQ(run(CLI + " " + command + " --help >'" + out + "'"), 0) << command;
+        EXPECT_NE(bytesOf(out).find("-q, --quiet"), std::string::npos) << command;
+    }
+}
+
+#ifdef MARROWIN_FAILING_IO
+// On a full disk the old picture used to be emptied before the new one found no room.
+TEST(NamedPicture, AFullDiskKeepsTheOldPictureWhole) {
+    // The second: a file system that cannot reserve room, where zeros past the end take it.
+    for (const std::string mode : {"full", "full-unreserved"}) {
+        const std::string full = "LD_PRELOAD='" MARROWIN_FAILING_IO "' MARROWIN_FAIL_IO=" + mode + " ";
+        for (const NamedOutput& c : COMMANDS) {
+            const std::string what = std::string(c.what) + " on " + mode;
+            TempDir dir;
+            const std::string out = dir.path + "/old.png", err = dir.path + "/err";
+            const std::string old = "an older picture, shorter than the new one";
+            std::ofstream(out) << old;
+            EXPECT_EQ(run(full + c.command(DEMO, out) + " >/dev/null 2>'" + err + "'"), 1) << what;
+            EXPECT_EQ(bytesOf(out), old) << what;
+            EXPECT_NE(bytesOf(err).find("No space left on device"), std::string::npos) << bytesOf(err);
+
+            // What takes no more room than the old picture is written, and the old tail goes.
+            std::ofstream(out, std::ios::trunc) << std::string(200000, 'x');
+            EXPECT_EQ(run(full + c.command(DEMO, out) + " >/dev/null"), 0) << what;
+            EXPECT_TRUE(isWholePng(bytesOf(out))) << what;
+            EXPECT_EQ(loadPng(out).width, 32u) << what;
+        }
+    }
+}
+#endif
+
 }  // namespace

@@ -329,7 +329,7 @@ def check_completion(script, cli, work):
         check(sorted(lines[5].split()) == ["B.PSU", "D.Psv", "a.psu", "c.max", "card.ps2", "e.xps", "saves"],
               f"{what}: info offers {lines[5]!r}")
         check(lines[6].split() == ["saves"], f"{what}: pack offers {lines[6]!r}")
-        check(lines[7].split() == ["psu", "max", "cbs", "sps", "psv"], f"{what}: --to offers {lines[7]!r}")
+        check(lines[7].split() == ["psu", "max", "cbs", "sps", "xps", "psv"], f"{what}: --to offers {lines[7]!r}")
         check(lines[8].split() == ["ls", "export", "import", "delete", "format", "check"],
               f"{what}: card offers {lines[8]!r}")
         check({"--replace", "--no-backup", "--force", "--help"} <= set(lines[9].split()),
