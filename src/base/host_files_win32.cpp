@@ -636,9 +636,19 @@ bool modifiedSeconds(const std::string& path, int64_t& seconds) {
 
 HostFile openForChange(const std::string& path) {
     // Shared for deletion: the new image is moved over this name while it is open.
-    return regularFileOnly(openPath(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
-                           false);
+    HostFile file = regularFileOnly(openPath(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
+                                    false);
+    // A read-only file is refused as Windows itself refuses writing it: the change replaces the
+    // card by a new file, which the attribute would not stop where the open is let through
+    // (an administrator's, or Wine run as root).
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file.isOpen() && GetFileInformationByHandle(handleOf(file.native()), &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        errno = EACCES;
+        return HostFile();
+    }
+    return file;
 }
 
 int lockFileExclusive(HostFile& file, int waitMs, long& holder) {
