@@ -16,7 +16,8 @@ add_executable(marrowin WIN32 ${MARROWIN_WINDOW_SOURCES})
 target_compile_definitions(marrowin PRIVATE MARROWIN_VERSION="${PROJECT_VERSION}")
 # The icon file and the generated configuration template are found beside the .rc.
 set_property(SOURCE ${PROJECT_SOURCE_DIR}/res/marrowin.rc APPEND PROPERTY OBJECT_DEPENDS
-  ${PROJECT_SOURCE_DIR}/res/sub1.rc ${PROJECT_SOURCE_DIR}/res/marrowin.ico)
+  ${PROJECT_SOURCE_DIR}/res/sub1.rc ${PROJECT_SOURCE_DIR}/res/marrowin.ico
+  ${PROJECT_SOURCE_DIR}/res/marrowin.manifest)
 target_link_libraries(marrowin PRIVATE marrowin_core opengl32 glu32 comdlg32 shell32 gdi32 user32)
 # Only system DLLs at run time.
 target_link_options(marrowin PRIVATE -static)

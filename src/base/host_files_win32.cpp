@@ -70,6 +70,25 @@ bool toWide(const std::string& text, std::wstring& out) {
     return true;
 }
 
+// A path in UTF-16 for the W calls. Past MAX_PATH it takes the "\\?\" form, which every W
+// call takes at any length, even where the manifest's longPathAware is not honoured (Windows
+// before 10 1607, or long paths off in the registry). That form skips the normalising of
+// "/", "." and "..": GetFullPathNameW does it first.
+bool toWidePath(const std::string& path, std::wstring& out) {
+    if (!toWide(path, out)) return false;
+    if (out.size() < MAX_PATH - 12 || out.rfind(L"\\\\?\\", 0) == 0) return true;
+    const DWORD n = GetFullPathNameW(out.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return true;  // the call itself then says what is wrong
+    std::wstring full(n, L'\0');
+    const DWORD got = GetFullPathNameW(out.c_str(), n, full.data(), nullptr);
+    if (got == 0 || got >= n) return true;
+    full.resize(got);
+    if (full.rfind(L"\\\\.\\", 0) == 0 || full.rfind(L"\\\\?\\", 0) == 0) out = full;
+    else if (full.rfind(L"\\\\", 0) == 0) out = L"\\\\?\\UNC\\" + full.substr(2);
+    else out = L"\\\\?\\" + full;
+    return true;
+}
+
 std::string toUtf8(const wchar_t* text, size_t length) {
     if (length == 0) return {};
     int n = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
@@ -91,7 +110,7 @@ constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 HANDLE openPath(const std::string& path, DWORD access, DWORD disposition, DWORD flags,
                 DWORD share = SHARE_ALL) {
     std::wstring wide;
-    if (!toWide(path, wide)) return INVALID_HANDLE_VALUE;
+    if (!toWidePath(path, wide)) return INVALID_HANDLE_VALUE;
     HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) setErrnoFromLastError();
     return h;
@@ -233,7 +252,7 @@ PathKind pathKind(const std::string& path) {
 
 bool makeFolder(const std::string& name, const HostFolder& dir) {
     std::wstring wide;
-    if (!toWide(dir.pathOf(name), wide)) return false;
+    if (!toWidePath(dir.pathOf(name), wide)) return false;
     if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
     setErrnoFromLastError();
     if (errno != EEXIST) return false;
@@ -244,7 +263,7 @@ bool listFolder(const std::string& path, std::vector<FolderItem>& items) {
     items.clear();
     const HostFolder folder(path.empty() ? std::string(".") : path);
     std::wstring pattern;
-    if (!toWide(folder.pathOf("*"), pattern)) return false;
+    if (!toWidePath(folder.pathOf("*"), pattern)) return false;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
@@ -487,7 +506,7 @@ bool processAlive(long pid) {
 
 int moveFile(const std::string& from, const std::string& to, DWORD flags) {
     std::wstring wideFrom, wideTo;
-    if (!toWide(from, wideFrom) || !toWide(to, wideTo)) return errno;
+    if (!toWidePath(from, wideFrom) || !toWidePath(to, wideTo)) return errno;
     if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(), flags | MOVEFILE_WRITE_THROUGH)) return 0;
     return errnoOf(GetLastError());
 }
@@ -502,7 +521,7 @@ bool TemporaryFile::create(const HostFolder& dir) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::string name = temporaryName(pid, attempt);
         std::wstring wide;
-        if (!toWide(dir.pathOf(name), wide)) return false;
+        if (!toWidePath(dir.pathOf(name), wide)) return false;
         // Registered under the lock, so the handler never sees the file without its name.
         std::lock_guard<std::mutex> held(activeTempLock);
         HostFile f = createExclusive(name, dir);
@@ -542,7 +561,7 @@ void TemporaryFile::discard() {
     file_.close();
     if (exists_) {
         std::wstring wide;
-        if (toWide(dir_.pathOf(name_), wide)) DeleteFileW(wide.c_str());
+        if (toWidePath(dir_.pathOf(name_), wide)) DeleteFileW(wide.c_str());
         exists_ = false;
         unregisterTemp(slot_);
     }
@@ -551,7 +570,7 @@ void TemporaryFile::discard() {
 size_t removeStaleTemporaries(const HostFolder& folder) {
     std::wstring pattern;
     const HostFolder where(folder.path().empty() ? std::string(".") : folder.path());
-    if (!toWide(where.pathOf(".marrowin-*.tmp"), pattern)) return 0;
+    if (!toWidePath(where.pathOf(".marrowin-*.tmp"), pattern)) return 0;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return 0;
@@ -571,7 +590,7 @@ size_t removeStaleTemporaries(const HostFolder& folder) {
     size_t removed = 0;
     for (const std::string& name : stale) {
         std::wstring wide;
-        if (toWide(where.pathOf(name), wide) && DeleteFileW(wide.c_str())) ++removed;
+        if (toWidePath(where.pathOf(name), wide) && DeleteFileW(wide.c_str())) ++removed;
     }
     return removed;
 }
@@ -581,7 +600,7 @@ bool syncFolder(const HostFolder&) { return true; }
 int registerTemporaryFolder(const HostFolder& dir, const std::string& name) {
     installControlCleanup();
     std::wstring wide;
-    if (!toWide(dir.pathOf(name), wide)) return -1;
+    if (!toWidePath(dir.pathOf(name), wide)) return -1;
     std::lock_guard<std::mutex> held(activeTempLock);
     return takeSlot(activeTempFolders, wide);
 }
@@ -640,9 +659,19 @@ bool modifiedSeconds(const std::string& path, int64_t& seconds) {
 
 HostFile openForChange(const std::string& path) {
     // Shared for deletion: the new image is moved over this name while it is open.
-    return regularFileOnly(openPath(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
-                           false);
+    HostFile file = regularFileOnly(openPath(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
+                                    false);
+    // A read-only file is refused as Windows itself refuses writing it: the change replaces the
+    // card by a new file, which the attribute would not stop where the open is let through
+    // (an administrator's, or Wine run as root).
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file.isOpen() && GetFileInformationByHandle(handleOf(file.native()), &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        errno = EACCES;
+        return HostFile();
+    }
+    return file;
 }
 
 int lockFileExclusive(HostFile& file, int waitMs, long& holder) {
@@ -696,13 +725,13 @@ bool removeTreeWide(const std::wstring& path, int depth) {
 
 bool removeTree(const std::string& path) {
     std::wstring wide;
-    return toWide(path, wide) && removeTreeWide(wide, 0);
+    return toWidePath(path, wide) && removeTreeWide(wide, 0);
 }
 
 void copyPermissions(const std::string& from, const std::string& to) {
     // Windows keeps rights in the folder's inherited ACL; only the read-only bit follows.
     std::wstring wideFrom, wideTo;
-    if (!toWide(from, wideFrom) || !toWide(to, wideTo)) return;
+    if (!toWidePath(from, wideFrom) || !toWidePath(to, wideTo)) return;
     const DWORD a = GetFileAttributesW(wideFrom.c_str()), b = GetFileAttributesW(wideTo.c_str());
     if (a == INVALID_FILE_ATTRIBUTES || b == INVALID_FILE_ATTRIBUTES) return;
     SetFileAttributesW(wideTo.c_str(), (b & ~FILE_ATTRIBUTE_READONLY) | (a & FILE_ATTRIBUTE_READONLY));

@@ -9,6 +9,10 @@
 #endif
 
 #include <string>
+#ifdef _WIN32
+#include <chrono>
+#include <filesystem>
+#endif
 
 #include "card/card_file.h"
 #include "card/folder_card.h"
@@ -165,7 +169,18 @@ TEST(CardChange, ACardChangedBehindItsBackIsNotWrittenOver) {
     std::vector<Problem> problems;
     ASSERT_TRUE(card::MemoryCard::open(card::MemoryCard::format(true), other, problems, error)) << error;
     ASSERT_TRUE(other.importSave(smallSave("BASLUS-99999", 9), false, error)) << error;
+#ifdef _WIN32
+    // Windows lets nobody replace a file that is open: the other program writes over its
+    // bytes instead, as the card is shared for writing.
+    {
+        testing::writeFile(path, other.image());
+        namespace files = std::filesystem;
+        const files::path native = testing::nativePath(path);
+        files::last_write_time(native, files::last_write_time(native) + std::chrono::seconds(5));
+    }
+#else
     ASSERT_TRUE(card::writeNewCardFile(path, other.image(), true, error)) << error;
+#endif
     EXPECT_EQ(change.commit(true), Outcome::Failed);
     EXPECT_NE(change.error().find("changed by another program"), std::string::npos) << change.error();
     EXPECT_EQ(foldersOn(path), std::vector<std::string>{"BASLUS-99999"});
@@ -194,6 +209,59 @@ TEST(CardChange, ACardTheUserCannotWriteIsLeftAlone) {
         EXPECT_EQ(waitFor(pid), 0);
     }
     EXPECT_TRUE(fixtures::readFileBytes(path) == before);
+}
+#endif
+
+#ifdef _WIN32
+// Windows locks belong to the handle, so a second change in this process stands for another
+// program's.
+TEST(CardChange, AnotherHolderMakesItWaitThenFail) {
+    for (bool folder : {false, true}) {
+        SCOPED_TRACE(folder ? "folder card" : "card image");
+        TempDir dir;
+        const std::string path = newCard(dir, folder);
+        {
+            CardChange holder;
+            ASSERT_EQ(holder.begin(path, false, 0), Outcome::Done) << holder.error();
+            CardChange change;
+            EXPECT_EQ(change.begin(path, false, 200), Outcome::Failed);
+            EXPECT_NE(change.error().find("another change of this card is under way"), std::string::npos)
+                << change.error();
+        }
+        CardChange later;
+        EXPECT_EQ(later.begin(path, false, 0), Outcome::Done) << later.error();
+    }
+}
+
+// What a commit on Windows lets go of before replacing the card is taken again by the next one.
+TEST(CardChange, ChangesOneAfterAnotherKeepEachOthersSaves) {
+    TempDir dir;
+    const std::string path = newCard(dir, false);
+    for (uint8_t k = 1; k <= 2; ++k) {
+        CardChange change;
+        ASSERT_EQ(change.begin(path, false), Outcome::Done) << change.error();
+        std::string error;
+        ASSERT_TRUE(change.card().importSave(smallSave("BASLUS-0000" + std::to_string(k), k), false, error))
+            << error;
+        ASSERT_EQ(change.commit(true), Outcome::Done) << change.error();
+    }
+    EXPECT_EQ(foldersOn(path), (std::vector<std::string>{"BASLUS-00001", "BASLUS-00002"}));
+    EXPECT_EQ(foldersOn(path + ".bak"), std::vector<std::string>{"BASLUS-00001"});
+}
+
+TEST(CardChange, ACardTheUserCannotWriteIsLeftAlone) {
+    TempDir dir;
+    const std::string path = newCard(dir, false);
+    namespace files = std::filesystem;
+    files::permissions(testing::nativePath(path), files::perms::owner_write | files::perms::group_write |
+                                                      files::perms::others_write,
+                       files::perm_options::remove);
+    const Bytes before = fixtures::readFileBytes(path);
+    CardChange change;
+    EXPECT_EQ(change.begin(path, false), Outcome::Failed);
+    EXPECT_NE(change.error().find("cannot be changed"), std::string::npos) << change.error();
+    EXPECT_TRUE(fixtures::readFileBytes(path) == before);
+    files::permissions(testing::nativePath(path), files::perms::owner_write, files::perm_options::add);
 }
 #endif
 

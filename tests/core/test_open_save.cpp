@@ -1,8 +1,13 @@
 // Opening any save in-process: the image every command works on, whatever the input was.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -179,7 +184,20 @@ TEST(OpenSave, TheSaveStandingForACardSkipsSavesThatCannotBeExported) {
     EXPECT_EQ(saveStandingForCard(0, loader({}), chosen, error), -1);
 }
 
-// Feeds `head` then `zeros` zero bytes into a socket the loader reads as standard input; gives
+// A byte stream between two threads: a socket pair on POSIX, an anonymous pipe on Windows.
+#ifdef _WIN32
+bool makeStream(int fds[2]) { return ::_pipe(fds, 1 << 16, _O_BINARY) == 0; }
+long streamSend(int fd, const uint8_t* p, size_t n) { return ::_write(fd, p, unsigned(n)); }
+void endSending(int fd) { ::_close(fd); }
+void closeStream(int fd) { ::_close(fd); }
+#else
+bool makeStream(int fds[2]) { return ::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0; }
+long streamSend(int fd, const uint8_t* p, size_t n) { return long(::send(fd, p, n, MSG_NOSIGNAL)); }
+void endSending(int fd) { ::shutdown(fd, SHUT_WR); }
+void closeStream(int fd) { ::close(fd); }
+#endif
+
+// Feeds `head` then `zeros` zero bytes into a stream the loader reads as standard input; gives
 // how many bytes the loader let through before it gave up.
 struct Fed {
     bool opened;
@@ -190,13 +208,13 @@ struct Fed {
 };
 Fed feed(const Bytes& head, uint64_t zeros) {
     int fds[2];
-    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    EXPECT_TRUE(makeStream(fds));
     std::atomic<uint64_t> sent{0};
     std::thread writer([&]() {
         std::vector<uint8_t> block(1 << 16, 0);
         auto put = [&](const uint8_t* p, size_t n) {
             while (n) {
-                const ssize_t w = ::send(fds[1], p, n, MSG_NOSIGNAL);
+                const long w = streamSend(fds[1], p, n);
                 if (w <= 0) return false;
                 p += w;
                 n -= size_t(w);
@@ -210,16 +228,18 @@ Fed feed(const Bytes& head, uint64_t zeros) {
                 if (!put(block.data(), n)) break;
                 left -= n;
             }
-        ::shutdown(fds[1], SHUT_WR);
+        endSending(fds[1]);
     });
     Fed f;
     const auto start = std::chrono::steady_clock::now();
     f.opened = openSaveStream(fds[0], "-", OpenOptions{}, f.save, f.error);
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // The writer stops once nobody reads.
-    ::close(fds[0]);
+    closeStream(fds[0]);
     writer.join();
-    ::close(fds[1]);
+#ifndef _WIN32
+    closeStream(fds[1]);
+#endif
     f.sent = sent;
     return f;
 }
