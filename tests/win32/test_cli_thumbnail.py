@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""marrowin-cli.exe thumbnail under Wine: the demo save's icon as a whole 256x256 RGBA PNG,
-drawn through a hidden window's WGL context (Wine needs an X server for that: a private Xvfb
-is started when none is given), and the archive itself refused as the output.
+"""marrowin-cli.exe thumbnail under Wine: the demo save's icon as a whole 256x256 RGBA PNG
+with smooth edges (and at 128x128 the Linux golden picture), drawn through a hidden window's
+WGL context (Wine needs an X server for that: a private Xvfb is started when none is given),
+and the archive itself refused as the output.
 
 Environment: MARROWIN_CLI_EXE, MARROWIN_DEMO; WINEPREFIX and friends as ctest passes them.
 Exit 77 (skipped) when Wine or Xvfb is missing."""
@@ -15,6 +16,8 @@ import time
 import zlib
 
 SKIP = 77
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "golden",
+                      "demo-thumbnail-128.png")
 
 
 def read_png(path):
@@ -75,6 +78,19 @@ def main():
             # The icon fills a good part of the square, and its corners stay transparent.
             assert 0.3 < covered < 0.95, covered
             assert rows[0][3] == 0 and rows[-1][-1] == 0
+            # Drawn at several samples a pixel and filtered down: the edges blend.
+            assert sum(1 for a in alpha if 0 < a < 255) > 100, "jagged edges"
+
+            # The same pixels as on Linux: the golden thumbnail, within a rasteriser's margin.
+            subprocess.run([wine, exe, "thumbnail", "-s", "128", "demo.psu", "small.png"],
+                           cwd=work, env=env, check=True, capture_output=True, timeout=120)
+            _, _, small = read_png(os.path.join(work, "small.png"))
+            _, _, golden = read_png(GOLDEN)
+            differences = [abs(a - b) for ours, theirs in zip(small, golden)
+                           for a, b in zip(ours, theirs)]
+            assert len(differences) == 128 * 128 * 4
+            mean = sum(differences) / len(differences)
+            assert mean < 0.5, "differs from the Linux thumbnail by %.2f a channel" % mean
 
             before = open(archive, "rb").read()
             refused = subprocess.run([wine, exe, "thumbnail", "demo.psu", "demo.psu"], cwd=work,
