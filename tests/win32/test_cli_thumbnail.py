@@ -21,8 +21,8 @@ GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", 
 
 
 def read_png(path):
-    """Width, height and RGBA rows of an 8-bit RGBA, non-interlaced PNG with filter 0 rows
-    (what the program writes)."""
+    """Width, height and RGBA rows of an 8-bit RGBA, non-interlaced PNG (libpng on Linux
+    filters its rows)."""
     data = open(path, "rb").read()
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
     pos, idat, header = 8, b"", None
@@ -41,7 +41,27 @@ def read_png(path):
     raw = zlib.decompress(idat)
     stride = width * 4 + 1
     assert len(raw) == stride * height
-    return width, height, [raw[y * stride + 1:(y + 1) * stride] for y in range(height)]
+    rows, previous = [], bytearray(width * 4)
+    for y in range(height):
+        kind, row = raw[y * stride], bytearray(raw[y * stride + 1:(y + 1) * stride])
+        for i in range(len(row)):
+            left = row[i - 4] if i >= 4 else 0
+            up, corner = previous[i], previous[i - 4] if i >= 4 else 0
+            if kind == 1:
+                row[i] = (row[i] + left) & 255
+            elif kind == 2:
+                row[i] = (row[i] + up) & 255
+            elif kind == 3:
+                row[i] = (row[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
+            else:
+                assert kind == 0, "filter %d" % kind
+        rows.append(bytes(row))
+        previous = row
+    return width, height, rows
 
 
 def main():
