@@ -26,8 +26,11 @@ struct PictureView {
 
 class IconPicture {
 public:
-    // One surface of a fixed size, reused for every save drawn with it.
-    static std::unique_ptr<IconPicture> create(uint32_t width, uint32_t height, std::string& error);
+    // One surface of a fixed size, reused for every save drawn with it. A smooth picture is
+    // drawn at several samples a pixel side (smoothingFactor) and filtered down, so edges
+    // take partial coverage; otherwise it holds the window's own pixels.
+    static std::unique_ptr<IconPicture> create(uint32_t width, uint32_t height, std::string& error,
+                                               bool smooth = false);
 
     // Starts afresh on icon `icon` of `image`, as a newly started window would show it: the
     // settings, lights and animation of a previous save do not carry over. The image must stay
@@ -37,10 +40,11 @@ public:
     // was drawn; on a transparent picture, colour not premultiplied, as PNG keeps it).
     void paint();
     const std::vector<uint8_t>& pixels() const {
-        return transparent_ ? straight_ : surface_->readFrontBuffer();
+        if (transparent_) return straight_;
+        return factor_ > 1 ? shrunk_ : surface_->readFrontBuffer();
     }
-    uint32_t width() const { return surface_->width(); }
-    uint32_t height() const { return surface_->height(); }
+    uint32_t width() const { return width_; }
+    uint32_t height() const { return height_; }
 
 private:
     std::unique_ptr<OffscreenRenderer> surface_;
@@ -49,6 +53,9 @@ private:
     IconView view_;
     std::vector<uint8_t> texture_;
     bool transparent_ = false;
+    uint32_t width_ = 0, height_ = 0;
+    uint32_t factor_ = 1;            // surface pixels per picture pixel, each way
+    std::vector<uint8_t> shrunk_;    // the surface filtered down to the picture's size
     std::vector<uint8_t> straight_;
 };
 

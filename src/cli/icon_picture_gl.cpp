@@ -15,11 +15,18 @@
 namespace marrowin::cli {
 
 std::unique_ptr<IconPicture> IconPicture::create(uint32_t width, uint32_t height,
-                                                 std::string& error) {
-    std::unique_ptr<OffscreenRenderer> surface = OffscreenRenderer::create(width, height, error);
+                                                 std::string& error, bool smooth) {
+    // The factor keeps the surface within SMOOTH_SURFACE_SIDE (memory and time per picture);
+    // past that a picture is drawn as a plain one, and refused as one of its size would be.
+    const uint32_t factor = smooth ? smoothingFactor(width, height) : 1;
+    std::unique_ptr<OffscreenRenderer> surface =
+        OffscreenRenderer::create(width * factor, height * factor, error);
     if (!surface) return nullptr;
     std::unique_ptr<IconPicture> picture(new IconPicture());
     picture->surface_ = std::move(surface);
+    picture->width_ = width;
+    picture->height_ = height;
+    picture->factor_ = factor;
     picture->texture_.assign(TEXTURE_BUFFER_BYTES, 0);
     return picture;
 }
@@ -42,7 +49,7 @@ bool IconPicture::show(const SaveImage& image, int icon, const PictureView& look
         }
         // Transparent black, so the frame holds premultiplied colour.
         std::fill(std::begin(settings_.clearColor), std::end(settings_.clearColor), 0.0f);
-        straight_.assign(size_t(surface_->width()) * surface_->height() * 4, 0);
+        straight_.assign(size_t(width_) * height_ * 4, 0);
     }
     resizeView(frame_, settings_, surface_->width(), surface_->height());
     selectIcon(view_, image, settings_.lights, icon);
@@ -65,8 +72,12 @@ bool IconPicture::show(const SaveImage& image, int icon, const PictureView& look
 
 void IconPicture::paint() {
     paintFrame(frame_, settings_, view_, *surface_);
+    // The buffer holds premultiplied colour (or is opaque), so block means are the coverage
+    // and colour a finer pixel grid would show, and the edges do not darken.
+    if (factor_ > 1) shrinkPicture(surface_->readFrontBuffer(), width_, height_, factor_, shrunk_);
     if (!transparent_) return;
-    const std::vector<uint8_t>& premultiplied = surface_->readFrontBuffer();
+    const std::vector<uint8_t>& premultiplied =
+        factor_ > 1 ? shrunk_ : surface_->readFrontBuffer();
     for (size_t i = 0; i + 3 < premultiplied.size(); i += 4) {
         const unsigned a = premultiplied[i + 3];
         for (int c = 0; c < 3; ++c)

@@ -113,7 +113,8 @@ int runThumbnail(int argc, char** argv) {
         std::fprintf(stderr, "marrowin-cli thumbnail: %s\n", terminalText(error).c_str());
         return 1;
     }
-    std::unique_ptr<IconPicture> picture = IconPicture::create(uint32_t(side), uint32_t(side), error);
+    std::unique_ptr<IconPicture> picture =
+        IconPicture::create(uint32_t(side), uint32_t(side), error, true);
     if (!picture) {
         std::fprintf(stderr, "marrowin-cli thumbnail: cannot render: %s\n", terminalText(error).c_str());
         return 1;

@@ -75,6 +75,17 @@ private:
     std::vector<uint8_t> front_;
 };
 
+// Samples per pixel side for a smooth picture of width x height: 4, or fewer where the drawn
+// surface would pass SMOOTH_SURFACE_SIDE (1 for pictures larger than half of it).
+constexpr uint32_t SMOOTH_SURFACE_SIDE = 2048;
+uint32_t smoothingFactor(uint32_t width, uint32_t height);
+
+// Box-filters an RGBA picture of (width x factor) x (height x factor) down to width x height
+// into `out`, each pixel the rounded mean of its factor x factor block. Colour must be
+// premultiplied (or the picture opaque), so that edges blend towards clear without darkening.
+void shrinkPicture(const std::vector<uint8_t>& large, uint32_t width, uint32_t height,
+                   uint32_t factor, std::vector<uint8_t>& out);
+
 // True when a space-separated extension list holds `name` as a whole word.
 bool hasExtensionName(const char* list, const char* name);
 

@@ -7,6 +7,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -59,6 +60,41 @@ bool hasExtensionName(const char* list, const char* name) {
         if ((p == list || p[-1] == ' ') && (p[n] == ' ' || p[n] == '\0')) return true;
     }
     return false;
+}
+
+uint32_t smoothingFactor(uint32_t width, uint32_t height) {
+    const uint64_t side = std::max(width, height);
+    for (uint32_t factor : {4u, 2u})
+        if (side * factor <= SMOOTH_SURFACE_SIDE) return factor;
+    return 1;
+}
+
+void shrinkPicture(const std::vector<uint8_t>& large, uint32_t width, uint32_t height,
+                   uint32_t factor, std::vector<uint8_t>& out) {
+    out.assign(size_t(width) * height * 4, 0);
+    if (factor == 0) return;
+    const size_t largeRow = size_t(width) * factor * 4;
+    if (large.size() < largeRow * height * factor) return;
+    const uint32_t samples = factor * factor;
+    // One row of block sums at a time, walking the large picture row by row (cache order).
+    std::vector<uint32_t> sums(size_t(width) * 4);
+    for (uint32_t y = 0; y < height; ++y) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (uint32_t row = 0; row < factor; ++row) {
+            const uint8_t* in = large.data() + (size_t(y) * factor + row) * largeRow;
+            for (uint32_t x = 0; x < width; ++x) {
+                uint32_t* sum = sums.data() + size_t(x) * 4;
+                for (uint32_t k = 0; k < factor; ++k, in += 4) {
+                    sum[0] += in[0];
+                    sum[1] += in[1];
+                    sum[2] += in[2];
+                    sum[3] += in[3];
+                }
+            }
+        }
+        uint8_t* o = out.data() + size_t(y) * width * 4;
+        for (size_t i = 0; i < sums.size(); ++i) o[i] = uint8_t((sums[i] + samples / 2) / samples);
+    }
 }
 
 bool OffscreenRenderer::sizeAllowed(uint32_t width, uint32_t height, std::string& error) {

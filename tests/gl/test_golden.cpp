@@ -1,4 +1,5 @@
 // Whole pictures: the demo save against golden images, and the render command.
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -67,6 +68,20 @@ void expectSimilar(const Picture& actual, const Picture& expected, const std::st
     EXPECT_LT(double(differing) / pixels, 0.002) << what << ": " << differing << " pixels differ";
 }
 
+// A picture with alpha as two opaque ones: laid over mid grey, and its alpha as grey.
+std::array<Picture, 2> overGreyAndAlpha(const Picture& p) {
+    std::array<Picture, 2> out{p, p};
+    for (size_t i = 0; i < p.rgba.size(); i += 4) {
+        const int a = p.rgba[i + 3];
+        for (int c = 0; c < 3; ++c) {
+            out[0].rgba[i + c] = uint8_t((p.rgba[i + c] * a + 128 * (255 - a) + 127) / 255);
+            out[1].rgba[i + c] = uint8_t(a);
+        }
+        out[0].rgba[i + 3] = out[1].rgba[i + 3] = 255;
+    }
+    return out;
+}
+
 }  // namespace
 
 TEST(Golden, DemoIconsMatchTheirPictures) {
@@ -84,6 +99,19 @@ TEST(Golden, DemoAnimationMatchesAfterSevenPaints) {
     // The shape changed on the way: the first frame is a different picture.
     const Picture first = loadPng(GOLDEN + "demo-normal.png");
     EXPECT_NE(first.rgba, seventh.rgba);
+}
+
+// The thumbnail, drawn at several samples a pixel and filtered down: colour and coverage.
+TEST(Golden, DemoThumbnailMatchesItsPicture) {
+    SKIP_WITHOUT_POSIX_SHELL();
+    TempDir dir;
+    const std::string out = dir.path + "/thumb.png";
+    ASSERT_EQ(run(std::string(MARROWIN_CLI) + " thumbnail -s 128 '" + DEMO + "' '" + out + "'"), 0);
+    const std::string golden = GOLDEN + "demo-thumbnail-128.png";
+    const auto actual = overGreyAndAlpha(loadPng(out));
+    const auto expected = overGreyAndAlpha(loadPng(golden));
+    expectSimilar(actual[0], expected[0], golden + " over grey");
+    expectSimilar(actual[1], expected[1], golden + " alpha");
 }
 
 TEST(Golden, DemoFrameShowsTheIconOnTheBackground) {

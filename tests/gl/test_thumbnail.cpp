@@ -85,6 +85,84 @@ TEST_F(Framing, LeavesTheViewAloneWithoutVerticesToFrame) {
     EXPECT_EQ(std::memcmp(&before, &settings, sizeof settings), 0);
 }
 
+// Thumbnails are drawn at several samples a pixel and box-filtered down in plain C++, so
+// every host gives the same pixels.
+TEST(Smoothing, SamplesShrinkToTheirMeanWithoutDarkeningEdges) {
+    struct Row {
+        const char* what;
+        uint32_t factor;
+        std::vector<uint8_t> block;  // one pixel's samples, row by row
+        std::array<uint8_t, 4> expected;
+    };
+    const std::vector<uint8_t> white = {255, 255, 255, 255}, clear = {0, 0, 0, 0};
+    const auto join = [](std::initializer_list<std::vector<uint8_t>> parts) {
+        std::vector<uint8_t> out;
+        for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    std::vector<uint8_t> oneOfSixteen(16 * 4, 0);
+    oneOfSixteen[3] = 255;
+    const Row rows[] = {
+        {"one sample", 1, {10, 20, 30, 40}, {10, 20, 30, 40}},
+        {"uniform opaque", 2, join({{9, 99, 199, 255}, {9, 99, 199, 255}, {9, 99, 199, 255},
+                                    {9, 99, 199, 255}}), {9, 99, 199, 255}},
+        // Premultiplied: half covered white is half of white, which is white again once
+        // the colour is divided by the alpha.
+        {"half covered", 2, join({white, clear, clear, white}), {128, 128, 128, 128}},
+        {"rounded to nearest", 4, oneOfSixteen, {0, 0, 0, 16}},
+        {"three quarters", 2, join({white, white, white, {0, 0, 0, 0}}), {191, 191, 191, 191}},
+    };
+    for (const Row& row : rows) {
+        std::vector<uint8_t> out;
+        shrinkPicture(row.block, 1, 1, row.factor, out);
+        ASSERT_EQ(out.size(), 4u) << row.what;
+        EXPECT_EQ((std::array<uint8_t, 4>{out[0], out[1], out[2], out[3]}), row.expected) << row.what;
+    }
+}
+
+TEST(Smoothing, EachPixelTakesItsOwnBlockAndShortInputGivesNothing) {
+    // 3 x 2 pixels from 6 x 4 samples: every sample holds its pixel's index in red, its
+    // column in green and its row in blue.
+    const uint32_t w = 3, h = 2, f = 2;
+    std::vector<uint8_t> large(size_t(w) * f * h * f * 4);
+    for (uint32_t y = 0; y < h * f; ++y)
+        for (uint32_t x = 0; x < w * f; ++x) {
+            uint8_t* s = &large[(size_t(y) * w * f + x) * 4];
+            s[0] = uint8_t(10 * ((y / f) * w + x / f));
+            s[1] = uint8_t(x / f);
+            s[2] = uint8_t(y / f);
+            s[3] = 255;
+        }
+    std::vector<uint8_t> out;
+    shrinkPicture(large, w, h, f, out);
+    ASSERT_EQ(out.size(), size_t(w) * h * 4);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t* p = &out[(size_t(y) * w + x) * 4];
+            EXPECT_EQ(p[0], 10 * (y * w + x));
+            EXPECT_EQ(p[1], x);
+            EXPECT_EQ(p[2], y);
+        }
+    large.pop_back();
+    shrinkPicture(large, w, h, f, out);
+    EXPECT_EQ(out, std::vector<uint8_t>(size_t(w) * h * 4, 0)) << "short input is not read past";
+}
+
+TEST(Smoothing, SurfaceStaysWithinItsBound) {
+    const struct {
+        uint32_t width, height, factor;
+    } rows[] = {{1, 1, 4},       {128, 128, 4},  {256, 256, 4},  {512, 512, 4},
+                {513, 513, 2},   {1024, 1024, 2}, {1025, 1025, 1}, {4096, 4096, 1},
+                {300, 600, 2},   {2048, 1, 1},   {16384, 16384, 1}, {0, 0, 4}};
+    for (const auto& row : rows) {
+        const uint32_t f = smoothingFactor(row.width, row.height);
+        EXPECT_EQ(f, row.factor) << row.width << "x" << row.height;
+        if (f > 1) {
+            EXPECT_LE(std::max(row.width, row.height) * f, SMOOTH_SURFACE_SIDE);
+        }
+    }
+}
+
 struct Coverage {
     uint32_t left = UINT32_MAX, top = UINT32_MAX, right = 0, bottom = 0;
     size_t opaque = 0, clear = 0;
@@ -262,34 +340,57 @@ Picture windowPaintOf(const std::string& path, uint32_t side, Rgba& background) 
 
 // Thumbnails used to keep a^2 as the alpha of an icon drawn with alpha a (alpha blended like
 // colour into a transparent buffer), so file managers showed a fainter, different figure.
-// Laid "over" the window's background, a thumbnail must be the window's own picture.
+// Laid "over" the window's background, a thumbnail must be the window's own picture, drawn at
+// the thumbnail's samples a pixel and filtered down as the thumbnail is.
 TEST(ThumbnailCommand, OverTheWindowsBackgroundIsTheWindowsPicture) {
     SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
     const std::string translucent =
         writeSave(dir, "translucent.psu", fixtures::iconSave({}, translucentModel()));
     const uint32_t side = 96;
+    const uint32_t factor = smoothingFactor(side, side);
+    ASSERT_GT(factor, 1u);
     for (const std::string& save : {translucent, packedOpl(dir), packedDefaultIcon(dir)}) {
         const std::string out = dir.path + "/thumb.png";
         ASSERT_EQ(run(CLI + " thumbnail -s 96 '" + save + "' '" + out + "'"), 0) << save;
         const Picture thumb = loadPng(out);
         Rgba bg{};
-        const Picture window = windowPaintOf(save, side, bg);
-        ASSERT_EQ(thumb.rgba.size(), window.rgba.size()) << save;
-        size_t partial = 0, worst = 0;
-        std::set<int> alphas;
-        for (size_t i = 0; i < thumb.rgba.size(); i += 4) {
-            const int a = thumb.rgba[i + 3];
-            partial += a != 0 && a != 255;
-            alphas.insert(a);
-            const uint8_t backdrop[3] = {bg.r, bg.g, bg.b};
-            for (int c = 0; c < 3; ++c) {
-                const int over = (thumb.rgba[i + c] * a + backdrop[c] * (255 - a) + 127) / 255;
-                const size_t d = size_t(std::abs(over - int(window.rgba[i + c])));
-                worst = std::max(worst, d);
+        const Picture large = windowPaintOf(save, side * factor, bg);
+        std::vector<uint8_t> window;
+        shrinkPicture(large.rgba, side, side, factor, window);
+        ASSERT_EQ(thumb.rgba.size(), window.size()) << save;
+        const uint8_t backdrop[3] = {bg.r, bg.g, bg.b};
+        size_t partial = 0, worst = 0, inside = 0, outside = 0;
+        std::set<int> alphas;  // of pixels the icon covers wholly
+        for (uint32_t y = 0; y < side; ++y)
+            for (uint32_t x = 0; x < side; ++x) {
+                const size_t i = (size_t(y) * side + x) * 4;
+                const int a = thumb.rgba[i + 3];
+                partial += a != 0 && a != 255;
+                for (int c = 0; c < 3; ++c) {
+                    const int over = (thumb.rgba[i + c] * a + backdrop[c] * (255 - a) + 127) / 255;
+                    worst = std::max(worst, size_t(std::abs(over - int(window[i + c]))));
+                }
+                // Samples of this pixel where the window shows its bare background.
+                uint32_t bare = 0;
+                for (uint32_t sy = 0; sy < factor; ++sy)
+                    for (uint32_t sx = 0; sx < factor; ++sx) {
+                        const uint8_t* s =
+                            &large.rgba[((size_t(y) * factor + sy) * large.width + x * factor + sx) * 4];
+                        bare += s[0] == bg.r && s[1] == bg.g && s[2] == bg.b;
+                    }
+                if (bare == factor * factor) {
+                    ++outside;
+                    EXPECT_EQ(a, 0) << save << " at " << x << "," << y << ": nothing drawn there";
+                } else if (bare == 0) {
+                    ++inside;
+                    alphas.insert(a);
+                }
             }
-        }
         EXPECT_LE(worst, 3u) << save << ": the thumbnail over the background differs from the window";
+        EXPECT_GT(inside, 0u) << save;
+        EXPECT_GT(outside, 0u) << save;
+        EXPECT_GT(partial, 0u) << save << ": the edges take partial coverage";
         if (save == translucent) {
             // One triangle alone, the near one alone, and both: 0.5, 0.75, 0.75 + 0.25 x 0.5.
             for (int a : {128, 191, 223})
@@ -297,9 +398,40 @@ TEST(ThumbnailCommand, OverTheWindowsBackgroundIsTheWindowsPicture) {
                     << "no pixel of alpha " << a;
             EXPECT_FALSE(alphas.count(64)) << "alpha squared";
         } else {
-            EXPECT_EQ(partial, 0u) << save << ": an opaque icon stays opaque";
+            EXPECT_EQ(alphas, std::set<int>{255}) << save << ": an opaque icon stays opaque inside";
         }
         std::filesystem::remove(out);
+    }
+}
+
+// Jagged edges at the sizes file managers ask for were the complaint: the demo's silhouette
+// blends into the background there, while its body stays opaque.
+TEST(ThumbnailCommand, TheDemosEdgesAreSmoothAtCommonSizes) {
+    SKIP_WITHOUT_POSIX_SHELL();
+    TempDir dir;
+    for (uint32_t side : {128u, 256u}) {
+        const std::string out = dir.path + "/thumb.png";
+        ASSERT_EQ(run(CLI + " thumbnail -s " + std::to_string(side) + " '" + DEMO + "' '" + out + "'"),
+                  0);
+        const Picture p = loadPng(out);
+        ASSERT_EQ(p.width, side);
+        size_t partial = 0, opaque = 0, edge = 0;
+        for (uint32_t y = 1; y + 1 < side; ++y)
+            for (uint32_t x = 1; x + 1 < side; ++x) {
+                const auto alpha = [&](uint32_t px, uint32_t py) {
+                    return p.rgba[(size_t(py) * side + px) * 4 + 3];
+                };
+                const uint8_t a = alpha(x, y);
+                partial += a != 0 && a != 255;
+                opaque += a == 255;
+                // Drawn pixels beside a bare one: the silhouette.
+                edge += a != 0 && (alpha(x - 1, y) == 0 || alpha(x + 1, y) == 0 ||
+                                   alpha(x, y - 1) == 0 || alpha(x, y + 1) == 0);
+            }
+        EXPECT_GT(opaque, size_t(side) * side / 10) << side;
+        ASSERT_GT(edge, 0u) << side;
+        // Most of the silhouette takes partial alpha (steps along level edges may not).
+        EXPECT_GT(partial, edge / 2) << side << ": " << partial << " partial, " << edge << " on the edge";
     }
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""marrowin-cli.exe thumbnail under Wine: the demo save's icon as a whole 256x256 RGBA PNG,
-drawn through a hidden window's WGL context (Wine needs an X server for that: a private Xvfb
-is started when none is given), and the archive itself refused as the output.
+"""marrowin-cli.exe thumbnail under Wine: the demo save's icon as a whole 256x256 RGBA PNG
+with smooth edges (and at 128x128 the Linux golden picture), drawn through a hidden window's
+WGL context (Wine needs an X server for that: a private Xvfb is started when none is given),
+and the archive itself refused as the output.
 
 Environment: MARROWIN_CLI_EXE, MARROWIN_DEMO; WINEPREFIX and friends as ctest passes them.
 Exit 77 (skipped) when Wine or Xvfb is missing."""
@@ -15,11 +16,13 @@ import time
 import zlib
 
 SKIP = 77
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "golden",
+                      "demo-thumbnail-128.png")
 
 
 def read_png(path):
-    """Width, height and RGBA rows of an 8-bit RGBA, non-interlaced PNG with filter 0 rows
-    (what the program writes)."""
+    """Width, height and RGBA rows of an 8-bit RGBA, non-interlaced PNG (libpng on Linux
+    filters its rows)."""
     data = open(path, "rb").read()
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
     pos, idat, header = 8, b"", None
@@ -38,7 +41,27 @@ def read_png(path):
     raw = zlib.decompress(idat)
     stride = width * 4 + 1
     assert len(raw) == stride * height
-    return width, height, [raw[y * stride + 1:(y + 1) * stride] for y in range(height)]
+    rows, previous = [], bytearray(width * 4)
+    for y in range(height):
+        kind, row = raw[y * stride], bytearray(raw[y * stride + 1:(y + 1) * stride])
+        for i in range(len(row)):
+            left = row[i - 4] if i >= 4 else 0
+            up, corner = previous[i], previous[i - 4] if i >= 4 else 0
+            if kind == 1:
+                row[i] = (row[i] + left) & 255
+            elif kind == 2:
+                row[i] = (row[i] + up) & 255
+            elif kind == 3:
+                row[i] = (row[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
+            else:
+                assert kind == 0, "filter %d" % kind
+        rows.append(bytes(row))
+        previous = row
+    return width, height, rows
 
 
 def main():
@@ -75,6 +98,19 @@ def main():
             # The icon fills a good part of the square, and its corners stay transparent.
             assert 0.3 < covered < 0.95, covered
             assert rows[0][3] == 0 and rows[-1][-1] == 0
+            # Drawn at several samples a pixel and filtered down: the edges blend.
+            assert sum(1 for a in alpha if 0 < a < 255) > 100, "jagged edges"
+
+            # The same pixels as on Linux: the golden thumbnail, within a rasteriser's margin.
+            subprocess.run([wine, exe, "thumbnail", "-s", "128", "demo.psu", "small.png"],
+                           cwd=work, env=env, check=True, capture_output=True, timeout=120)
+            _, _, small = read_png(os.path.join(work, "small.png"))
+            _, _, golden = read_png(GOLDEN)
+            differences = [abs(a - b) for ours, theirs in zip(small, golden)
+                           for a, b in zip(ours, theirs)]
+            assert len(differences) == 128 * 128 * 4
+            mean = sum(differences) / len(differences)
+            assert mean < 0.5, "differs from the Linux thumbnail by %.2f a channel" % mean
 
             before = open(archive, "rb").read()
             refused = subprocess.run([wine, exe, "thumbnail", "demo.psu", "demo.psu"], cwd=work,
