@@ -679,15 +679,16 @@ bool FolderCard::importSave(const SaveContents& save, bool replace, std::string&
     removeStaleStaging(path_);
     const std::string staging = freeName(path_, std::string(STAGING_PREFIX) + std::to_string(currentProcessId()));
     const std::string stagingPath = join(path_, staging);
-    if (!makeFolder(stagingPath)) {
-        error = stagingPath + ": cannot make: " + std::strerror(errno);
-        return false;
-    }
-    // A signal from here on removes it; a kill the next change does.
+    // Registered before it exists, so a signal at any moment from its making on removes it
+    // (removing a folder not yet made is harmless); a kill leaves it to the next change.
     struct Registered {
         int slot;
         ~Registered() { unregisterTemporaryFolder(slot); }
     } registered{registerTemporaryFolder(HostFolder(), stagingPath)};
+    if (!makeFolder(stagingPath)) {
+        error = stagingPath + ": cannot make: " + std::strerror(errno);
+        return false;
+    }
     bool ok = true;
     {
         OpenFolder dir = openFolder(stagingPath);
