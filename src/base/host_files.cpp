@@ -21,6 +21,13 @@ bool allDigits(std::string_view s) {
 
 }  // namespace
 
+NewOutput createNewOutput(const std::string& path, const void* data, uint64_t size, std::string& error) {
+    const int err = writeNewFile(path, data, size);
+    if (err == 0) return NewOutput::Made;
+    error = err == EEXIST ? path + " already exists" : "cannot write " + path + ": " + errnoText(err);
+    return err == EEXIST ? NewOutput::Exists : NewOutput::Failed;
+}
+
 std::string errnoText(int err) {
 #ifdef _WIN32
     // The file layer gives EINVAL for ERROR_INVALID_NAME only: "Invalid argument" tells the

@@ -257,6 +257,26 @@ private:
 // 0, EEXIST when the name is taken, or another errno; nothing is left behind on failure.
 int writeNewFile(const std::string& path, const void* data, uint64_t size);
 
+// How bytes reach a named output (a picture the user names or a thumbnailer is given).
+enum class OutputWrite {
+    // Only as a new file: an existing name (even a dangling link) is refused. Written beside
+    // the target under a temporary name and given the name whole, so no partial file is seen.
+    NewFile,
+    // The name the user gave: "-" is standard output; an existing file, device or FIFO (or a
+    // link to one) is written in place, so whoever holds it open reads the new bytes and links
+    // stay links; a missing name is made as with NewFile. A regular file gets room for the new
+    // bytes before any of it changes, so on a full disk it keeps what it held; one whose write
+    // fails after that is left empty rather than half written.
+    InPlace,
+};
+// Writes `size` bytes to `path` as `mode` says; false with a reason.
+bool writeOutput(const std::string& path, const void* data, uint64_t size, OutputWrite mode,
+                 std::string& error);
+
+// writeOutput's new file, shared by both hosts: made, or the name was taken meanwhile, or failed.
+enum class NewOutput { Made, Exists, Failed };
+NewOutput createNewOutput(const std::string& path, const void* data, uint64_t size, std::string& error);
+
 // Removes temporary files of ours left in the folder by runs that were killed: only regular
 // files whose name matches exactly and whose process is gone. Gives how many went.
 size_t removeStaleTemporaries(const HostFolder& dir);

@@ -2,6 +2,7 @@
 #include "base/host_files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -620,6 +621,133 @@ LocalTime localTimeNow() {
     // A leap second (60) is folded into 59, the largest value a stamp holds.
     t.second = uint8_t(std::min(tm.tm_sec, 59));
     return t;
+}
+
+// ---- named outputs -------------------------------------------------------------------------
+
+namespace {
+
+// The whole of `data`, however the kernel splits it; errno is kept on failure.
+bool writeAll(int fd, const uint8_t* data, uint64_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size_t(size - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+// Room for `size` bytes in a regular file that holds `oldSize`, made before any of its bytes
+// change: on a full disk the picture that is there stays whole. 0 or an errno.
+int reserveRoom(int fd, off_t oldSize, uint64_t size) {
+    if (off_t(size) <= oldSize) return 0;
+    int err = posix_fallocate(fd, 0, off_t(size));
+    if (err == 0) return 0;
+    // Whatever a failed reservation left past the old end goes again.
+    if (ftruncate(fd, oldSize) != 0) {
+        // The old bytes are whole all the same; the failure below says what went wrong.
+    }
+    if (err != EOPNOTSUPP && err != EINVAL && err != ENOSYS) return err;
+    // A file system that cannot reserve: zeros written past the old end take the room.
+    std::vector<uint8_t> zeros(size_t(size - uint64_t(oldSize)), 0);
+    size_t done = 0;
+    while (done < zeros.size()) {
+        const ssize_t n = ::pwrite(fd, zeros.data() + done, zeros.size() - done, oldSize + off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : EIO;
+            if (ftruncate(fd, oldSize) != 0) {
+                // As above.
+            }
+            return err;
+        }
+        done += size_t(n);
+    }
+    return 0;
+}
+
+// Into what is already at path (following links): file managers hold the file they made
+// open and read the picture back through it, a sandbox may bind just that file, and a
+// device or FIFO must stay what it is.
+bool writeInPlace(const std::string& path, const uint8_t* png, uint64_t pngSize, std::string& error) {
+    // Not emptied at open: a regular file is emptied only once the picture has room.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno == EISDIR ? path + " is a folder"
+                                : "cannot write " + path + ": " + errnoText(errno);
+        return false;
+    }
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular) {
+        const int err = reserveRoom(fd, st.st_size, pngSize);
+        if (err != 0) {
+            ::close(fd);
+            error = "cannot write " + path + ": " + errnoText(err) + " (what was there is kept)";
+            return false;
+        }
+    }
+    bool ok = writeAll(fd, png, pngSize);
+    // The rest of a longer old picture goes.
+    if (ok && regular && ftruncate(fd, off_t(pngSize)) != 0) ok = false;
+    int err = errno;
+    // A half picture in a regular file would be taken for a broken one; leave it empty.
+    if (!ok && regular && ftruncate(fd, 0) != 0) {
+        // Nothing more to do: the write has failed already and says so.
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) error = "cannot write " + path + ": " + errnoText(err);
+    return ok;
+}
+
+bool writeToStandardOutput(const uint8_t* png, uint64_t pngSize, std::string& error) {
+    std::fflush(stdout);
+    if (!writeAll(STDOUT_FILENO, png, pngSize)) {
+        error = "cannot write to standard output: " + errnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeOutput(const std::string& path, const void* data, uint64_t size, OutputWrite mode,
+                 std::string& error) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    if (mode == OutputWrite::NewFile) return createNewOutput(path, bytes, size, error) == NewOutput::Made;
+    if (path == "-") return writeToStandardOutput(bytes, size, error);
+
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            error = "cannot write " + path + ": " + errnoText(errno);
+            return false;
+        }
+        // Creating through a dangling link would put the picture where the link points,
+        // somewhere the user did not name.
+        if (lstat(path.c_str(), &st) == 0) {
+            error = path + " is a link to nothing";
+            return false;
+        }
+        const NewOutput created = createNewOutput(path, bytes, size, error);
+        // Made by someone else meanwhile: write into it like any existing file.
+        if (created != NewOutput::Exists) return created == NewOutput::Made;
+    } else if (S_ISDIR(st.st_mode)) {
+        error = path + " is a folder";
+        return false;
+    }
+    return writeInPlace(path, bytes, size, error);
 }
 
 }  // namespace marrowin

@@ -750,4 +750,113 @@ LocalTime localTimeNow() {
     return t;
 }
 
+// ---- named outputs -------------------------------------------------------------------------
+
+namespace {
+
+bool setFileEnd(HANDLE h, int64_t size) {
+    FILE_END_OF_FILE_INFO end;
+    end.EndOfFile.QuadPart = size;
+    return SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
+// Into the file that is there, so whoever holds it open reads the picture; all through one
+// handle (a second open would meet our own sharing mode). A regular file is grown to the new
+// size first, which takes its clusters: on a full disk that fails with the old picture whole.
+bool writeInPlace(const std::string& path, const uint8_t* png, uint64_t pngSize, std::string& error) {
+    std::wstring wide;
+    if (!toWidePath(path, wide)) {
+        error = "cannot write " + path + ": " + errnoText(errno);
+        return false;
+    }
+    // A link is not written through, nor a file with other names, as everywhere else here.
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = "cannot write " + path + ": " + errnoText(errnoOf(GetLastError()));
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+    if (disk) {
+        const char* refusal = nullptr;
+        if (!GetFileInformationByHandle(h, &info))
+            refusal = "cannot tell what it is";
+        else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            refusal = "a link; not written through";
+        else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            refusal = "a folder";
+        else if (info.nNumberOfLinks > 1)
+            refusal = "a file with other names; not written into";
+        if (refusal) {
+            CloseHandle(h);
+            error = path + ": " + refusal;
+            return false;
+        }
+    }
+    const int64_t oldSize = disk ? int64_t(uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow) : 0;
+    if (disk && int64_t(pngSize) > oldSize && !setFileEnd(h, int64_t(pngSize))) {
+        const int err = errnoOf(GetLastError());
+        setFileEnd(h, oldSize);
+        CloseHandle(h);
+        error = "cannot write " + path + ": " + errnoText(err) + " (what was there is kept)";
+        return false;
+    }
+    bool ok = true;
+    int err = 0;
+    size_t done = 0;
+    while (ok && done < pngSize) {
+        const DWORD piece = DWORD(std::min<size_t>(pngSize - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(h, png + done, piece, &written, nullptr) || written == 0) {
+            ok = false;
+            err = errnoOf(GetLastError());
+        }
+        done += written;
+    }
+    // The rest of a longer old picture goes; a half picture would be taken for a broken one,
+    // so a failed write leaves the file empty.
+    if (ok && disk && !setFileEnd(h, int64_t(pngSize))) {
+        ok = false;
+        err = errnoOf(GetLastError());
+    }
+    if (!ok && disk) setFileEnd(h, 0);
+    if (!CloseHandle(h) && ok) {
+        ok = false;
+        err = errnoOf(GetLastError());
+    }
+    if (!ok) error = "cannot write " + path + ": " + errnoText(err);
+    return ok;
+}
+
+}  // namespace
+
+bool writeOutput(const std::string& path, const void* data, uint64_t size, OutputWrite mode,
+                 std::string& error) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    if (mode == OutputWrite::NewFile) return createNewOutput(path, bytes, size, error) == NewOutput::Made;
+    if (path == "-") {
+        std::fflush(stdout);
+        if (std::fwrite(bytes, 1, size_t(size), stdout) != size || std::fflush(stdout) != 0) {
+            error = "cannot write to standard output: " + errnoText(errno);
+            return false;
+        }
+        return true;
+    }
+    switch (pathKind(path)) {
+    case PathKind::Folder:
+        error = path + " is a folder";
+        return false;
+    case PathKind::Missing: {
+        const NewOutput created = createNewOutput(path, bytes, size, error);
+        // Made by someone else meanwhile: write into it like any existing file.
+        if (created != NewOutput::Exists) return created == NewOutput::Made;
+        break;
+    }
+    default:
+        break;
+    }
+    return writeInPlace(path, bytes, size, error);
+}
+
 }  // namespace marrowin

@@ -4,22 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "base/host_files.h"
+
 namespace marrowin {
 
 // Whether a picture keeps the alpha of the frame: the window shows none, but a thumbnail
 // lets the file manager's background show where the icon is not.
 enum class PngAlpha { Drop, Keep };
 
-// How a picture reaches its path.
-enum class PngWrite {
-    // Only as a new file: an existing name (even a dangling link) is refused. Written beside
-    // the target under a temporary name and linked into place, so no partial picture is seen.
-    NewFile,
-    // The name the user gave: "-" is standard output; an existing file, device or FIFO (or a
-    // link to one) is truncated and written in place, so whoever holds it open reads the
-    // picture and links stay links; a missing name is made as with NewFile.
-    InPlace,
-};
+// How a picture reaches its path: see OutputWrite.
+using PngWrite = OutputWrite;
 
 // The whole PNG file of top-down RGBA pixels, as RGB (or, with PngAlpha::Keep, RGBA).
 bool encodePng(uint32_t width, uint32_t height, const std::vector<uint8_t>& rgba, PngAlpha alpha,

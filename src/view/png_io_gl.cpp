@@ -1,10 +1,7 @@
 // In the OpenGL library only because libpng is linked there; nothing here calls OpenGL.
 #include "view/png_io.h"
 
-#include <fcntl.h>
 #include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -37,109 +34,6 @@ void appendToBuffer(png_structp png, png_bytep data, png_size_t length) {
     out->insert(out->end(), data, data + length);
 }
 void flushNothing(png_structp) {}
-
-// The whole of `data`, however the kernel splits it; errno is kept on failure.
-bool writeAll(int fd, const std::vector<uint8_t>& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
-
-enum class Created { Yes, Exists, Failed };
-
-// A new file at path, never replacing one (written whole beside it, then given the name).
-Created createNew(const std::string& path, const std::vector<uint8_t>& png, std::string& error) {
-    const int err = writeNewFile(path, png.data(), png.size());
-    if (err == 0) return Created::Yes;
-    error = err == EEXIST ? path + " already exists" : "cannot write " + path + ": " + errnoText(err);
-    return err == EEXIST ? Created::Exists : Created::Failed;
-}
-
-// Room for `size` bytes in a regular file that holds `oldSize`, made before any of its bytes
-// change: on a full disk the picture that is there stays whole. 0 or an errno.
-int reserveRoom(int fd, off_t oldSize, size_t size) {
-    if (off_t(size) <= oldSize) return 0;
-    int err = posix_fallocate(fd, 0, off_t(size));
-    if (err == 0) return 0;
-    // Whatever a failed reservation left past the old end goes again.
-    if (ftruncate(fd, oldSize) != 0) {
-        // The old bytes are whole all the same; the failure below says what went wrong.
-    }
-    if (err != EOPNOTSUPP && err != EINVAL && err != ENOSYS) return err;
-    // A file system that cannot reserve: zeros written past the old end take the room.
-    std::vector<uint8_t> zeros(size - size_t(oldSize), 0);
-    size_t done = 0;
-    while (done < zeros.size()) {
-        const ssize_t n = ::pwrite(fd, zeros.data() + done, zeros.size() - done, oldSize + off_t(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            err = n < 0 ? errno : EIO;
-            if (ftruncate(fd, oldSize) != 0) {
-                // As above.
-            }
-            return err;
-        }
-        done += size_t(n);
-    }
-    return 0;
-}
-
-// Into what is already at path (following links): file managers hold the file they made
-// open and read the picture back through it, a sandbox may bind just that file, and a
-// device or FIFO must stay what it is.
-bool writeInPlace(const std::string& path, const std::vector<uint8_t>& png, std::string& error) {
-    // Not emptied at open: a regular file is emptied only once the picture has room.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno == EISDIR ? path + " is a folder"
-                                : "cannot write " + path + ": " + errnoText(errno);
-        return false;
-    }
-    struct stat st;
-    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (regular) {
-        const int err = reserveRoom(fd, st.st_size, png.size());
-        if (err != 0) {
-            ::close(fd);
-            error = "cannot write " + path + ": " + errnoText(err) + " (the old picture is kept)";
-            return false;
-        }
-    }
-    bool ok = writeAll(fd, png);
-    // The rest of a longer old picture goes.
-    if (ok && regular && ftruncate(fd, off_t(png.size())) != 0) ok = false;
-    int err = errno;
-    // A half picture in a regular file would be taken for a broken one; leave it empty.
-    if (!ok && regular && ftruncate(fd, 0) != 0) {
-        // Nothing more to do: the write has failed already and says so.
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) error = "cannot write " + path + ": " + errnoText(err);
-    return ok;
-}
-
-bool writeToStandardOutput(const std::vector<uint8_t>& png, std::string& error) {
-    std::fflush(stdout);
-    if (!writeAll(STDOUT_FILENO, png)) {
-        error = "cannot write to standard output: " + errnoText(errno);
-        return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -201,29 +95,7 @@ bool writePng(const std::string& path, uint32_t width, uint32_t height,
     }
     std::vector<uint8_t> png;
     if (!encodePng(width, height, rgba, alpha, png, error)) return false;
-    if (mode == PngWrite::NewFile) return createNew(path, png, error) == Created::Yes;
-    if (path == "-") return writeToStandardOutput(png, error);
-
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT) {
-            error = "cannot write " + path + ": " + errnoText(errno);
-            return false;
-        }
-        // Creating through a dangling link would put the picture where the link points,
-        // somewhere the user did not name.
-        if (lstat(path.c_str(), &st) == 0) {
-            error = path + " is a link to nothing";
-            return false;
-        }
-        const Created created = createNew(path, png, error);
-        // Made by someone else meanwhile: write into it like any existing file.
-        if (created != Created::Exists) return created == Created::Yes;
-    } else if (S_ISDIR(st.st_mode)) {
-        error = path + " is a folder";
-        return false;
-    }
-    return writeInPlace(path, png, error);
+    return writeOutput(path, png.data(), png.size(), mode, error);
 }
 
 bool readPng(const std::string& path, uint32_t& width, uint32_t& height,

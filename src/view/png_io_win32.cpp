@@ -1,7 +1,6 @@
 // PNG pictures on Windows. The format is a few chunks around zlib data, and zlib is packaged
-// for mingw-w64 while libpng is not, so the encoder is written here on zlib. New files go
-// through the host file layer; a picture written in place needs one handle from open to close,
-// as png_io_gl.cpp keeps one descriptor, so that one is opened here.
+// for mingw-w64 while libpng is not, so the encoder is written here on zlib. The file is
+// written by the host file layer (writeOutput).
 #include <windows.h>
 #include <zlib.h>
 
@@ -33,116 +32,6 @@ void putChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data
     putU32(out, uint32_t(crc));
 }
 
-
-// The errno of a failed Win32 call, for the few failures a picture write meets.
-int errnoOfLastError() {
-    switch (GetLastError()) {
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return EACCES;
-    case ERROR_WRITE_PROTECT:
-        return EROFS;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return ENOENT;
-    case ERROR_INVALID_NAME:
-        return EINVAL;
-    default:
-        return EIO;
-    }
-}
-
-bool setFileEnd(HANDLE h, int64_t size) {
-    FILE_END_OF_FILE_INFO end;
-    end.EndOfFile.QuadPart = size;
-    return SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof end) != 0;
-}
-
-// Into the file that is there, so whoever holds it open reads the picture; all through one
-// handle (a second open would meet our own sharing mode). A regular file is grown to the new
-// size first, which takes its clusters: on a full disk that fails with the old picture whole.
-bool writeInPlace(const std::string& path, const std::vector<uint8_t>& png, std::string& error) {
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
-                                         int(path.size()), nullptr, 0);
-    std::wstring wide(size_t(size > 0 ? size : 0), L'\0');
-    if (size <= 0 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
-                                         int(path.size()), wide.data(), size) != size) {
-        error = "cannot write " + path + ": " + errnoText(EILSEQ);
-        return false;
-    }
-    // A link is not written through, nor a file with other names, as everywhere else here.
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        error = "cannot write " + path + ": " + errnoText(errnoOfLastError());
-        return false;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool disk = GetFileType(h) == FILE_TYPE_DISK;
-    if (disk) {
-        const char* refusal = nullptr;
-        if (!GetFileInformationByHandle(h, &info))
-            refusal = "cannot tell what it is";
-        else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            refusal = "a link; not written through";
-        else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            refusal = "a folder";
-        else if (info.nNumberOfLinks > 1)
-            refusal = "a file with other names; not written into";
-        if (refusal) {
-            CloseHandle(h);
-            error = path + ": " + refusal;
-            return false;
-        }
-    }
-    const int64_t oldSize = disk ? int64_t(uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow) : 0;
-    if (disk && int64_t(png.size()) > oldSize && !setFileEnd(h, int64_t(png.size()))) {
-        const int err = errnoOfLastError();
-        setFileEnd(h, oldSize);
-        CloseHandle(h);
-        error = "cannot write " + path + ": " + errnoText(err) + " (the old picture is kept)";
-        return false;
-    }
-    bool ok = true;
-    int err = 0;
-    size_t done = 0;
-    while (ok && done < png.size()) {
-        const DWORD piece = DWORD(std::min<size_t>(png.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(h, png.data() + done, piece, &written, nullptr) || written == 0) {
-            ok = false;
-            err = errnoOfLastError();
-        }
-        done += written;
-    }
-    // The rest of a longer old picture goes; a half picture would be taken for a broken one,
-    // so a failed write leaves the file empty.
-    if (ok && disk && !setFileEnd(h, int64_t(png.size()))) {
-        ok = false;
-        err = errnoOfLastError();
-    }
-    if (!ok && disk) setFileEnd(h, 0);
-    if (!CloseHandle(h) && ok) {
-        ok = false;
-        err = errnoOfLastError();
-    }
-    if (!ok) error = "cannot write " + path + ": " + errnoText(err);
-    return ok;
-}
-
-enum class Created { Yes, Exists, Failed };
-
-// A new file at path, never replacing one (written whole beside it, then given the name).
-Created createNew(const std::string& path, const std::vector<uint8_t>& png, std::string& error) {
-    const int err = writeNewFile(path, png.data(), png.size());
-    if (err == 0) return Created::Yes;
-    error = err == EEXIST ? path + " already exists" : "cannot write " + path + ": " + errnoText(err);
-    return err == EEXIST ? Created::Exists : Created::Failed;
-}
 
 }  // namespace
 
@@ -196,29 +85,7 @@ bool writePng(const std::string& path, uint32_t width, uint32_t height,
     }
     std::vector<uint8_t> png;
     if (!encodePng(width, height, rgba, alpha, png, error)) return false;
-    if (mode == PngWrite::NewFile) return createNew(path, png, error) == Created::Yes;
-    if (path == "-") {
-        std::fflush(stdout);
-        if (std::fwrite(png.data(), 1, png.size(), stdout) != png.size() || std::fflush(stdout) != 0) {
-            error = "cannot write to standard output: " + errnoText(errno);
-            return false;
-        }
-        return true;
-    }
-    switch (pathKind(path)) {
-    case PathKind::Folder:
-        error = path + " is a folder";
-        return false;
-    case PathKind::Missing: {
-        const Created created = createNew(path, png, error);
-        // Made by someone else meanwhile: write into it like any existing file.
-        if (created != Created::Exists) return created == Created::Yes;
-        break;
-    }
-    default:
-        break;
-    }
-    return writeInPlace(path, png, error);
+    return writeOutput(path, png.data(), png.size(), mode, error);
 }
 
 namespace {

@@ -196,7 +196,9 @@ TEST(CardChange, ACardTheUserCannotWriteIsLeftAlone) {
     const Bytes before = fixtures::readFileBytes(path);
     // Root may write any file: the change then runs as an ordinary user in a child process.
     const bool asRoot = geteuid() == 0;
-    if (asRoot) ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    if (asRoot) {
+        ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    }
     const pid_t pid = asRoot ? fork() : 0;
     if (pid == 0) {
         if (asRoot && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
