@@ -95,7 +95,7 @@ TEST(MenuCommands, EachLoadOptionIsItsOwnEditItem) {
         EXPECT_TRUE(isOptionCommand(optionCommand(o)));
 }
 
-#if defined(MARROWIN_CMAKE) && !defined(_WIN32)
+#ifndef _WIN32
 // The Help menu's version label is the project's version, put into main.xrc as it is embedded
 // (it once said 0.1 while the program was 0.2.0).
 TEST(MenuCommands, TheVersionLabelHoldsTheProjectVersion) {
