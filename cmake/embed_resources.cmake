@@ -1,11 +1,22 @@
 # Writes OUTPUT, a C++ source that holds the bytes of each file in INPUTS (a ;-list) as
 # marrowin::resourceBytes entries named after the file, so the program needs no files beside it.
+# In .xrc files @PROJECT_VERSION@ becomes VERSION.
 set(body "// Generated from res/ at build time.\n#include \"app/resources_wx.h\"\n\nnamespace marrowin {\nnamespace {\n")
 set(table "")
 set(index 0)
 foreach(input IN LISTS INPUTS)
   get_filename_component(name "${input}" NAME)
-  file(READ "${input}" hex HEX)
+  if(name MATCHES "\\.xrc$")
+    # The menu's version label is the project's, put in here rather than kept by hand.
+    file(READ "${input}" text)
+    if(text MATCHES "@PROJECT_VERSION@" AND NOT VERSION)
+      message(FATAL_ERROR "${name} holds @PROJECT_VERSION@ but no -DVERSION was given")
+    endif()
+    string(REPLACE "@PROJECT_VERSION@" "${VERSION}" text "${text}")
+    string(HEX "${text}" hex)
+  else()
+    file(READ "${input}" hex HEX)
+  endif()
   string(LENGTH "${hex}" hexLength)
   math(EXPR size "${hexLength} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")

@@ -10,6 +10,7 @@ set(MARROWIN_RESOURCES_CPP ${CMAKE_CURRENT_BINARY_DIR}/generated/resources_data_
 add_custom_command(
   OUTPUT ${MARROWIN_RESOURCES_CPP}
   COMMAND ${CMAKE_COMMAND} "-DINPUTS=${MARROWIN_RESOURCES}" -DOUTPUT=${MARROWIN_RESOURCES_CPP}
+          -DVERSION=${PROJECT_VERSION}
           -P ${PROJECT_SOURCE_DIR}/cmake/embed_resources.cmake
   DEPENDS ${MARROWIN_RESOURCES} ${PROJECT_SOURCE_DIR}/cmake/embed_resources.cmake
   COMMENT "Embedding the window resources"

@@ -13,6 +13,10 @@ list(APPEND MARROWIN_WINDOW_SOURCES
   ${PROJECT_SOURCE_DIR}/res/marrowin.rc)
 
 add_executable(marrowin WIN32 ${MARROWIN_WINDOW_SOURCES})
+# The menu's version label, for marrowin.rc.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/marrowin_version_rc.h
+  CONTENT "#define MARROWIN_VERSION_LABEL \"Version 06/05/26 Marrowin @PROJECT_VERSION@ (Windows)\"\n")
+target_include_directories(marrowin PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(marrowin PRIVATE MARROWIN_VERSION="${PROJECT_VERSION}")
 # The icon file and the generated configuration template are found beside the .rc.
 set_property(SOURCE ${PROJECT_SOURCE_DIR}/res/marrowin.rc APPEND PROPERTY OBJECT_DEPENDS

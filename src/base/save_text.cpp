@@ -193,6 +193,16 @@ bool hostNameToSaveName(std::string_view host, std::string& saveName, HostNameSt
         saveName = std::move(converted);
         return true;
     }
+    // A name whose first non-ASCII byte starts a UTF-8 sequence was meant as UTF-8 and is
+    // broken ("bad\xC3", a cut "badé", Latin-1 "École"): read as Shift-JIS it would come back
+    // as other characters ("badﾃ"). Legacy Shift-JIS names start with a byte UTF-8 never
+    // starts with, or are refused too: a refused name can be renamed, a changed one is lost.
+    for (char c : host) {
+        const uint8_t b = uint8_t(c);
+        if (b < 0x80) continue;
+        if (b >= 0xC2 && b <= 0xF4) return false;
+        break;
+    }
     // Raw bytes: acceptable as they stand when all of them read as Shift-JIS.
     if (saveTextToDisplay(host).find("\xEF\xBF\xBD") != std::string::npos) return false;
     saveName = std::string(host);

@@ -34,8 +34,9 @@ std::string hostNameToSaveText(std::string_view host, HostNameStyle style = NATI
 // The save name a host file name is packed under, when a save can hold it faithfully:
 // a UTF-8 name whose characters code page 932 has (extraction gives it back, or its usual
 // spelling: "〜" comes back as "～"), or a name that is not UTF-8, taken as the raw bytes a PS2
-// shows (Shift-JIS, or bytes that extraction kept raw). False for a UTF-8 name with a character Shift-JIS lacks (é, €,
-// emoji): stored as raw UTF-8, it would come back as other characters.
+// shows (Shift-JIS, or bytes that extraction kept raw). False for a UTF-8 name with a character
+// Shift-JIS lacks (é, €, emoji), and for a broken UTF-8 name ("bad\xC3"): stored as they
+// stand, they would come back as other characters.
 bool hostNameToSaveName(std::string_view host, std::string& saveName,
                         HostNameStyle style = NATIVE_HOST_NAME_STYLE);
 

@@ -50,7 +50,13 @@ bool writeTemporary(TemporaryFile& temp, const HostFolder& dir, const std::vecto
 bool readCardFile(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
     HostFile file = openForReading(path);
     if (!file.isOpen()) {
-        error = path + ": cannot open: " + errnoText(errno);
+        const int err = errno;
+        // A FIFO or a device is refused before anything is read from it (a FIFO would block);
+        // its errno is then nothing to show.
+        if (pathKind(path) == PathKind::Other)
+            error = path + ": not a regular file (a device, pipe or socket), so no card image";
+        else
+            error = path + ": cannot open: " + errnoText(err);
         return false;
     }
     return readOpenCardFile(file, path, out, error);

@@ -19,6 +19,7 @@ constexpr uint64_t PSV_TYPE_OFFSET = 0x3C;
 constexpr uint32_t PSV_TYPE_PS1 = 1;
 constexpr uint32_t PSV_TYPE_PS2 = 2;
 constexpr uint32_t PSV_PS2_MARK = 0x2C;
+constexpr uint32_t PSV_PS1_MARK = 0x14;
 
 constexpr uint64_t PSV_DISPLAY_SIZE_OFFSET = 0x40;
 constexpr uint64_t PSV_ICON_SYS_OFFSET = 0x44;  // offset, size; then three icons likewise
@@ -111,6 +112,13 @@ bool looksLikePsv(ByteView bytes, uint64_t fileSize) {
            std::memcmp(bytes.data, PSV_MAGIC, sizeof PSV_MAGIC) == 0;
 }
 
+bool isPs1Psv(ByteView bytes) {
+    // The type word says so; the word before it (0x14, not 0x2C) too, in case one was zeroed.
+    return looksLikePsv(bytes, bytes.size) && bytes.fits(PSV_TYPE_OFFSET, 4) &&
+           (bytes.u32(PSV_TYPE_OFFSET) == PSV_TYPE_PS1 ||
+            (bytes.u32(PSV_TYPE_OFFSET) != PSV_TYPE_PS2 && bytes.u32(PSV_TYPE_MARK_OFFSET) == PSV_PS1_MARK));
+}
+
 ContainerRead readPsv(ByteView v) {
     ContainerRead r;
     auto error = [&](const std::string& text) { r.problems.push_back({Severity::Error, {}, 0, text}); };
@@ -121,8 +129,8 @@ ContainerRead readPsv(ByteView v) {
         return r;
     }
     const uint32_t type = v.u32(PSV_TYPE_OFFSET);
-    if (type == PSV_TYPE_PS1) {
-        error("a PlayStation (PS1) save, which a PS2 save cannot hold");
+    if (isPs1Psv(v)) {
+        error(PS1_PSV_REFUSAL);
         return r;
     }
     if (type != PSV_TYPE_PS2) {

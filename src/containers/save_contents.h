@@ -68,6 +68,9 @@ ContainerRead readSharkPort(ByteView bytes);
 bool writeSharkPort(const SaveContents& contents, std::vector<uint8_t>& out, std::string& error);
 
 bool looksLikePsv(ByteView bytes, uint64_t fileSize);
+// A PS3 export of a PlayStation (PS1) save: a .psv, but no PS2 save at all.
+bool isPs1Psv(ByteView bytes);
+constexpr const char* PS1_PSV_REFUSAL = "a PlayStation (PS1) save, which a PS2 tool does not take";
 ContainerRead readPsv(ByteView bytes);
 bool writePsv(const SaveContents& contents, std::vector<uint8_t>& out, std::string& error);
 

@@ -303,8 +303,11 @@ private:
                 continue;
             }
             std::optional<uint64_t> found = findFileEntry(image_, name.c_str());
+            // A console's own system saves name icons it keeps in its ROM ("_SCE8"); a name
+            // that finds nothing is shown that way or not at all, which damages nothing.
             if (!found) {
-                error(used.name, field, role + " " + quoted(name) + " matches no file");
+                warning(used.name, field,
+                        role + " " + quoted(name) + " matches no file: the console shows its own icon or none");
                 continue;
             }
             if (std::find(models.begin(), models.end(), *found) == models.end()) models.push_back(*found);

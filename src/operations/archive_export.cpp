@@ -58,6 +58,15 @@ std::string cutSaveText(std::string text, size_t maxBytes) {
     return text;
 }
 
+bool isUtf8(std::string_view name) {
+    for (size_t i = 0; i < name.size();) {
+        const size_t n = utf8SequenceLength(name, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
 bool windowsSafeNames(const ExportOptions& options) {
     return options.portableNames || NATIVE_HOST_NAME_STYLE == HostNameStyle::Windows;
 }
@@ -192,9 +201,19 @@ ExportResult extractArchive(const SaveImage& image, const HostFolder& dir,
     const HostFolder into = opened.ref();
     removeStaleTemporaries(into);
 
-    // Files this run wrote, by identity: a later entry that lands on one of them (the same
-    // name twice, or names a case-blind file system takes as one) gets a numbered name instead.
-    std::set<FileId> written;
+    // Names this run placed: a later entry that lands on one of them (the same name twice, or
+    // names a case-blind file system takes as one) gets a numbered name instead. Identity alone
+    // is not enough: another run may replace our file and its new one get our freed inode.
+    std::set<std::string> placedNames;
+    std::map<FileId, std::string> placedById;
+    auto takenByThisRun = [&](const std::string& target, const NameInfo& existing) {
+        if (placedNames.count(target)) return true;
+        auto mine = placedById.find(existing.id);
+        if (mine == placedById.end()) return false;
+        // Another spelling of a name we placed only when both lead to that one file now.
+        const NameInfo ours = lookUpName(into, mine->second);
+        return ours.kind == PathKind::File && ours.id == existing.id;
+    };
     std::map<std::string, long> nextNumber;
     bool allWritten = true;
     bool placedAny = false;
@@ -214,7 +233,7 @@ ExportResult extractArchive(const SaveImage& image, const HostFolder& dir,
         for (long number = std::max(next, 2L);; ++number) {
             if (!replaceableName(into, target, existing, exists))
                 return failed("will not replace " + folder + "/" + target + ": not a regular file");
-            if (!exists || !written.count(existing.id)) break;
+            if (!exists || !takenByThisRun(target, existing)) break;
             target = numberedName(name, number);
             next = number + 1;
         }
@@ -243,7 +262,8 @@ ExportResult extractArchive(const SaveImage& image, const HostFolder& dir,
         }
         if (err != 0) return failed("cannot write " + shownName + ": " + errnoText(err));
         placedAny = true;
-        written.insert(own);
+        placedNames.insert(target);
+        placedById[own] = target;
 
         if (target != name)
             result.renamed.push_back(folder + "/" + name + " -> " + shownName);
@@ -357,8 +377,9 @@ ExportResult packFolder(const std::string& folderPath, const HostFolder& dir,
         }
         std::string saveName;
         if (!hostNameToSaveName(item.name, saveName)) {
-            refusals.push_back(item.name + ": its name holds characters a save cannot hold "
-                               "(Shift-JIS has no code for them)");
+            refusals.push_back(item.name + ": its name holds characters a save cannot hold " +
+                               (isUtf8(item.name) ? "(Shift-JIS has no code for them)"
+                                                  : "(it is not UTF-8 text)"));
             continue;
         }
         if (saveName.size() >= ENTRY_NAME_MAX) {

@@ -64,6 +64,11 @@ bool tellContainer(RawInput& in, uint64_t knownSize, const std::string& path, st
         error = path + ": not a save archive";
         return false;
     }
+    // Not a damaged save but another console's: said so before it is read as one.
+    if (in.container == ContainerKind::Psv && isPs1Psv(head)) {
+        error = path + ": " + containerTitle(in.container) + ": " + PS1_PSV_REFUSAL;
+        return false;
+    }
     in.bytes.assign(head.data, head.data + head.size);
     return true;
 }

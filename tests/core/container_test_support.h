@@ -1,6 +1,7 @@
 #pragma once
 // Helpers for the container tests: a small SHA-1 for comparing with published digests, saves
 // built from the real icons, and comparisons of neutral saves that say what differs.
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -182,6 +183,27 @@ inline void expectWriterRefusesBadNames(ContainerWriter write) {
     refused(c, "empty file name");
     c.files[0].name = std::string("a\0b", 3);
     refused(c, "name with a zero byte");
+}
+
+// A PS3 export of a one-block PlayStation (PS1) save, laid out as the PS3 writes one.
+inline std::vector<uint8_t> ps1Psv() {
+    std::vector<uint8_t> b(0x84 + 8192, 0);
+    const uint8_t magic[4] = {0x00, 0x56, 0x53, 0x50};
+    std::memcpy(b.data(), magic, 4);
+    auto put = [&](size_t off, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[off + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    put(0x38, 0x14);
+    put(0x3C, 1);
+    put(0x40, 8192);
+    put(0x44, 0x84);
+    put(0x48, 0x200);
+    put(0x5C, 8192);
+    put(0x60, 0x9003);
+    std::memcpy(b.data() + 0x64, "BASLUS-006620000000A", 20);
+    b[0x84] = 'S';
+    b[0x85] = 'C';
+    return b;
 }
 
 }  // namespace marrowin::testing

@@ -620,7 +620,8 @@ TEST(PackFolder, RefusesTwoNamesThatAreOneInShiftJis) {
 
 // "é" used to be stored as its UTF-8 bytes, which come back as "ﾃｩ".
 TEST(PackFolder, RefusesNamesWithCharactersShiftJisLacksButTakesRawSaveBytes) {
-    for (std::string name : {"caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+    // "bad\xC3" is no UTF-8; it used to be packed as Shift-JIS and come back as "badﾃ".
+    for (std::string name : {"caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "bad\xC3"}) {
         TempDir src, out;
         makeDir(src / "S");
         writeFile(src / "S/plain", std::string("p"));

@@ -2,6 +2,8 @@
 // off the same, and a card is never left damaged or half-written.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -277,6 +279,23 @@ TEST(CliCard, DamagedCardsAndSavesAreRefused) {
     EXPECT_TRUE(has(r.err, "text.psu: not a save")) << r.err;
     EXPECT_EQ(readFileBytes(good / "card.ps2"), empty);
     EXPECT_FALSE(exists(good / "card.ps2.bak"));
+}
+
+// A FIFO or a device was "cannot open: Input/output error"; a FIFO must not be opened for
+// reading at all (that waits for a writer).
+TEST(CliCard, APipeOrADeviceIsSaidToBeNoRegularFile) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+    for (const std::string path : {dir / "fifo", std::string("/dev/zero")}) {
+        SCOPED_TRACE(path);
+        for (const char* command : {"card ls", "card check"}) {
+            CliRun r = cli(dir, std::string(command) + " '" + path + "'");
+            const std::string said = r.out + r.err;  // check reports on standard output
+            EXPECT_EQ(r.code, 1);
+            EXPECT_TRUE(has(said, path + ": not a regular file")) << said;
+            EXPECT_FALSE(has(said, "Input/output error")) << said;
+        }
+    }
 }
 
 TEST(CliCard, FormatNeverReplacesSilently) {

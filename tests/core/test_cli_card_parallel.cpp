@@ -1,5 +1,5 @@
-// marrowin-cli card changes run at once on one card, and changes cut short by a signal: no
-// change is lost quietly, and no temporary outlives its run.
+// marrowin-cli card changes run at once on one card, extractions run at once into one folder,
+// and changes cut short by a signal: no change is lost quietly, and no temporary outlives its run.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -90,6 +90,23 @@ TEST(CliCardParallel, TenImportsAtOnceLeaveAllTenOrSaySoAndFail) {
                 EXPECT_TRUE(has(err, "another change of this card is under way")) << err;
         }
         EXPECT_EQ(cli(dir, "card check card").code, 0);
+    }
+}
+
+TEST(CliCardParallel, TenExtractionsOfOneArchiveIntoOneFolderNumberNothing) {
+    // Regression: a run took a file another run had just placed for one of its own earlier
+    // entries (the inode of a file it wrote, since replaced, had been given to the other's
+    // file), and wrote "f1 (2)" beside it, exiting 1.
+    for (int trial = 0; trial < 3; ++trial) {
+        SCOPED_TRACE(trial);
+        TempDir dir;
+        writeSave(dir, "s.psu", folderName(0), 12, 300, 7);
+        const std::vector<int> codes = runAtOnce(dir, 10, "extract s.psu");
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(codes[i], 0) << readText(dir / ("err" + std::to_string(i)));
+        const std::vector<std::string> names = namesIn(dir / folderName(0));
+        EXPECT_EQ(names.size(), 12u);
+        for (const std::string& name : names) EXPECT_FALSE(has(name, "(")) << name;
     }
 }
 

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -88,3 +94,32 @@ TEST(MenuCommands, EachLoadOptionIsItsOwnEditItem) {
     for (LoadOption o : {LoadOption::Copy, LoadOption::Extract, LoadOption::Pack})
         EXPECT_TRUE(isOptionCommand(optionCommand(o)));
 }
+
+#ifndef _WIN32
+// The Help menu's version label is the project's version, put into main.xrc as it is embedded
+// (it once said 0.1 while the program was 0.2.0).
+TEST(MenuCommands, TheVersionLabelHoldsTheProjectVersion) {
+    char dir[] = "/tmp/marrowin-embed-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string out = std::string(dir) + "/resources.cpp";
+    const std::string cmd = std::string("'" MARROWIN_CMAKE "' -DINPUTS='" MARROWIN_SOURCE_DIR "/res/main.xrc' -DOUTPUT='") +
+                            out + "' -DVERSION=" MARROWIN_PROJECT_VERSION " -P '" MARROWIN_SOURCE_DIR
+                            "/cmake/embed_resources.cmake'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::ifstream in(out);
+    std::stringstream generated;
+    generated << in.rdbuf();
+    // The embedded bytes back into text.
+    std::string text;
+    const std::string g = generated.str();
+    for (size_t at = g.find("0x"); at != std::string::npos; at = g.find("0x", at + 4))
+        text += char(std::strtol(g.substr(at + 2, 2).c_str(), nullptr, 16));
+    std::remove(out.c_str());
+    std::remove((out + ".tmp").c_str());
+    rmdir(dir);
+    EXPECT_NE(text.find("<label>Version 06/05/26 Marrowin " MARROWIN_PROJECT_VERSION " (Linux)</label>"),
+              std::string::npos)
+        << text.substr(0, 300);
+    EXPECT_EQ(text.find("@PROJECT_VERSION@"), std::string::npos);
+}
+#endif

@@ -315,5 +315,22 @@ TEST(OpenSave, AFileAndAStreamOfTheSameBytesOpenAlike) {
     }
 }
 
+// A PS1 save exported by a PS3 was refused as a damaged PS3 save; it is another console's.
+TEST(OpenSave, APlayStationOneExportIsNamedAsSuchNotAsDamaged) {
+    TempDir dir;
+    const Bytes ps1 = testing::ps1Psv();
+    writeFile(dir / "ps1.psv", ps1);
+    OpenedSave s;
+    std::string error;
+    EXPECT_FALSE(openSave(dir / "ps1.psv", OpenOptions{}, s, error));
+    EXPECT_NE(error.find("a PlayStation (PS1) save, which a PS2 tool does not take"), std::string::npos) << error;
+    // Nothing a caller would report as the container's damage.
+    EXPECT_TRUE(s.problems.empty());
+    Fed f = feed(ps1, 0);
+    EXPECT_FALSE(f.opened);
+    EXPECT_NE(f.error.find("PS2 tool does not take"), std::string::npos) << f.error;
+    EXPECT_TRUE(f.save.problems.empty());
+}
+
 }  // namespace
 }  // namespace marrowin

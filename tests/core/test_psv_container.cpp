@@ -148,7 +148,15 @@ TEST(PsvContainer, PlayStationSavesAndOtherTypesAreRefusedClearly) {
     ContainerRead r = readPsv(viewOf(out));
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(hasProblem(r, true, "PlayStation (PS1) save")) << problemsOf(r);
+    EXPECT_TRUE(hasProblem(r, true, "which a PS2 tool does not take")) << problemsOf(r);
+    // The PS3's own layout of one, and one whose type word was lost but whose mark says PS1.
+    Bytes ps1 = testing::ps1Psv();
+    EXPECT_TRUE(isPs1Psv(viewOf(ps1)));
+    EXPECT_TRUE(hasProblem(readPsv(viewOf(ps1)), true, "PlayStation (PS1) save"));
+    putU32(ps1, 0x3C, 0);
+    EXPECT_TRUE(isPs1Psv(viewOf(ps1)));
     putU32(out, 0x3C, 7);
+    EXPECT_FALSE(isPs1Psv(viewOf(out)));
     EXPECT_TRUE(hasProblem(readPsv(viewOf(out)), true, "type 7"));
     Bytes shortHeader(out.begin(), out.begin() + 0x90);
     putU32(shortHeader, 0x3C, 2);

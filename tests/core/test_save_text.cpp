@@ -94,6 +94,9 @@ TEST(SaveText, HostNamesAreStoredOnlyWhenASaveHoldsThemFaithfully) {
     save = "untouched";
     EXPECT_FALSE(hostNameToSaveName("caf\xC3\xA9", save));          // é
     EXPECT_FALSE(hostNameToSaveName("\xE3\x83\x86\xE2\x82\xAC", save));  // テ€
+    EXPECT_FALSE(hostNameToSaveName("bad\xC3", save));                     // cut UTF-8, not ﾃ
+    EXPECT_FALSE(hostNameToSaveName("\xC9" "cole", save));                  // Latin-1 École, not ﾉcole
+    EXPECT_FALSE(hostNameToSaveName("gar\xE7on", save));                   // Latin-1, not a kanji
     EXPECT_EQ(save, "untouched");
 }
 
