@@ -286,7 +286,7 @@ TEST(CliCard, DamagedCardsAndSavesAreRefused) {
 TEST(CliCard, APipeOrADeviceIsSaidToBeNoRegularFile) {
     TempDir dir;
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
-    for (const std::string path : {dir / "fifo", std::string("/dev/zero")}) {
+    for (const std::string& path : {dir / "fifo", std::string("/dev/zero")}) {
         SCOPED_TRACE(path);
         for (const char* command : {"card ls", "card check"}) {
             CliRun r = cli(dir, std::string(command) + " '" + path + "'");
