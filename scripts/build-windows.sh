@@ -86,8 +86,34 @@ if [ "$run_tests" -eq 1 ]; then
         wineboot -i >/dev/null 2>&1 || true
         wineserver -w || true
     fi
+    # One X server for every Wine process of the run. Wine keeps one desktop process per
+    # prefix, tied to the display of the program that started it: with a private Xvfb per test,
+    # the end of one test took the desktop away from the test running beside it.
+    xvfb=""
+    if [ -z "${DISPLAY:-}" ]; then
+        displayfile=$(mktemp)
+        Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
+        xvfb=$!
+        tries=0
+        until grep -q '^[0-9]' "$displayfile" 2>/dev/null; do
+            tries=$((tries + 1))
+            if [ "$tries" -gt 100 ] || ! kill -0 "$xvfb" 2>/dev/null; then
+                echo "build-windows.sh: Xvfb did not start" >&2
+                exit 1
+            fi
+            sleep 0.1
+        done
+        export DISPLAY=":$(head -n 1 "$displayfile")"
+        rm -f "$displayfile"
+    fi
     # A failure still gets its zip; the exit status tells.
     ctest --test-dir "$build" --output-on-failure -j "$jobs" || tests_failed=1
+    wineserver -k 2>/dev/null || true
+    if [ -n "$xvfb" ]; then
+        kill "$xvfb" 2>/dev/null || true
+        wait "$xvfb" 2>/dev/null || true
+        unset DISPLAY
+    fi
 fi
 
 # The zip: stripped copies of the programs with the README and the licence.
