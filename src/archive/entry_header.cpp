@@ -5,7 +5,15 @@
 
 namespace marrowin {
 
-EntryRecord decodeEntry(ByteView v, uint64_t off, size_t nameMax) {
+EntryRecord decodeEntry(ByteView bytes, uint64_t off, size_t nameMax) {
+    // A header cut by the end reads as the bytes present followed by zeros, field by field:
+    // a mode whose low byte is the file's last byte still says whether it is a folder, as the
+    // walk reads it.
+    uint8_t header[ENTRY_HEADER_SIZE] = {};
+    if (off < bytes.size)
+        std::memcpy(header, bytes.data + off, size_t(std::min<uint64_t>(ENTRY_HEADER_SIZE, bytes.size - off)));
+    const ByteView v{header, ENTRY_HEADER_SIZE};
+    off = 0;
     EntryRecord e;
     e.mode = v.u16(off + ENTRY_MODE_OFFSET);
     e.size = v.u32(off + ENTRY_SIZE_OFFSET);
