@@ -2,7 +2,6 @@
 // The neutral save: one folder of plain files with their metadata, as every container holds
 // it. Each reader turns its bytes into this and each writer turns this into bytes; it lives
 // here, below the containers, because the .psu reader and writer make and take it too.
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -57,10 +56,7 @@ struct ContainerRead {
     // errors mean the contents are damaged or incomplete; warnings are oddities a peer is known
     // to produce, which lose nothing.
     std::vector<Problem> problems;
-    bool hasErrors() const {
-        return std::any_of(problems.begin(), problems.end(),
-                           [](const Problem& p) { return p.severity == Severity::Error; });
-    }
+    bool hasErrors() const { return marrowin::hasErrors(problems); }
 };
 
 }  // namespace marrowin

@@ -361,9 +361,7 @@ bool readImportedSave(const std::string& path, SaveContents& out, std::string& e
     OpenedSave r;
     const bool opened = openSave(path, what, r, error);
     if (!opened && r.problems.empty()) return false;
-    bool damaged = !opened;
-    for (const Problem& p : r.problems) damaged = damaged || p.severity == Severity::Error;
-    if (damaged) {
+    if (!opened || hasErrors(r.problems)) {
         error = path + ": " + containerTitle(r.container) + " is damaged";
         for (const Problem& p : r.problems)
             if (p.severity == Severity::Error) error += ": " + p.text;
