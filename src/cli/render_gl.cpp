@@ -8,7 +8,8 @@
 #include "base/host_files.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "cli/icon_picture.h"
+#include "cli/picture_args.h"
+#include "view/icon_picture.h"
 #include "icon/icon_descriptor.h"
 #include "view/png_io.h"
 

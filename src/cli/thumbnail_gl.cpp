@@ -8,7 +8,8 @@
 #include "base/host_files.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "cli/icon_picture.h"
+#include "cli/picture_args.h"
+#include "view/icon_picture.h"
 #include "view/png_io.h"
 
 namespace marrowin::cli {
@@ -55,21 +56,8 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
     }
     // A damaged container is drawn as far as it could be read, and fails the command.
     const bool damaged = reportContainerErrors("thumbnail", input, loaded);
-    PictureView look;
-    look.fit = true;
-    look.transparent = true;
-    if (!picture.show(loaded.image, 0, look, error)) {
+    if (!drawThumbnail(picture, loaded.image, error)) {
         say(stderr, "marrowin-cli thumbnail: %s: %s\n", terminalText(input).c_str(), terminalText(error).c_str());
-        return false;
-    }
-    picture.paint();
-    // A model without triangles in view leaves the picture empty; a file manager is better
-    // served by its generic icon than by a blank thumbnail.
-    const std::vector<uint8_t>& rgba = picture.pixels();
-    bool drawn = false;
-    for (size_t i = 3; i < rgba.size() && !drawn; i += 4) drawn = rgba[i] != 0;
-    if (!drawn) {
-        say(stderr, "marrowin-cli thumbnail: %s: the icon draws nothing\n", terminalText(input).c_str());
         return false;
     }
     if (!writePng(output, picture.width(), picture.height(), picture.pixels(),

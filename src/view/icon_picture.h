@@ -1,6 +1,7 @@
 #pragma once
-// Pictures of a save's icon without a display, for render and thumbnail: the window's own
-// steps (defaults, GL state, size, icon selection, paints) on an off-screen surface.
+// Pictures of a save's icon without a display, for render, thumbnails and the card window's
+// list: the window's own steps (defaults, GL state, size, icon selection, paints) on an
+// off-screen surface.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,7 +13,7 @@
 #include "view/offscreen_egl.h"
 #include "view/view_settings.h"
 
-namespace marrowin::cli {
+namespace marrowin {
 
 // How a picture looks at its save, beyond the window's defaults.
 struct PictureView {
@@ -59,11 +60,9 @@ private:
     std::vector<uint8_t> straight_;
 };
 
-// Whether both names reach one existing file (through links, or as hard links): a picture
-// written in place there would overwrite the archive it was drawn from.
-bool sameExistingFile(const std::string& a, const std::string& b);
+// The thumbnail of a save: its normal icon filling a transparent square, as file managers show
+// it. False with a message when the save has no icon to show or the icon draws nothing (a file
+// manager is better served by its generic icon than by a blank picture).
+bool drawThumbnail(IconPicture& picture, const SaveImage& image, std::string& error);
 
-// A finite number of degrees from -100000 to 100000, read without the locale.
-bool parseDegrees(const std::string& text, float& out);
-
-}  // namespace marrowin::cli
+}  // namespace marrowin

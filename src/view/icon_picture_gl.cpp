@@ -1,7 +1,6 @@
-#include "cli/icon_picture.h"
+#include "view/icon_picture.h"
 
 #include <algorithm>
-#include <cctype>
 #include <iterator>
 #include <cmath>
 
@@ -12,7 +11,7 @@
 #include "view/model_framing.h"
 #include "view/value_text.h"
 
-namespace marrowin::cli {
+namespace marrowin {
 
 std::unique_ptr<IconPicture> IconPicture::create(uint32_t width, uint32_t height,
                                                  std::string& error, bool smooth) {
@@ -87,32 +86,17 @@ void IconPicture::paint() {
     }
 }
 
-bool sameExistingFile(const std::string& a, const std::string& b) {
-    // By identity from the host layer: mingw's stat gives every file inode 0.
-    FileId ia, ib;
-    return identityOfPath(a, ia) && identityOfPath(b, ib) && ia == ib;
+bool drawThumbnail(IconPicture& picture, const SaveImage& image, std::string& error) {
+    PictureView look;
+    look.fit = true;
+    look.transparent = true;
+    if (!picture.show(image, 0, look, error)) return false;
+    picture.paint();
+    const std::vector<uint8_t>& rgba = picture.pixels();
+    for (size_t i = 3; i < rgba.size(); i += 4)
+        if (rgba[i] != 0) return true;
+    error = "the icon draws nothing";
+    return false;
 }
 
-bool parseDegrees(const std::string& text, float& out) {
-    // The whole text must be one decimal number: sign, digits, point, exponent.
-    size_t i = 0, digits = 0;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-    for (; i < text.size() && std::isdigit(uint8_t(text[i])); ++i) ++digits;
-    if (i < text.size() && text[i] == '.')
-        for (++i; i < text.size() && std::isdigit(uint8_t(text[i])); ++i) ++digits;
-    if (digits == 0) return false;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-        const size_t start = i;
-        while (i < text.size() && std::isdigit(uint8_t(text[i]))) ++i;
-        if (i == start) return false;
-    }
-    if (i != text.size()) return false;
-    float v;
-    if (!takeViewValue(text, v) || !std::isfinite(v) || std::fabs(v) > 100000) return false;
-    out = v;
-    return true;
-}
-
-}  // namespace marrowin::cli
+}  // namespace marrowin
