@@ -98,7 +98,7 @@ SaveImage makeSaveImage(const uint8_t* data, uint32_t size) {
     SaveImage image;
     uint8_t* p = allocateImage(size);
     if (!p) return image;
-    if (size) std::memcpy(p, data, size);
+    if (size && data) std::memcpy(p, data, size);
     image.bytes = p;
     image.fileSize = size;
     return image;
@@ -144,6 +144,52 @@ bool refillSaveImage(SaveImage& image, const uint8_t* data, uint32_t size) {
 #endif
     image = makeSaveImage(data, size);
     return !image.empty();
+}
+
+bool resizeSaveImage(SaveImage& image, uint32_t size) {
+    if (image.empty()) {
+        image = makeSaveImage(nullptr, size);
+        return !image.empty();
+    }
+    const uint32_t kept = std::min(size, image.fileSize);
+#ifdef __linux__
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    const size_t oldMapped = (size_t(image.capacity()) + page - 1) / page * page;
+    const size_t length = size_t(uint64_t(size) + SAVE_IMAGE_SLACK);
+    const size_t mapped = (length + page - 1) / page * page;
+    uint8_t* p = image.bytes;
+#ifdef MARROWIN_ASAN
+    ASAN_UNPOISON_MEMORY_REGION(p, oldMapped);
+#endif
+    if (mapped != oldMapped) {
+        // The pages move, their bytes are not copied; new pages come zero-filled.
+        void* q = mremap(p, oldMapped, mapped, MREMAP_MAYMOVE);
+        if (q == MAP_FAILED) {
+#ifdef MARROWIN_ASAN
+            ASAN_POISON_MEMORY_REGION(p + image.capacity(), oldMapped - image.capacity());
+#endif
+            return false;
+        }
+        p = static_cast<uint8_t*>(q);
+#ifdef MARROWIN_ASAN
+        ASAN_UNPOISON_MEMORY_REGION(p, mapped);
+#endif
+    }
+    // What lay past the new end within the kept pages (old bytes, when shrinking) reads zero.
+    std::memset(p + kept, 0, std::min(mapped, oldMapped) - kept);
+#ifdef MARROWIN_ASAN
+    ASAN_POISON_MEMORY_REGION(p + length, mapped - length);
+#endif
+    image.bytes = p;
+    image.fileSize = size;
+    return true;
+#else
+    SaveImage grown = makeSaveImage(nullptr, size);
+    if (grown.empty()) return false;
+    if (kept) std::memcpy(grown.bytes, image.bytes, kept);
+    image = std::move(grown);
+    return true;
+#endif
 }
 
 bool looksLikeSaveArchive(ByteView head, uint64_t fileSize) {

@@ -38,13 +38,18 @@ class HostFile;
 // Reads fileSize bytes of an open file into a new image. Gives an empty image when the
 // memory cannot be had. Bytes the file does not deliver stay zero.
 SaveImage readSaveImage(HostFile& file, uint32_t fileSize);
-// Builds an image from bytes already in memory (tests, fuzzing, the sample maker).
+// Builds an image from bytes already in memory (tests, fuzzing, the sample maker); without
+// data, `size` zero bytes.
 SaveImage makeSaveImage(const uint8_t* data, uint32_t size);
 void releaseSaveImage(SaveImage& image);
 // Puts new bytes into an image, keeping its buffer (grown or shrunk in place where it can be)
 // instead of a fresh allocation: the fuzz targets pass millions of inputs through one image.
 // The slack reads zero as in a new image. False, with the image empty, when memory runs out.
 bool refillSaveImage(SaveImage& image, const uint8_t* data, uint32_t size);
+// Makes the image `size` bytes long, keeping its first bytes: bytes past the old end (and the
+// slack) read zero. Grown in place where it can be (a stream read into it costs no second
+// copy). False, with the image as it was, when memory runs out.
+bool resizeSaveImage(SaveImage& image, uint32_t size);
 
 // The one recognition of a .psu: "." and ".." where the second and third entries name them.
 // `head` may be the file's first bytes only (1,536 are enough); fileSize is the whole file's.

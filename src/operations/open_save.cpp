@@ -132,10 +132,38 @@ bool fillTo(int fd, std::vector<uint8_t>& bytes, uint64_t want, bool& ended) {
     return true;
 }
 
+// The same into a save image, grown in place as the bytes come: a save archive from a stream
+// costs the memory the same file costs, with no second copy.
+bool fillTo(int fd, SaveImage& image, uint64_t want, bool& ended) {
+    while (!ended && image.fileSize < want) {
+        const uint32_t old = image.fileSize;
+        const uint64_t chunk = std::min<uint64_t>(want - old, 1 << 20);
+        if (old + chunk > LARGEST_IMAGE) {
+            errno = EFBIG;
+            return false;
+        }
+        if (!resizeSaveImage(image, uint32_t(old + chunk))) {
+            errno = ENOMEM;
+            return false;
+        }
+        const int64_t n = readDescriptor(fd, image.bytes + old, chunk);
+        if (n < 0 || uint64_t(n) < chunk) {
+            const int saved = errno;
+            resizeSaveImage(image, uint32_t(old + uint64_t(std::max<int64_t>(n, 0))));  // shrinking cannot fail
+            if (n < 0) {
+                errno = saved;
+                return false;
+            }
+            ended = true;
+        }
+    }
+    return true;
+}
+
 // A header that opens a real entry: in use, and a file or a folder. Zeros and other filler
 // are not one.
-bool looksLikeEntry(const std::vector<uint8_t>& bytes, uint64_t off) {
-    const uint16_t mode = ByteView{bytes.data(), bytes.size()}.u16(off + ENTRY_MODE_OFFSET);
+bool looksLikeEntry(const SaveImage& image, uint64_t off) {
+    const uint16_t mode = image.view().u16(off + ENTRY_MODE_OFFSET);
     return (mode & 0x8000) && (mode & 0x30);
 }
 
@@ -143,25 +171,28 @@ bool looksLikeEntry(const std::vector<uint8_t>& bytes, uint64_t off) {
 // follows it. Headers that open no real entry (zeros, filler) are taken as the walk takes them,
 // but a run of them is held only up to STREAM_TRAILING_MAX: a stream that goes on past that is
 // refused without reading further.
-bool readStreamArchive(int fd, std::vector<uint8_t>& bytes, bool ended, const std::string& path,
-                       std::string& error) {
-    auto failed = [&]() { return error = path + ": cannot read: " + errnoText(errno), false; };
+bool readStreamArchive(int fd, SaveImage& image, bool ended, const std::string& path, std::string& error) {
+    auto failed = [&]() {
+        if (errno == EFBIG) return error = path + ": too large: 4 GiB or more", false;
+        if (errno == ENOMEM) return error = path + ": not enough memory to read it", false;
+        return error = path + ": cannot read: " + errnoText(errno), false;
+    };
     uint64_t off = 0;
     uint64_t junkStart = UINT64_MAX;
     for (;;) {
-        if (!fillTo(fd, bytes, off + ENTRY_HEADER_SIZE, ended)) return failed();
-        if (bytes.size() < off + ENTRY_HEADER_SIZE) return true;
-        const bool real = looksLikeEntry(bytes, off);
+        if (!fillTo(fd, image, off + ENTRY_HEADER_SIZE, ended)) return failed();
+        if (image.fileSize < off + ENTRY_HEADER_SIZE) return true;
+        const bool real = looksLikeEntry(image, off);
         uint64_t step = ENTRY_HEADER_SIZE;
-        if (!(bytes[size_t(off)] & MODE_DIRECTORY_BIT))
-            step += paddedDataSize(ByteView{bytes.data(), bytes.size()}.u32(off + ENTRY_SIZE_OFFSET));
+        if (!(image.bytes[size_t(off)] & MODE_DIRECTORY_BIT))
+            step += paddedDataSize(image.view().u32(off + ENTRY_SIZE_OFFSET));
         if (real) junkStart = UINT64_MAX;
         else if (junkStart == UINT64_MAX) junkStart = off;
         if (!real && off + step > junkStart + STREAM_TRAILING_MAX) {
             // One byte past the allowance tells a stream that goes on.
             const uint64_t limit = junkStart + STREAM_TRAILING_MAX;
-            if (!fillTo(fd, bytes, limit + 1, ended)) return failed();
-            if (bytes.size() <= limit) return true;
+            if (!fillTo(fd, image, limit + 1, ended)) return failed();
+            if (image.fileSize <= limit) return true;
             error = path + ": more than " + std::to_string(STREAM_TRAILING_MAX >> 20) +
                     " MiB of bytes that open no entry follow the save archive's entries; not read further";
             return false;
@@ -170,8 +201,8 @@ bool readStreamArchive(int fd, std::vector<uint8_t>& bytes, bool ended, const st
             error = path + ": too large: 4 GiB or more";
             return false;
         }
-        if (!fillTo(fd, bytes, off + step, ended)) return failed();
-        if (bytes.size() < off + step) return true;
+        if (!fillTo(fd, image, off + step, ended)) return failed();
+        if (image.fileSize < off + step) return true;
         off += step;
     }
 }
@@ -186,12 +217,9 @@ bool readStreamInput(int fd, const std::string& path, RawInput& in, std::string&
     in.kind = detectArchiveKind(in.image);
     if (in.kind == ArchiveKind::SaveArchive) {
         in.container = ContainerKind::Psu;
-        releaseSaveImage(in.image);
-        if (!readStreamArchive(fd, bytes, ended, path, error)) return false;
-        if (bytes.size() > LARGEST_IMAGE) return error = path + ": too large: 4 GiB or more", false;
-        in.image = makeSaveImage(bytes.data(), uint32_t(bytes.size()));
-        if (in.image.empty()) return error = path + ": not enough memory to read it", false;
-        return true;
+        // The head read so far is the image's start; the rest is read into it.
+        bytes = {};
+        return readStreamArchive(fd, in.image, ended, path, error);
     }
     // A stream's size is known only when it ended within its head.
     const uint64_t knownSize = ended ? bytes.size() : UINT64_MAX;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -318,6 +319,40 @@ TEST(Cli, ProgressShowsOnATerminalOnlyAndBadInputsDoNotStopTheBatch) {
 
     // One input shows no bar.
     EXPECT_EQ(cliOnTerminal(dir, {"copy", "a.psu"}).err.find('['), std::string::npos);
+}
+
+// The peak memory of one run of marrowin-cli through `sh -c script` (the shell and all it ran).
+long peakKiB(const std::string& script) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage use{};
+    if (wait4(child, &status, 0, &use) != child || !WIFEXITED(status)) return -1;
+    return use.ru_maxrss;
+}
+
+// A save archive piped in used to be gathered in a growing buffer and then copied whole: twice
+// (and more) the memory of the same file. It is now read into its image as it comes.
+TEST(Cli, ASaveFromAPipeCostsTheMemoryOfTheSameFile) {
+    TempDir dir;
+    Bytes save = fixtures::iconSave();
+    constexpr uint32_t BIG = 48u << 20;
+    const Bytes header = fixtures::entryHeader(MODE_FILE, BIG, "big.bin");
+    save.insert(save.end(), header.begin(), header.end());
+    save.resize(save.size() + BIG, 0x5A);
+    const std::string path = dir / "big.psu";
+    writeFile(path, save);
+    const std::string run = "'" MARROWIN_CLI "' info ";
+    const long fromFile = peakKiB(run + "'" + path + "'");
+    const long fromPipe = peakKiB("cat '" + path + "' | " + run + "-");
+    ASSERT_GT(fromFile, long(BIG >> 10));
+    EXPECT_LT(fromPipe, fromFile + 12 * 1024) << "from a file " << fromFile << " KiB, from a pipe " << fromPipe;
 }
 
 }  // namespace

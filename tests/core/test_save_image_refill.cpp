@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -63,4 +64,24 @@ TEST(SaveImageRefill, SizesOnTheSamePagesReuseTheBuffer) {
     SaveImage moved = std::move(image);
     expectHolds(moved, shorter);
     EXPECT_TRUE(image.empty());
+}
+
+// Resizing keeps the bytes both sizes share; whatever lies past the new end reads zero, as in a
+// fresh image (a stream read into an image shrinks it to what arrived).
+TEST(SaveImageRefill, ResizingKeepsTheSharedBytesAndZeroesTheRest) {
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    std::vector<uint8_t> all = pattern(70 * page, 9);
+    SaveImage image;
+    ASSERT_TRUE(refillSaveImage(image, all.data(), uint32_t(page + 5)));
+    size_t held = page + 5;
+    for (size_t size : {size_t(0), size_t(20), 64 * page + 11, 64 * page - 3, 2 * page, size_t(1),
+                        70 * page, size_t(0)}) {
+        ASSERT_TRUE(resizeSaveImage(image, uint32_t(size))) << size;
+        std::vector<uint8_t> expected(all.begin(), all.begin() + std::min(size, held));
+        expected.resize(size, 0);
+        expectHolds(image, expected);
+        // Fill it whole again, so the next shrink has bytes to clear.
+        std::copy(all.begin(), all.begin() + size, image.bytes);
+        held = size;
+    }
 }
