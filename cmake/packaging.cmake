@@ -37,6 +37,7 @@ if(TARGET marrowin)
   marrowin_install_gzipped(${PROJECT_SOURCE_DIR}/docs/man/marrowin.1
                            ${CMAKE_INSTALL_MANDIR}/man1 marrowin.1)
 endif()
+include(${PROJECT_SOURCE_DIR}/cmake/cards_desktop.cmake)
 marrowin_install_gzipped(${PROJECT_SOURCE_DIR}/debian/changelog ${CMAKE_INSTALL_DOCDIR} changelog)
 if(MARROWIN_GZIPPED)
   add_custom_target(marrowin_docs ALL DEPENDS ${MARROWIN_GZIPPED})
@@ -73,6 +74,13 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 as a .psu save archive, lit by the save's own lights. marrowin-cli lists,
 extracts, packs, copies and renders saves without a display, and a
 thumbnailer lets file managers show each archive's icon.")
+if(TARGET marrowin-cards)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
+
+Marrowin Cards is a window for memory card images, PCSX2 folder cards and
+saves in every container (.psu, .max, .cbs, .sps, .psv): it lists each save
+with its icon, imports, exports, converts and deletes saves, and checks cards.")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Dependencies come from dpkg-shlibdeps: the distribution's own library packages.

@@ -3,6 +3,7 @@
 
   test_desktop.py tumbler BUILD_DIR SOURCE_DIR
   test_desktop.py bwrap   BUILD_DIR SOURCE_DIR
+  test_desktop.py gio     BUILD_DIR SOURCE_DIR
 
 tumbler: Debian's tumbler daemon (Thunar's thumbnail service) on a D-Bus session of our own,
 finding the thumbnailer entry of a temporary install prefix through XDG_DATA_DIRS, asked over
@@ -13,7 +14,13 @@ bwrap: the Exec line of the installed entry inside a bubblewrap sandbox as GNOME
 nothing shared, /usr read-only, the input bound read-only and only the output file (made
 empty beforehand) bound writable.
 
-Exit 77 (skipped) with a message when tumbler, D-Bus or bubblewrap is not installed.
+gio: the program a file manager starts on a double-click, as GIO (GNOME Files, Thunar and
+most of GTK) chooses it: each installed desktop entry validated, the entries indexed as the
+Debian trigger does (update-desktop-database), then for real files the type GIO sees and that
+type's default application.
+
+Exit 77 (skipped) with a message when tumbler, D-Bus, bubblewrap, gio or desktop-file-utils is
+not installed.
 With MARROWIN_INSTALLED_PREFIX set (say /usr, after installing the Debian package), both test
 that installation instead of a temporary one.
 """
@@ -358,9 +365,97 @@ def test_bwrap(build, source, work):
             check_picture(out, size, what)
 
 
+# --- GIO's choice of program -----------------------------------------------------------------
+
+# Marrowin Cards is built (CMake says so); without it nothing of ours opens a card or a .max.
+CARDS = os.environ.get("MARROWIN_CARDS") == "1"
+
+# Real files under names a user has for them: the desktop entry GIO starts for each, and the
+# entries it offers under "open with" (None: not ours to open without the card window).
+OPENED_BY = [
+    ("demo.psu", "samples/demo.psu", "marrowin.desktop", {"marrowin.desktop", "marrowin-cards.desktop"}),
+    ("SAVE.PSU", "samples/demo.psu", "marrowin.desktop", {"marrowin.desktop", "marrowin-cards.desktop"}),
+    ("Mcd001.ps2", "tests/data/formats/mc02.ps2", "marrowin-cards.desktop", {"marrowin-cards.desktop"}),
+    # Told by its first bytes: ".bin" is too common a name to claim.
+    ("card dump.bin", "tests/data/formats/mc02.ps2", "marrowin-cards.desktop", {"marrowin-cards.desktop"}),
+    ("final-fantasy12.max", "tests/data/formats/final-fantasy12.max", "marrowin-cards.desktop",
+     {"marrowin-cards.desktop"}),
+    ("drift.CBS", "tests/data/formats/tokyo-xtreme-racer-drift-2.14091.cbs", "marrowin-cards.desktop",
+     {"marrowin-cards.desktop"}),
+    ("max-payne.sps", "tests/data/formats/max-payne.1394.sps", "marrowin-cards.desktop",
+     {"marrowin-cards.desktop"}),
+    ("BESLES-50325.PSV", "tests/data/formats/BESLES-50325.PSV", "marrowin-cards.desktop",
+     {"marrowin-cards.desktop"}),
+]
+
+
+def gio_default(gio, mtype, env):
+    """(default desktop id or None, registered ids) as `gio mime TYPE` prints them."""
+    result = run([gio, "mime", mtype], env=env)
+    default, registered, section = None, set(), None
+    for line in result.stdout.splitlines():
+        if line.startswith("Default application for"):
+            default = line.rsplit(":", 1)[1].strip()
+        elif not line.startswith("\t"):
+            section = line
+        elif section and section.startswith("Registered applications"):
+            registered.add(line.strip())
+    return default, registered
+
+
+def test_gio(build, source, work):
+    gio, validator, indexer, mime = (shutil.which(t) for t in (
+        "gio", "desktop-file-validate", "update-desktop-database", "update-mime-database"))
+    if not gio:
+        skip("gio is not installed (package libglib2.0-bin)")
+    if not validator or not indexer:
+        skip("desktop-file-validate is not installed (package desktop-file-utils)")
+    prefix = install(build, work)
+    if not prefix:
+        return
+    applications = prefix / "share/applications"
+    entries = sorted(applications.glob("marrowin*.desktop"))
+    check({e.name for e in entries} == {"marrowin.desktop"} | ({"marrowin-cards.desktop"} if CARDS else set()),
+          f"desktop entries installed: {[e.name for e in entries]}")
+    for entry in entries:
+        result = run([validator, str(entry)])
+        check(result.returncode == 0 and not result.stdout.strip(),
+              f"desktop-file-validate {entry.name}: {result.stdout}{result.stderr}")
+    if not os.environ.get("MARROWIN_INSTALLED_PREFIX"):
+        # What the Debian package's trigger does for /usr/share/applications; GIO reads the
+        # types from this index.
+        result = run([indexer, str(applications)])
+        check(result.returncode == 0, f"update-desktop-database: {result.stderr}")
+    if mime and not os.environ.get("MARROWIN_INSTALLED_PREFIX"):
+        run([mime, str(prefix / "share/mime")])
+
+    home = work / "home"
+    home.mkdir()
+    # Nobody's own choices (mimeapps.list) in the way: only what the package installs decides.
+    env = {"PATH": f"{prefix / 'bin'}:/usr/bin:/bin", "HOME": str(home), "LANG": "C.UTF-8",
+           "XDG_DATA_HOME": str(home / "data"), "XDG_CONFIG_HOME": str(home / "config"),
+           "XDG_CONFIG_DIRS": str(home / "no-config"), "XDG_DATA_DIRS": f"{prefix / 'share'}:/usr/share"}
+    files = work / "files"
+    files.mkdir()
+    for name, sample, want_default, want_offered in OPENED_BY:
+        path = files / name
+        shutil.copyfile(source / sample, path)
+        info = run([gio, "info", "-a", "standard::content-type", str(path)], env=env).stdout
+        mtype = info.rsplit("standard::content-type:", 1)[-1].strip()
+        if not check(mtype.startswith("application/x-ps2-"), f"{name} is seen as {mtype!r}"):
+            continue
+        default, registered = gio_default(gio, mtype, env)
+        ours = {d for d in registered if d.startswith("marrowin")}
+        if not CARDS:
+            want_offered = want_offered - {"marrowin-cards.desktop"}
+            want_default = want_default if want_default in want_offered else None
+        check(default == want_default, f"{name} ({mtype}) opens with {default}, not {want_default}")
+        check(ours == want_offered, f"{name} ({mtype}) is offered to {sorted(ours)}, not {sorted(want_offered)}")
+
+
 if __name__ == "__main__":
     mode, build, source = sys.argv[1], Path(sys.argv[2]).resolve(), Path(sys.argv[3]).resolve()
-    tests = {"tumbler": test_tumbler, "bwrap": test_bwrap}
+    tests = {"tumbler": test_tumbler, "bwrap": test_bwrap, "gio": test_gio}
     if mode not in tests:
         sys.exit(f"unknown mode {mode}")
     with tempfile.TemporaryDirectory(prefix="marrowin-desktop-") as tmp:

@@ -66,16 +66,34 @@ def run_thumbnailer(thumbnailer, bindir, infile, outfile):
     return run(argv, env=env, cwd=tempfile.gettempdir())
 
 
-# Every type the package declares: its globs (matched in any letter case) and the first bytes
-# that tell it by content (None: ".psu" archives have none).
+# Every type the package declares: its globs (matched in any letter case), the first bytes
+# that tell it by content (None: ".psu" archives have none) and the type it is a kind of.
+SAVE = "application/x-ps2-save"
 EXPECTED_TYPES = {
-    "application/x-ps2-save-archive": (["*.psu"], None),
-    "application/x-ps2-max-save": (["*.max"], "Ps2PowerSave"),
-    "application/x-ps2-cbs-save": (["*.cbs"], "CFU\\0"),
-    "application/x-ps2-sharkport-save": (["*.sps", "*.xps"], "\\x0d\\0\\0\\0SharkPortSave"),
-    "application/x-ps2-psv-save": (["*.psv"], "\\0VSP"),
-    "application/x-ps2-memory-card": (["*.ps2", "*.mc2"], "Sony PS2 Memory Card Format "),
+    "application/x-ps2-save-archive": (["*.psu"], None, SAVE),
+    "application/x-ps2-max-save": (["*.max"], "Ps2PowerSave", SAVE),
+    "application/x-ps2-cbs-save": (["*.cbs"], "CFU\\0", SAVE),
+    "application/x-ps2-sharkport-save": (["*.sps", "*.xps"], "\\x0d\\0\\0\\0SharkPortSave", SAVE),
+    "application/x-ps2-psv-save": (["*.psv"], "\\0VSP", SAVE),
+    "application/x-ps2-memory-card": (["*.ps2", "*.mc2"], "Sony PS2 Memory Card Format ", None),
+    # Any save, whatever holds it: no file is of this type alone, so it has no globs or magic.
+    SAVE: ([], None, None),
 }
+# The types files are told apart by, which the thumbnailer draws.
+FILE_TYPES = {t for t, (globs, _, _) in EXPECTED_TYPES.items() if globs}
+SAVE_CONTAINERS = FILE_TYPES - {"application/x-ps2-save-archive", "application/x-ps2-memory-card"}
+
+# Marrowin Cards is built (CMake says so); its files are then expected too.
+CARDS = os.environ.get("MARROWIN_CARDS") == "1"
+
+# Each desktop entry: the types it opens and the icon sizes installed for it. The viewer shows
+# one .psu at a time, so it claims only that type; the card window takes cards and every other
+# container, and any save through the parent type, which offers it for .psu without taking
+# the double-click from the viewer.
+DESKTOP_ENTRIES = {"marrowin": ({"application/x-ps2-save-archive"}, (32, 48, 64, 128, 256))}
+if CARDS:
+    DESKTOP_ENTRIES["marrowin-cards"] = (SAVE_CONTAINERS | {"application/x-ps2-memory-card", SAVE},
+                                         (48, 64, 128, 256))
 # A real file of each type that has magic, as tests/data holds it.
 SAMPLES = {"application/x-ps2-max-save": "formats/final-fantasy12.max",
            "application/x-ps2-cbs-save": "formats/tokyo-xtreme-racer-drift-2.14091.cbs",
@@ -88,10 +106,12 @@ def check_file_manager_view(share, bindir, archive, work):
     """Types, thumbnailer and desktop entry agree, and the thumbnailer draws the archive."""
     types = mime_types(share / "mime/packages/marrowin.xml")
     check(set(types) == set(EXPECTED_TYPES), f"MIME package declares {sorted(types)}")
-    for mtype, (want_globs, want_magic) in EXPECTED_TYPES.items():
+    for mtype, (want_globs, want_magic, want_parent) in EXPECTED_TYPES.items():
         node = types.get(mtype)
         if node is None:
             continue
+        parents = [p.get("type") for p in node.findall(MIME_NS + "sub-class-of")]
+        check(parents == ([want_parent] if want_parent else []), f"{mtype}: a kind of {parents}")
         globs = [g.get("pattern") for g in node.findall(MIME_NS + "glob")]
         check(globs == want_globs, f"{mtype}: globs are {globs}")
         check(all(g.get("case-sensitive") in (None, "false") for g in node.findall(MIME_NS + "glob")),
@@ -99,21 +119,28 @@ def check_file_manager_view(share, bindir, archive, work):
         matches = [m.get("value") for m in node.iter(MIME_NS + "match")]
         check(matches == ([want_magic] if want_magic else []), f"{mtype}: magic {matches}")
 
-    entries = {"thumbnailer": read_entry(share / "thumbnailers/marrowin.thumbnailer", "Thumbnailer Entry"),
-               "desktop entry": read_entry(share / "applications/marrowin.desktop", "Desktop Entry")}
-    for what, entry in entries.items():
-        listed = set(entry.get("MimeType", "").split(";")) - {""}
-        check(listed == set(EXPECTED_TYPES), f"{what} MimeType {entry.get('MimeType')!r}")
-
     thumbnailer = share / "thumbnailers/marrowin.thumbnailer"
-    desktop = entries["desktop entry"]
-    check((share / f"icons/hicolor/32x32/apps/{desktop.get('Icon')}.png").is_file(),
-          f"desktop entry icon {desktop.get('Icon')!r} is not installed")
+    entry = read_entry(thumbnailer, "Thumbnailer Entry")
+    listed = set(entry.get("MimeType", "").split(";")) - {""}
+    check(listed == FILE_TYPES, f"thumbnailer MimeType {entry.get('MimeType')!r}")
+
     validator = shutil.which("desktop-file-validate")
-    if validator:
-        result = run([validator, str(share / "applications/marrowin.desktop")])
-        check(result.returncode == 0 and not result.stdout.strip(),
-              f"desktop-file-validate: {result.stdout}{result.stderr}")
+    installed = {p.stem for p in (share / "applications").glob("marrowin*.desktop")}
+    check(installed == set(DESKTOP_ENTRIES), f"desktop entries installed: {sorted(installed)}")
+    for name, (want_types, sizes) in DESKTOP_ENTRIES.items():
+        path = share / f"applications/{name}.desktop"
+        desktop = read_entry(path, "Desktop Entry")
+        listed = set(desktop.get("MimeType", "").split(";")) - {""}
+        check(listed == want_types, f"{name}.desktop MimeType {desktop.get('MimeType')!r}")
+        check(desktop.get("Exec", "").split()[:1] == [name], f"{name}.desktop runs {desktop.get('Exec')!r}")
+        check(desktop.get("Icon") == name, f"{name}.desktop shows icon {desktop.get('Icon')!r}")
+        for n in sizes:
+            check((share / f"icons/hicolor/{n}x{n}/apps/{desktop.get('Icon')}.png").is_file(),
+                  f"{name}.desktop icon {desktop.get('Icon')!r} is not installed at {n}x{n}")
+        if validator:
+            result = run([validator, str(path)])
+            check(result.returncode == 0 and not result.stdout.strip(),
+                  f"desktop-file-validate {path.name}: {result.stdout}{result.stderr}")
 
     out = work / "thumb out" / "a.png"
     out.parent.mkdir()
@@ -139,7 +166,7 @@ def check_mime_database(mime_dir, work):
     result = run([tool, str(mime_dir)])
     check(result.returncode == 0, f"update-mime-database: {result.stderr}")
     globs = (mime_dir / "globs2").read_text().splitlines()
-    for mtype, (patterns, _) in EXPECTED_TYPES.items():
+    for mtype, (patterns, _, _) in EXPECTED_TYPES.items():
         for pattern in patterns:
             matches = [line for line in globs if line.split(":")[1:3] == [mtype, pattern]]
             check(len(matches) == 1, f"globs2 does not map {pattern} to {mtype}")
@@ -258,11 +285,28 @@ def check_documents(prefix):
     for command in cli_commands(prefix / "bin/marrowin-cli"):
         check(f"{command} " in cli, f"marrowin-cli(1) does not describe {command}")
 
-    for n in ICON_SIZES:
-        width, height, _, ctype = png_header(share / f"icons/hicolor/{n}x{n}/apps/marrowin.png")
-        check((width, height, ctype) == (n, n, 6), f"{n}x{n} icon is {width}x{height}, colour type {ctype}")
-    svg = ET.parse(share / "icons/hicolor/scalable/apps/marrowin.svg").getroot()
-    check(svg.tag == "{http://www.w3.org/2000/svg}svg", f"scalable icon root is {svg.tag}")
+    if CARDS:
+        cards = check_man_page(share / "man/man1/marrowin-cards.1.gz") or ""
+        check("marrowin-cli card" in cards and "marrowin(1)" in cards,
+              "marrowin-cards(1) misses the card protocol or its see-also")
+        # The Japanese menus come from the catalog the program finds beside its prefix.
+        mo = share / "locale/ja/LC_MESSAGES/marrowin-cards.mo"
+        check(mo.is_file() and mo.read_bytes()[:4] in (b"\xde\x12\x04\x95", b"\x95\x04\x12\xde"),
+              f"{mo} is not a gettext catalog")
+
+    pictures = {}
+    for name, (_, sizes) in DESKTOP_ENTRIES.items():
+        for n in sizes:
+            png = share / f"icons/hicolor/{n}x{n}/apps/{name}.png"
+            width, height, _, ctype = png_header(png)
+            check((width, height, ctype) == (n, n, 6),
+                  f"{name} {n}x{n} icon is {width}x{height}, colour type {ctype}")
+            pictures.setdefault(n, []).append(png.read_bytes())
+        svg = ET.parse(share / f"icons/hicolor/scalable/apps/{name}.svg").getroot()
+        check(svg.tag == "{http://www.w3.org/2000/svg}svg", f"{name} scalable icon root is {svg.tag}")
+    # Two programs side by side in a dock are told apart by their icons.
+    for n, same_size in pictures.items():
+        check(len(set(same_size)) == len(same_size), f"two programs share one {n}x{n} icon")
 
 
 def cli_commands(cli):
@@ -353,15 +397,21 @@ def check_file_commands_without_gl(cli, work):
 
 # --- the two tests ---------------------------------------------------------------------------
 
-ICON_SIZES = (32, 48, 64, 128, 256)
 PROGRAMS = ["bin/marrowin", "bin/marrowin-cli", "libexec/marrowin/marrowin-cli-gl"]
+if CARDS:
+    PROGRAMS.append("bin/marrowin-cards")
 INSTALLED = PROGRAMS + ["share/applications/marrowin.desktop",
              "share/mime/packages/marrowin.xml", "share/thumbnailers/marrowin.thumbnailer",
              "share/icons/hicolor/scalable/apps/marrowin.svg",
              "share/man/man1/marrowin.1.gz", "share/man/man1/marrowin-cli.1.gz",
              "share/doc/marrowin/copyright", "share/doc/marrowin/changelog.gz",
              "share/bash-completion/completions/marrowin-cli"]
-INSTALLED += [f"share/icons/hicolor/{n}x{n}/apps/marrowin.png" for n in ICON_SIZES]
+INSTALLED += [f"share/icons/hicolor/{n}x{n}/apps/{name}.png"
+              for name, (_, sizes) in DESKTOP_ENTRIES.items() for n in sizes]
+INSTALLED += [f"share/icons/hicolor/scalable/apps/{name}.svg" for name in DESKTOP_ENTRIES]
+INSTALLED += [f"share/applications/{name}.desktop" for name in DESKTOP_ENTRIES]
+if CARDS:
+    INSTALLED += ["share/man/man1/marrowin-cards.1.gz", "share/locale/ja/LC_MESSAGES/marrowin-cards.mo"]
 
 
 def test_prefix(build, work):
