@@ -32,8 +32,10 @@ from file_manager_support import read_png  # noqa: E402
 SKIP = 77
 SIZE = 256
 WORKER = Path("/usr/lib/x86_64-linux-gnu/qt5/plugins/kf5/kio/thumbnail.so")
-# The plugin's own deadline is 5 s; KIO's round trip adds little.
-DEADLINE_S = 5
+# The plugin's own deadline; KIO's round trip adds little.
+DEADLINE_S = 10
+# A file that is no save is turned away by marrowin-cli itself, long before the deadline.
+REJECTED_S = 5
 failures = []
 
 
@@ -153,7 +155,7 @@ def test_installed(build, source, probe, work):
             compare(png, cli_png, f.name)
     kind, _, seconds = answers.get(hostile.name, ("missing", None, 0))
     check(kind == "failed", f"random bytes named .psu: {kind}, not failed")
-    check(seconds < DEADLINE_S, f"random bytes named .psu took {seconds:.1f} s to fail")
+    check(seconds < REJECTED_S, f"random bytes named .psu took {seconds:.1f} s to fail")
     return plugin, prefix
 
 
@@ -194,11 +196,11 @@ def test_stand_in(plugin, prefix, probe, work):
         shutil.copyfile(demo, files[-1])
     started = time.monotonic()
     answers = preview(probe, env, work, files, "stand-in")
-    check(time.monotonic() - started < 4 * DEADLINE_S + 15, "the stand-in job took too long")
+    check(time.monotonic() - started < 2 * DEADLINE_S + 60, "the stand-in job took too long")
     for name in names[:-1]:
         kind, _, seconds = answers.get(f"{name}.psu", ("missing", None, 0))
         check(kind == "failed", f"stand-in that {name}: {kind}, not failed")
-        check(seconds < DEADLINE_S + 3, f"stand-in that {name}: answered after {seconds:.1f} s")
+        check(seconds < DEADLINE_S + 5, f"stand-in that {name}: answered after {seconds:.1f} s")
     kind, png, _ = answers.get("drawn.psu", ("missing", None, 0))
     if check(kind == "preview", f"a save after the stand-ins: {kind}, no picture"):
         check(read_png(png)[:2] == (SIZE, SIZE), "a save after the stand-ins: wrong size")
