@@ -74,10 +74,13 @@ def preview(probe, env, work, files, name):
     check(result.returncode == 0, f"{name}: probe exit {result.returncode}: {result.stdout}{result.stderr}")
     answers = {}
     for line in result.stdout.splitlines():
-        words = line.split()
-        if words and words[0] in ("preview", "failed"):
-            answers[words[1]] = (words[0], out / f"{words[1]}.png" if words[0] == "preview" else None,
-                                 int(words[-1]) / 1000.0)
+        kind, _, rest = line.partition(" ")
+        if kind not in ("preview", "failed"):
+            continue
+        # Names may hold spaces: the fields after them are counted from the end.
+        words = rest.rsplit(" ", 2 if kind == "preview" else 1)
+        answers[words[0]] = (kind, out / f"{words[0]}.png" if kind == "preview" else None,
+                             int(words[-1]) / 1000.0)
     for f in files:
         check(Path(f).name in answers, f"{name}: no answer for {Path(f).name}: {result.stdout}{result.stderr}")
     return answers
