@@ -66,11 +66,12 @@ set(CPACK_DEBIAN_DOLPHIN_PACKAGE_NAME marrowin-dolphin)
 set(CPACK_DEBIAN_DOLPHIN_PACKAGE_DEPENDS "marrowin (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DOLPHIN_PACKAGE_ENHANCES dolphin)
 set(CPACK_DEBIAN_DOLPHIN_PACKAGE_SECTION kde)
+# CPack puts the one summary line of the build above this text.
 set(CPACK_DEBIAN_DOLPHIN_DESCRIPTION
-  "Dolphin thumbnails for PlayStation 2 saves and memory cards
-This KIO thumbnail plugin lets Dolphin and other KDE programs show the 3D
-icon of each PlayStation 2 save (.psu, .max, .cbs, .sps, .psv) and memory
-card image, drawn by marrowin-cli as other file managers show it.")
+  "Dolphin thumbnails: this KIO thumbnail plugin lets Dolphin and other KDE
+programs show the 3D icon of each PlayStation 2 save (in every container
+marrowin reads) and of memory card images, drawn by marrowin-cli as other
+file managers show it.")
 
 if(MARROWIN_TESTS)
   add_subdirectory(tests/kio)
