@@ -4,8 +4,9 @@ if(NOT CPACK_MARROWIN_OBJCOPY)
   message(WARNING "objcopy not found: .comment and .note sections stay in the programs")
   return()
 endif()
-file(GLOB_RECURSE programs LIST_DIRECTORIES false "${CPACK_TEMPORARY_DIRECTORY}/*/bin/*"
-     "${CPACK_TEMPORARY_DIRECTORY}/*/libexec/*")
+# Programs and plugins at any depth: a package per component stages each under its own folder.
+file(GLOB_RECURSE programs LIST_DIRECTORIES false "${CPACK_TEMPORARY_DIRECTORY}/*")
+list(FILTER programs INCLUDE REGEX "/(bin|libexec)/|\\.so$")
 foreach(program IN LISTS programs)
   file(READ "${program}" magic LIMIT 4 HEX)
   if(NOT IS_SYMLINK "${program}" AND magic STREQUAL "7f454c46")

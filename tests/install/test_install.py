@@ -454,6 +454,8 @@ def test_deb(build, work, version):
     # The font the menus and the configuration window are laid out for.
     check("fonts-ipafont-gothic" in depends, f"Depends misses the font: {fields['Depends']}")
     check(any(d.startswith("libwxgtk") for d in depends), f"Depends misses wx: {fields['Depends']}")
+    check(not any(d.startswith(("libkf5", "libqt5")) for d in depends),
+          f"the main package pulls in KDE or Qt: {fields['Depends']}")
     # Each one is a package of this system: the build linked against it.
     for dep in depends:
         check(run(["dpkg-query", "-W", dep]).returncode == 0, f"Depends names {dep}, no package here")
@@ -479,6 +481,24 @@ def test_deb(build, work, version):
     check_completion(usr / "share/bash-completion/completions/marrowin-cli", usr / "bin/marrowin-cli", work)
     check_file_manager_view(usr / "share", usr / "bin", SOURCE / "samples/demo.psu", work)
     check_mime_database(usr / "share/mime", work)
+    check_lintian(deb)
+    # The Dolphin plugin, built when KF5 KIO is there, comes in a package of its own.
+    dolphin = deb.with_name(f"marrowin-dolphin_{version}_{arch}.deb")
+    if dolphin.is_file():
+        check_dolphin_deb(dolphin, version)
+
+
+def check_dolphin_deb(deb, version):
+    depends = run(["dpkg-deb", "-f", str(deb), "Depends"]).stdout.strip()
+    names = [alt.split()[0] for dep in depends.split(",") for alt in dep.split("|")]
+    check(f"marrowin (= {version})" in depends, f"marrowin-dolphin Depends misses marrowin: {depends}")
+    check(any(n.startswith("libkf5kiogui") for n in names), f"marrowin-dolphin Depends misses KIO: {depends}")
+    paths = {line.split()[-1].lstrip(".") for line in run(["dpkg-deb", "-c", str(deb)]).stdout.split("\n")
+             if line.strip()}
+    for rel in ("lib/x86_64-linux-gnu/qt5/plugins/kf5/thumbcreator/marrowinthumbnail.so",
+                "share/doc/marrowin-dolphin/copyright", "share/doc/marrowin-dolphin/changelog.gz"):
+        check(f"/usr/{rel}" in paths, f"/usr/{rel} missing from marrowin-dolphin")
+    check(not any("/bin/" in p for p in paths), "marrowin-dolphin carries programs of the main package")
     check_lintian(deb)
 
 
