@@ -16,3 +16,8 @@ inline constexpr GUID CLSID_MarrowinProperties = {
 
 // Explorer asks this key under each extension's ShellEx for a thumbnail provider.
 #define MARROWIN_THUMBNAIL_SHELLEX_KEY L"{e357fccd-a995-4576-b01f-234630154e96}"
+
+// IThumbnailProvider's interface id (the same GUID as the ShellEx key); mingw's uuid library
+// lacks it.
+inline constexpr GUID IID_MarrowinThumbnailProvider = {
+    0xe357fccd, 0xa995, 0x4576, {0xb0, 0x1f, 0x23, 0x46, 0x30, 0x15, 0x4e, 0x96}};
