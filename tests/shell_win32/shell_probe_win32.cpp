@@ -2,8 +2,11 @@
 // tests/win32/test_shell_handler.py:
 //   shell_probe register|unregister DLL          calls the DLL's own (un)registration
 //   shell_probe thumbnail FILE SIZE OUT          "WIDTH HEIGHT ALPHATYPE\n" and the bitmap's
-//                                                premultiplied BGRA rows, top-down
+//                                                premultiplied BGRA rows in memory order
 //   shell_probe properties FILE OUT              title, folder and container, UTF-8 lines
+//   shell_probe keys OUT                         the registration's values, a line each
+//   shell_probe machine-classes add|remove       Wine's COM reads classes only from HKLM:
+//                                                mirrors our per-user CLSID keys there
 // Exit 0 on success; 3 when a handler gave an error HRESULT (printed); 2 on a probe fault.
 #include <windows.h>
 #include <objbase.h>
@@ -85,16 +88,13 @@ int thumbnail(const wchar_t* file, UINT size, const wchar_t* output) {
         std::printf("not a 32-bit DIB section\n");
         return 2;
     }
+    // Rows as they lie in memory: a top-down bitmap, as Explorer wants, starts with the top.
     const LONG width = dib.dsBm.bmWidth, height = dib.dsBm.bmHeight;
-    const bool topDown = dib.dsBmih.biHeight < 0;
     FILE* f = _wfopen(output, L"wb");
     if (!f) return 2;
-    std::fprintf(f, "%ld %ld %d %s\n", width, height, int(alpha), topDown ? "top-down" : "bottom-up");
+    std::fprintf(f, "%ld %ld %d\n", width, height, int(alpha));
     const auto* bits = static_cast<const unsigned char*>(dib.dsBm.bmBits);
-    for (LONG y = 0; y < height; ++y) {
-        const LONG row = topDown ? y : height - 1 - y;
-        std::fwrite(bits + size_t(row) * dib.dsBm.bmWidthBytes, 4, size_t(width), f);
-    }
+    for (LONG y = 0; y < height; ++y) std::fwrite(bits + size_t(y) * dib.dsBm.bmWidthBytes, 4, size_t(width), f);
     std::fclose(f);
     DeleteObject(bitmap);
     return 0;
@@ -128,6 +128,64 @@ int properties(const wchar_t* file, const wchar_t* output) {
     return 0;
 }
 
+const wchar_t* const EXTENSIONS[] = {L".psu", L".max", L".cbs", L".sps", L".xps", L".psv", L".ps2", L".mc2"};
+const wchar_t* const CLSIDS[] = {MARROWIN_THUMBNAIL_CLSID_TEXT, MARROWIN_PROPERTY_CLSID_TEXT};
+
+std::wstring value(HKEY root, const std::wstring& key, const wchar_t* name) {
+    wchar_t text[1024];
+    DWORD size = sizeof text;
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+        return L"<missing>";
+    return text;
+}
+
+int keys(const wchar_t* output) {
+    std::string text;
+    auto line = [&](const std::wstring& key, const wchar_t* name = nullptr) {
+        text += utf8(key.c_str()) + "=" + utf8(value(HKEY_CURRENT_USER, key, name).c_str()) + "\n";
+    };
+    for (const wchar_t* clsid : CLSIDS) {
+        const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\InprocServer32";
+        line(key);
+        line(key, L"ThreadingModel");
+    }
+    for (const wchar_t* ext : EXTENSIONS) {
+        line(std::wstring(L"Software\\Classes\\") + ext + L"\\ShellEx\\" + MARROWIN_THUMBNAIL_SHELLEX_KEY);
+        line(std::wstring(L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\") + ext);
+        HKEY k;
+        const std::wstring bare = std::wstring(L"Software\\Classes\\") + ext;
+        const bool there = RegOpenKeyExW(HKEY_CURRENT_USER, bare.c_str(), 0, KEY_READ, &k) == ERROR_SUCCESS;
+        if (there) RegCloseKey(k);
+        text += utf8(bare.c_str()) + (there ? "=<key>\n" : "=<missing>\n");
+    }
+    FILE* f = _wfopen(output, L"wb");
+    if (!f) return 2;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return 0;
+}
+
+int machineClasses(bool add) {
+    for (const wchar_t* clsid : CLSIDS) {
+        const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
+        if (!add) {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+            continue;
+        }
+        HKEY k;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\InprocServer32").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                            nullptr, &k, nullptr) != ERROR_SUCCESS)
+            return 2;
+        for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), L"ThreadingModel"}) {
+            const std::wstring v = value(HKEY_CURRENT_USER, key + L"\\InprocServer32", name);
+            RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+                           DWORD((v.size() + 1) * sizeof(wchar_t)));
+        }
+        RegCloseKey(k);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -138,6 +196,8 @@ int main() {
         return 2;
     }
     const std::wstring command = argv[1];
+    if (command == L"keys") return keys(argv[2]);
+    if (command == L"machine-classes") return machineClasses(std::wstring(argv[2]) == L"add");
     if (command == L"register" || command == L"unregister") return registration(argv[2], command == L"register");
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     int code = 2;

@@ -26,7 +26,6 @@ EXTENSIONS = [".psu", ".max", ".cbs", ".sps", ".xps", ".psv", ".ps2", ".mc2"]
 THUMBNAIL_CLSID = "{D45D5648-B3DB-44A1-B940-6CBA5DF671A0}"
 PROPERTY_CLSID = "{BCC7219A-892C-4A83-8A05-88A17FE45DD5}"
 SHELLEX = "{e357fccd-a995-4576-b01f-234630154e96}"
-HANDLERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers"
 WTSAT_ARGB = 2
 STG_E_ACCESSDENIED = "0x80030005"
 
@@ -43,13 +42,11 @@ class Wine:
                                        r.stderr.decode(errors="replace"))
         return r
 
-    def reg_value(self, key):
-        """The key's default value, or None when the key is missing."""
-        r = self.run("reg", "query", key, "/ve", check=False)
-        if r.returncode != 0:
-            return None
-        m = re.search(r"REG_SZ\s+(\S.*)", r.stdout.decode(errors="replace"))
-        return m.group(1).strip() if m else ""
+    def keys(self, probe):
+        """Our registration's values in HKCU, as the probe reads them."""
+        self.run(probe, "keys", "keys.txt")
+        with open(os.path.join(self.work, "keys.txt"), encoding="utf-8") as f:
+            return [line.split("=", 1) for line in f.read().splitlines()]
 
 
 def premultiplied_bgra(rows):
@@ -109,11 +106,18 @@ def check(wine, work, dll, probe, cli, data):
     names = list(saves) + ["card.ps2"]
 
     wine.run(probe, "register", dll)
-    for ext in EXTENSIONS:
-        assert wine.reg_value(r"HKCU\Software\Classes\%s\ShellEx\%s" % (ext, SHELLEX)) == THUMBNAIL_CLSID, ext
-        assert wine.reg_value(r"%s\%s" % (HANDLERS, ext)) == PROPERTY_CLSID, ext
-    server = wine.reg_value(r"HKCU\Software\Classes\CLSID\%s\InprocServer32" % THUMBNAIL_CLSID)
-    assert server and server.lower().endswith("marrowin-shell.dll"), server
+    keys = wine.keys(probe)
+    for key, value in keys:
+        if "\\ShellEx\\" in key:
+            assert key.endswith(SHELLEX) and value == THUMBNAIL_CLSID, (key, value)
+        elif "PropertyHandlers" in key:
+            assert value == PROPERTY_CLSID, (key, value)
+        elif key.endswith("InprocServer32"):
+            assert value.lower().endswith("\\marrowin-shell.dll") or value == "Apartment", (key, value)
+    assert sum(1 for key, _ in keys if "\\ShellEx\\" in key) == len(EXTENSIONS)
+    assert sum(1 for key, v in keys if "PropertyHandlers" in key and v == PROPERTY_CLSID) == len(EXTENSIONS)
+    # Windows reads classes from HKCU\Software\Classes too; Wine's COM only from HKLM.
+    wine.run(probe, "machine-classes", "add")
 
     # The same picture as the CLI's, pixel for pixel.
     for name in names:
@@ -124,7 +128,7 @@ def check(wine, work, dll, probe, cli, data):
         with open(os.path.join(work, name + ".bits"), "rb") as f:
             header = f.readline().split()
             bits = f.read()
-        assert header == [b"256", b"256", str(WTSAT_ARGB).encode(), b"top-down"], (name, header)
+        assert header == [b"256", b"256", str(WTSAT_ARGB).encode()], (name, header)
         want = premultiplied_bgra(rows)
         assert len(bits) == len(want), name
         differing = sum(1 for i in range(0, len(want), 4) if bits[i:i + 4] != want[i:i + 4])
@@ -172,12 +176,10 @@ def check(wine, work, dll, probe, cli, data):
             assert "(" + os.path.splitext(name)[1] in lines[2], (name, lines[2])
         assert lines[3] == "set " + STG_E_ACCESSDENIED, (name, lines[3])
 
+    wine.run(probe, "machine-classes", "remove")
     wine.run(probe, "unregister", dll)
-    for ext in EXTENSIONS:
-        assert wine.reg_value(r"HKCU\Software\Classes\%s" % ext) is None, ext
-        assert wine.reg_value(r"%s\%s" % (HANDLERS, ext)) is None, ext
-    for clsid in (THUMBNAIL_CLSID, PROPERTY_CLSID):
-        assert wine.reg_value(r"HKCU\Software\Classes\CLSID\%s" % clsid) is None, clsid
+    left = [(key, value) for key, value in wine.keys(probe) if value != "<missing>"]
+    assert not left, left
 
 
 if __name__ == "__main__":
