@@ -26,7 +26,7 @@ if(MARROWIN_TESTS)
              COMMAND ${SYSTEM_PYTHON3} ${PROJECT_SOURCE_DIR}/tests/win32/test_shell_handler.py)
     set_tests_properties(win32_shell_handler PROPERTIES
       LABELS win32
-      TIMEOUT 600
+      TIMEOUT 1800
       SKIP_RETURN_CODE 77
       ENVIRONMENT "MARROWIN_SHELL_DLL=$<TARGET_FILE:marrowin-shell>;MARROWIN_SHELL_PROBE=$<TARGET_FILE:shell_probe>;MARROWIN_CLI_EXE=$<TARGET_FILE:marrowin-cli>;MARROWIN_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data;MARROWIN_DEMO=${PROJECT_SOURCE_DIR}/samples/demo.psu")
   endif()
