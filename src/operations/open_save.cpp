@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::string_view CARD_MAGIC = "Sony PS2 Memory Card Format ";
 constexpr uint64_t LARGEST_IMAGE = UINT32_MAX;
+static_assert(card::CARD_FILE_MAX <= SAVE_BYTES_MAX, "every card image fits the in-memory limit");
 
 // What was read of the input before it is decoded: a save archive whole in `image`, another
 // container whole in `bytes`, or for anything else only its head in `image`.
@@ -264,6 +265,34 @@ bool layOut(const SaveContents& save, const std::string& path, OpenedSave& out, 
     return false;
 }
 
+// Lays out the save chosen to stand for a card, once one has been chosen among `saves`.
+bool chooseCardSave(const std::vector<card::CardSave>& saves, int chosen, SaveContents save,
+                    const std::string& why, const std::string& path, const OpenOptions& options,
+                    OpenedSave& out, std::string& error) {
+    if (saves.empty()) return error = path + ": a memory card with no saves", false;
+    if (chosen < 0) return error = path + ": memory card: " + why, false;
+    out.cardSave = saves[size_t(chosen)].name;
+    out.container = ContainerKind::Unknown;
+    if (options.image && !layOut(save, path, out, error, "memory card")) return false;
+    out.kind = ArchiveKind::SaveArchive;
+    if (options.contents) out.contents = std::move(save);
+    return true;
+}
+
+bool openCardImage(std::vector<uint8_t> raw, const std::string& path, const OpenOptions& options,
+                   OpenedSave& out, std::string& error) {
+    std::string why;
+    card::MemoryCard c;
+    std::vector<Problem> problems;
+    if (!card::MemoryCard::open(std::move(raw), c, problems, why)) return error = path + ": " + why, false;
+    const std::vector<card::CardSave> saves = c.list();
+    SaveContents save;
+    const int chosen = saveStandingForCard(
+        saves.size(), [&](size_t i, SaveContents& s, std::string& e) { return c.exportSave(saves[i].name, s, e); },
+        save, why);
+    return chooseCardSave(saves, chosen, std::move(save), why, path, options, out, error);
+}
+
 bool openCard(const std::string& path, bool folder, const OpenOptions& options, OpenedSave& out,
               std::string& error) {
     std::string why;
@@ -280,22 +309,9 @@ bool openCard(const std::string& path, bool folder, const OpenOptions& options, 
     } else {
         std::vector<uint8_t> raw;
         if (!card::readCardFile(path, raw, why)) return error = why, false;
-        card::MemoryCard c;
-        std::vector<Problem> problems;
-        if (!card::MemoryCard::open(std::move(raw), c, problems, why)) return error = path + ": " + why, false;
-        saves = c.list();
-        chosen = saveStandingForCard(
-            saves.size(), [&](size_t i, SaveContents& s, std::string& e) { return c.exportSave(saves[i].name, s, e); },
-            save, why);
+        return openCardImage(std::move(raw), path, options, out, error);
     }
-    if (saves.empty()) return error = path + ": a memory card with no saves", false;
-    if (chosen < 0) return error = path + ": memory card: " + why, false;
-    out.cardSave = saves[size_t(chosen)].name;
-    out.container = ContainerKind::Unknown;
-    if (options.image && !layOut(save, path, out, error, "memory card")) return false;
-    out.kind = ArchiveKind::SaveArchive;
-    if (options.contents) out.contents = std::move(save);
-    return true;
+    return chooseCardSave(saves, chosen, std::move(save), why, path, options, out, error);
 }
 
 // Decodes what was read.
@@ -385,6 +401,37 @@ bool openSave(const std::string& path, const OpenOptions& options, OpenedSave& o
         return false;
     }
     return finish(in, path, options, out, error);
+}
+
+bool openSaveBytes(std::vector<uint8_t> bytes, const std::string& shownAs, const OpenOptions& options,
+                   OpenedSave& out, std::string& error) {
+    out = OpenedSave{};
+    if (bytes.size() > SAVE_BYTES_MAX) {
+        error = shownAs + ": too large: over " + std::to_string(SAVE_BYTES_MAX >> 20) + " MiB";
+        return false;
+    }
+    RawInput in;
+    in.image = makeSaveImage(bytes.data(), uint32_t(bytes.size()));
+    if (in.image.empty()) return error = shownAs + ": not enough memory to read it", false;
+    in.kind = detectArchiveKind(in.image);
+    if (in.kind == ArchiveKind::SaveArchive) {
+        in.container = ContainerKind::Psu;
+        return finish(in, shownAs, options, out, error);
+    }
+    if (!tellContainer(in, bytes.size(), shownAs, error)) {
+        out.kind = in.kind;
+        out.container = in.container;
+        if (options.cards && in.container == ContainerKind::Unknown && isCardHead(in.image)) {
+            error.clear();
+            releaseSaveImage(in.image);
+            return openCardImage(std::move(bytes), shownAs, options, out, error);
+        }
+        if (in.container == ContainerKind::Unknown) out.image = std::move(in.image);
+        return false;
+    }
+    if (bytes.size() > CONTAINER_FILE_MAX) return error = tooLargeForContainer(shownAs, in.container), false;
+    releaseSaveImage(in.image);
+    return finish(in, shownAs, options, out, error);
 }
 
 bool openSaveStream(int fd, const std::string& shownAs, const OpenOptions& options, OpenedSave& out,

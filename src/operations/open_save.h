@@ -50,6 +50,13 @@ bool openSaveStream(int fd, const std::string& shownAs, const OpenOptions& optio
                     std::string& error);
 constexpr uint64_t STREAM_TRAILING_MAX = 1ull << 20;
 
+// The same for a save already read whole into memory (a shell handler reads its stream so),
+// named `shownAs` in messages: a save archive, another container or a card image, told by
+// content. Input over SAVE_BYTES_MAX is refused unread, so a caller reads no more than that.
+constexpr uint64_t SAVE_BYTES_MAX = CONTAINER_FILE_MAX;
+bool openSaveBytes(std::vector<uint8_t> bytes, const std::string& shownAs, const OpenOptions& options,
+                   OpenedSave& out, std::string& error);
+
 // The save a card stands for, among `count` saves in the card's order: the first whose
 // icon.sys names a normal icon file the save holds (so a picture of it can be drawn), else the
 // first. `load(i, save, why)` exports save i; one that cannot be exported is passed over.

@@ -332,5 +332,63 @@ TEST(OpenSave, APlayStationOneExportIsNamedAsSuchNotAsDamaged) {
     EXPECT_TRUE(f.save.problems.empty());
 }
 
+// A shell handler reads its stream into memory: those bytes open as the file of them does,
+// cards included, so Explorer's pictures and titles are the CLI's.
+TEST(OpenSave, BytesInMemoryOpenAsTheirFileDoes) {
+    const Bytes card = fixtures::readFileBytes(fixtures::testDataPath("formats/mc02.ps2"));
+    struct Case {
+        const char* label;
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {"save archive", fixtures::iconSave()},
+        {"cbs", fixtures::readFileBytes(fixtures::testDataPath("formats/tokyo-xtreme-racer-drift-2.14091.cbs"))},
+        {"max", fixtures::readFileBytes(fixtures::testDataPath("formats/final-fantasy12.max"))},
+        {"sps", fixtures::readFileBytes(fixtures::testDataPath("formats/max-payne.1394.sps"))},
+        {"psv", fixtures::readFileBytes(fixtures::testDataPath("formats/BESLES-50325.PSV"))},
+        {"card image", card},
+        {"truncated card image", Bytes(card.begin(), card.begin() + card.size() / 3)},
+        {"card head only", Bytes(card.begin(), card.begin() + 64)},
+        {"text", Bytes(5000, 't')},
+        {"empty", Bytes{}},
+        {"PS1 export", testing::ps1Psv()},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.label);
+        TempDir dir;
+        writeFile(dir / "in", k.bytes);
+        OpenedSave fromFile, fromBytes;
+        std::string fileError, bytesError;
+        const bool fileOpened = openSave(dir / "in", OpenOptions{}, fromFile, fileError);
+        const bool bytesOpened = openSaveBytes(k.bytes, "in", OpenOptions{}, fromBytes, bytesError);
+        ASSERT_EQ(bytesOpened, fileOpened) << bytesError << " / " << fileError;
+        EXPECT_EQ(fromBytes.container, fromFile.container);
+        EXPECT_EQ(fromBytes.kind, fromFile.kind);
+        EXPECT_EQ(fromBytes.cardSave, fromFile.cardSave);
+        EXPECT_EQ(fromBytes.problems.size(), fromFile.problems.size());
+        EXPECT_EQ(getFolderName(fromBytes.image), getFolderName(fromFile.image));
+        if (fileOpened) {
+            EXPECT_EQ(fromBytes.image.fileSize, fromFile.image.fileSize);
+        } else {
+            EXPECT_EQ(bytesError, fileError.substr(fileError.find("in: ")));
+            // What is no save keeps at least the head a file keeps, for the check.
+            ASSERT_GE(fromBytes.image.fileSize, fromFile.image.fileSize);
+            if (fromFile.image.fileSize) {
+                EXPECT_EQ(std::memcmp(fromBytes.image.bytes, fromFile.image.bytes, fromFile.image.fileSize), 0);
+            }
+        }
+    }
+}
+
+TEST(OpenSave, BytesOverTheLimitAreRefusedUnread) {
+    Bytes huge = fixtures::iconSave();
+    huge.resize(size_t(SAVE_BYTES_MAX) + 1, 0);
+    OpenedSave s;
+    std::string error;
+    EXPECT_FALSE(openSaveBytes(std::move(huge), "big", OpenOptions{}, s, error));
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    EXPECT_EQ(s.image.fileSize, 0u);
+}
+
 }  // namespace
 }  // namespace marrowin
