@@ -196,6 +196,9 @@ void CardsFrame::buildMenus() {
     bar->Append(file, _("&File"));
     bar->Append(edit, _("&Edit"));
     SetMenuBar(bar);
+    if (dumpRows_)
+        for (size_t i = 0; i < bar->GetMenuCount(); ++i)
+            std::fprintf(stderr, "menu: %s\n", static_cast<const char*>(bar->GetMenuLabel(i).utf8_str()));
     Bind(wxEVT_MENU, &CardsFrame::onOpen, this, wxID_OPEN);
     Bind(wxEVT_MENU, &CardsFrame::onOpenFolder, this, ID_OPEN_FOLDER);
     Bind(wxEVT_MENU, &CardsFrame::onImport, this, ID_IMPORT);
