@@ -432,8 +432,12 @@ void CardsFrame::onExport(wxCommandEvent&) {
     choice.SetSelection(0);
     if (askModal(choice) != wxID_OK) return;
     const ContainerKind kind = EXPORT_KINDS[std::clamp(choice.GetSelection(), 0, 4)];
-    wxDirDialog dialog(this, _("Export into this folder"), wxEmptyString, wxDD_DIR_MUST_EXIST);
+    // Starts beside the card (or where the last export went): GTK's chooser left in its
+    // Recent view takes no typed folder.
+    if (exportFolder_.IsEmpty()) exportFolder_ = wxFileName(pathText(model_.path())).GetPath();
+    wxDirDialog dialog(this, _("Export into this folder"), exportFolder_, wxDD_DIR_MUST_EXIST);
     if (askModal(dialog) != wxID_OK) return;
+    exportFolder_ = dialog.GetPath();
     std::vector<std::string> written;
     exportTo(rows, pathBytes(dialog.GetPath()), kind, written, true);
     if (dumpRows_) {

@@ -76,6 +76,7 @@ private:
     wxStaticText* status_ = nullptr;
     wxTimer diskTimer_;
     std::string dragFolder_;  // the saves of the last drag out, removed at the next or at exit
+    wxString exportFolder_;
     int shownRow_ = -1;
     bool busy_ = false;     // inside a change or a dialog: the disk timer waits
     bool dragging_ = false; // our own drag: a drop of it on this window is ignored

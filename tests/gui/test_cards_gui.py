@@ -72,8 +72,16 @@ class Cards:
         return found[-1] if found else None
 
     def wait_rows(self, count, what="rows"):
-        return wait_for(lambda: (lambda r: r if r is not None and len(r) == count else None)(self.rows()),
-                        15, what=f"{count} {what}, have {self.rows()}")
+        found = []
+
+        def have():
+            rows = self.rows()
+            if rows is not None and len(rows) == count:
+                found.append(rows)
+                return True
+            return False
+        wait_for(have, 15, what=f"{count} {what}, have {self.rows()}")
+        return found[-1]
 
 
 def start(s, args):
@@ -221,7 +229,7 @@ def case_export_max():
         wait_for(lambda: next(iter(s.dialogs()), None), 10, what="the container choice")
         time.sleep(0.5)
         s.key("Down", "Return")  # .max
-        dialog_path(s, out + "/")
+        dialog_path(s, out)
         wait_for(lambda: len(os.listdir(out)) == 2, 10, what=f"two files in {out}: {os.listdir(out)}")
         names = sorted(os.listdir(out))
         assert all(n.endswith(".max") for n in names), names
