@@ -110,15 +110,15 @@ wxBitmap listPicture(const std::vector<uint8_t>& rgba, uint32_t size, const wxCo
 }  // namespace
 
 CardsFrame::CardsFrame()
-    : wxFrame(nullptr, wxID_ANY, "Marrowin Cards", wxDefaultPosition, wxSize(900, 520)),
+    : wxFrame(nullptr, wxID_ANY, "Marrowin Cards", wxDefaultPosition, wxSize(980, 520)),
       diskTimer_(this) {
     dumpRows_ = std::getenv("MARROWIN_CARDS_TEST_DUMP") != nullptr;
     buildMenus();
 
     wxPanel* panel = new wxPanel(this);
     list_ = new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
-    list_->AppendColumn(_("Title"), wxLIST_FORMAT_LEFT, 300);
-    list_->AppendColumn(_("Folder"), wxLIST_FORMAT_LEFT, 170);
+    list_->AppendColumn(_("Title"), wxLIST_FORMAT_LEFT, 260);
+    list_->AppendColumn(_("Folder"), wxLIST_FORMAT_LEFT, 160);
     list_->AppendColumn(_("Size (KB)"), wxLIST_FORMAT_RIGHT, 80);
     list_->AppendColumn(_("Clusters"), wxLIST_FORMAT_RIGHT, 70);
     list_->AppendColumn(_("Date"), wxLIST_FORMAT_LEFT, 130);
@@ -555,6 +555,8 @@ void CardsFrame::onDiskTimer(wxTimerEvent&) { rereadIfChanged(); }
 
 void CardsFrame::onActivate(wxActivateEvent& event) {
     event.Skip();
+    // The icon turns only while the user is in this window; another window's work pays nothing.
+    if (!busy_) canvas_->setRunning(event.GetActive() && !IsIconized());
     if (event.GetActive()) rereadIfChanged();
 }
 

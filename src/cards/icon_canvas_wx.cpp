@@ -85,7 +85,8 @@ void IconCanvas::showSave(SaveImage image) {
         wxSize size = drawableSize();
         resizeView(frame_, settings_, uint32_t(size.x), uint32_t(size.y));
         selectIcon(icon_, image_, settings_.lights, 0);
-        if (icon_.currentModel) frameModel(settings_, *icon_.currentModel, 0);
+        // Room to turn: the framing fits the first shape facing us, and the view is narrow.
+        if (icon_.currentModel) frameModel(settings_, *icon_.currentModel, 0, 0.5f);
     }
     if (!icon_.currentModel) releaseSaveImage(image_);
     updateTimer();
