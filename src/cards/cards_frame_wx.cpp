@@ -124,7 +124,7 @@ CardsFrame::CardsFrame()
     list_->AppendColumn(_("Date"), wxLIST_FORMAT_LEFT, 130);
     list_->AppendColumn(_("Problems"), wxLIST_FORMAT_LEFT, 200);
     images_ = new wxImageList(int(PICTURE_SIZE), int(PICTURE_SIZE), false);
-    list_->SetImageList(images_, wxIMAGE_LIST_SMALL);
+    list_->AssignImageList(images_, wxIMAGE_LIST_SMALL);
 
     canvas_ = new IconCanvas(panel);
     canvas_->SetMinSize(wxSize(240, 240));
@@ -173,7 +173,6 @@ CardsFrame::~CardsFrame() {
         pictures_.reset();
         drawer_.reset();
     });
-    delete images_;
     removeDragFolder();
 }
 
@@ -233,7 +232,8 @@ void CardsFrame::openPaths(const std::vector<std::string>& paths) {
 }
 
 void CardsFrame::dropFiles(const std::vector<std::string>& paths) {
-    if (dragging_ || paths.empty()) return;
+    // A drop that lands while a dialog of a change is up waits for no one: the model is busy.
+    if (dragging_ || busy_ || paths.empty()) return;
     if (model_.isCard())
         importPaths(paths);
     else
@@ -540,7 +540,9 @@ void CardsFrame::onBeginDrag(wxListEvent&) {
     for (const std::string& path : written) files.AddFile(pathText(path));
     wxDropSource source(files, this);
     dragging_ = true;
+    busy_ = true;
     source.DoDragDrop(wxDrag_CopyOnly);
+    busy_ = false;
     dragging_ = false;
 }
 
