@@ -37,6 +37,10 @@ if(TARGET marrowin)
   marrowin_install_gzipped(${PROJECT_SOURCE_DIR}/docs/man/marrowin.1
                            ${CMAKE_INSTALL_MANDIR}/man1 marrowin.1)
 endif()
+if(TARGET marrowin-cards)
+  marrowin_install_gzipped(${PROJECT_SOURCE_DIR}/docs/man/marrowin-cards.1
+                           ${CMAKE_INSTALL_MANDIR}/man1 marrowin-cards.1)
+endif()
 marrowin_install_gzipped(${PROJECT_SOURCE_DIR}/debian/changelog ${CMAKE_INSTALL_DOCDIR} changelog)
 if(MARROWIN_GZIPPED)
   add_custom_target(marrowin_docs ALL DEPENDS ${MARROWIN_GZIPPED})
