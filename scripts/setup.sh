@@ -8,7 +8,7 @@ libgtest-dev libgmock-dev libbenchmark-dev
 libwxgtk3.2-dev libgl-dev libglu1-mesa-dev libegl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
 libpng-dev zlib1g-dev fonts-ipafont-gothic
 xvfb xauth xdotool x11-utils xclip imagemagick python3 python3-xlib
-dpkg-dev file shared-mime-info desktop-file-utils lintian man-db groff-base bash-completion
+dpkg-dev file gettext shared-mime-info desktop-file-utils lintian man-db groff-base bash-completion
 tumbler dbus-daemon dbus-bin libglib2.0-bin bubblewrap weston xwayland
 libkf5kio-dev kio-extras"
 
