@@ -187,31 +187,38 @@ def check_installed(wine, instdir_unix, shell_dll_windows):
     assert int(entry["estimatedsize"], 16) > 100, "EstimatedSize is in KiB"
 
 
+def marrowin_windows(env):
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Marrowin$"],
+                           env=env, capture_output=True, timeout=30)
+    windows = {}
+    for window in found.stdout.split():
+        name = subprocess.run(["xdotool", "getwindowname", window], env=env,
+                              capture_output=True, timeout=30).stdout.decode().strip()
+        if name == "Marrowin" or name.endswith(" - Marrowin"):
+            windows[window] = name
+    return windows
+
+
 def open_through_registry(wine, demo, work):
-    """Runs the .psu's registered open command and finds marrowin.exe's window with the save."""
+    """Runs the .psu's registered open command: marrowin.exe's window appears, and closes."""
     command = wine.value(CLASSES + r"\Marrowin.SaveArchive\shell\open\command")
     save = os.path.join(work, "demo.psu")
     shutil.copy(demo, save)
     args = [part.strip('"') for part in re.findall(r'"[^"]*"|\S+', command)]
     args = [windows_path(save) if part == "%1" else part for part in args]
     assert args[0].lower().endswith("\\marrowin.exe"), command
+    # The shared X server may show another test's window of the same name.
+    earlier = marrowin_windows(wine.env)
     app = subprocess.Popen(["wine", *args], env=wine.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
     try:
-        def caption():
-            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", " - Marrowin$"],
-                                   env=wine.env, capture_output=True, timeout=30)
-            for window in found.stdout.split():
-                name = subprocess.run(["xdotool", "getwindowname", window], env=wine.env,
-                                      capture_output=True, timeout=30).stdout.decode().strip()
-                if name.startswith("BADATA-MARROWIN"):
-                    return name
-            return None
+        def appeared():
+            return {w: n for w, n in marrowin_windows(wine.env).items() if w not in earlier}
 
-        print("opened: " + wait_for(caption, 90, "marrowin.exe's window with the save"))
+        print("window: %s" % wait_for(appeared, 120, "marrowin.exe's window"))
         # taskkill without /f asks the window to close, as the close box does.
         wine.run("taskkill", "/im", "marrowin.exe", check=False)
-        app.wait(timeout=60)
+        assert app.wait(timeout=60) == 0, "marrowin.exe did not end well when closed"
     finally:
         if app.poll() is None:
             app.kill()
@@ -245,6 +252,8 @@ def main():
             shutil.rmtree(prefix, ignore_errors=True)
             subprocess.run(["wineboot", "-i"], env=wine.env, capture_output=True, timeout=300)
             wine.wait()
+            # One server for the whole run: each wine command would start the prefix anew.
+            subprocess.run(["wineserver", "-p"], env=wine.env, timeout=60)
             wine.run("reg", "add", CLASSES + r"\.max", "/ve", "/d", OTHER_MAX, "/f")
             wine.run("reg", "add", r"HKCU\Environment", "/v", "Path", "/t", "REG_EXPAND_SZ",
                      "/d", USER_PATH, "/f")
@@ -275,7 +284,6 @@ def main():
             # The uninstaller runs on from a copy of itself in the temporary folder.
             wait_for(lambda: not os.path.exists(os.path.join(instdir_unix, "uninstall.exe"))
                      and not wine.query(UNINSTALL), 120, "the uninstaller")
-            wine.wait()
             assert sorted(os.listdir(instdir_unix)) == ["notes.txt"], os.listdir(instdir_unix)
             os.remove(keep)
             assert not os.path.exists(menu), "Start menu folder left"
