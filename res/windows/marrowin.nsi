@@ -296,7 +296,26 @@ SectionEnd
 
 ; PATH entries past NSIS's string length would be cut when read; then PATH is left alone.
 Section /o "Add the install folder to PATH" SecPath
+  ClearErrors
   ReadRegStr $R0 HKCU "Environment" "Path"
+  ${If} ${Errors}
+    ; Missing, or too long for the string it is read into: only the first means empty.
+    StrCpy $R3 0
+    ${Do}
+      ClearErrors
+      EnumRegValue $R4 HKCU "Environment" $R3
+      ${If} ${Errors}
+      ${OrIf} $R4 == ""
+        ${Break}
+      ${EndIf}
+      ${If} $R4 == "Path"
+        DetailPrint "PATH could not be read whole; $INSTDIR was not added"
+        Goto done
+      ${EndIf}
+      IntOp $R3 $R3 + 1
+    ${Loop}
+    StrCpy $R0 ""
+  ${EndIf}
   StrLen $R1 $R0
   StrLen $R2 $INSTDIR
   IntOp $R1 $R1 + $R2
@@ -437,9 +456,12 @@ Section "Uninstall"
 
   ReadRegDWORD $R0 SHCTX "${UNINSTALL_KEY}" "AddedToPath"
   ${If} $R0 == 1
+    ClearErrors
     ReadRegStr $R0 HKCU "Environment" "Path"
     StrLen $R1 $R0
-    ${If} $R1 < ${NSIS_MAX_STRLEN}
+    ${If} ${Errors}
+      DetailPrint "PATH could not be read whole; remove $INSTDIR from it by hand"
+    ${ElseIf} $R1 < ${NSIS_MAX_STRLEN}
       StrCpy $PathList $R0
       StrCpy $PathEntry $INSTDIR
       Call un.PathWithout

@@ -48,7 +48,14 @@ class Wine:
                         WINEDLLOVERRIDES=DLL_OVERRIDES, DISPLAY=display)
 
     def run(self, *args, timeout=180, check=True):
-        done = subprocess.run(["wine", *args], env=self.env, capture_output=True, timeout=timeout)
+        # Files, not pipes: Wine's own processes that a command starts outlive it, and would
+        # hold a pipe open until the server ends.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            code = subprocess.run(["wine", *args], env=self.env, stdout=out, stderr=err,
+                                  timeout=timeout).returncode
+            out.seek(0)
+            err.seek(0)
+            done = subprocess.CompletedProcess(args, code, out.read(), err.read())
         if check and done.returncode != 0:
             raise AssertionError("wine %s: exit %d\n%s" % (" ".join(args), done.returncode,
                                                            done.stderr.decode(errors="replace")))
@@ -74,7 +81,8 @@ class Wine:
         return keys
 
     def value(self, key, name=""):
-        full = key.replace("HKCU", "HKEY_CURRENT_USER").lower()
+        full = key.replace("HKCU", "HKEY_CURRENT_USER").replace("HKLM", "HKEY_LOCAL_MACHINE")
+        full = full.lower()
         return self.query(key).get(full, {}).get(name.lower())
 
     def export(self, key, path):
@@ -90,9 +98,11 @@ class Wine:
         return keys
 
     def unix_path(self, path):
-        done = subprocess.run(["winepath", "-u", path], env=self.env, capture_output=True,
-                              timeout=60, check=True)
-        return done.stdout.decode().strip()
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(["winepath", "-u", path], env=self.env, stdout=out,
+                           stderr=subprocess.DEVNULL, timeout=60, check=True)
+            out.seek(0)
+            return out.read().decode().strip()
 
 
 def windows_path(path):
@@ -225,6 +235,37 @@ def open_through_registry(wine, demo, work):
             app.wait()
 
 
+def install_for_all_users(wine, setup):
+    """/ALLUSERS: Program Files and HKLM; and a PATH too long for the installer to read whole is
+    left as it is rather than written back cut."""
+    long_path = ";".join(r"C:\tools\folder%04d" % i for i in range(80))
+    wine.run("reg", "add", r"HKCU\Environment", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d",
+             long_path, "/f")
+    wine.run(setup, "/S", "/ALLUSERS", "/PATH", timeout=300)
+    machine = UNINSTALL.replace("HKCU", "HKLM")
+    instdir = wine.value(machine, "InstallLocation")
+    assert instdir and instdir.lower().endswith(r"program files\marrowin"), instdir
+    assert not wine.query(UNINSTALL), "an all-users install wrote the per-user entry"
+    instdir_unix = wine.unix_path(instdir)
+    for name in INSTALLED:
+        assert os.path.isfile(os.path.join(instdir_unix, name)), name + " not installed"
+    assert wine.value(r"HKLM\Software\Classes\.psu") == "Marrowin.SaveArchive"
+    assert wine.value(r"HKLM\Software\Classes\.sps\ShellEx\%s" % THUMBNAIL_SHELLEX) == THUMBNAIL_CLSID
+    assert wine.value(r"HKLM\Software\Classes\CLSID\%s\InprocServer32" % THUMBNAIL_CLSID) == \
+        instdir + r"\marrowin-shell.dll"
+    assert wine.value(r"HKCU\Environment", "Path") == long_path, "a long PATH was changed"
+    assert wine.value(machine, "AddedToPath") is None
+    quiet = wine.value(machine, "QuietUninstallString")
+    assert quiet.endswith("/S /ALLUSERS"), quiet
+    uninstaller = re.match(r'"([^"]+)"\s*(.*)', quiet)
+    wine.run(uninstaller.group(1), *uninstaller.group(2).split())
+    wait_for(lambda: not os.path.exists(instdir_unix) and not wine.query(machine), 120,
+             "the all-users uninstaller")
+    assert wine.value(r"HKLM\Software\Classes\.psu") is None
+    assert not wine.query(r"HKLM\Software\Classes\CLSID\%s" % THUMBNAIL_CLSID)
+    assert wine.value(r"HKCU\Environment", "Path") == long_path
+
+
 def main():
     for tool in ("wine", "wineboot", "wineserver", "makensis", "xdotool"):
         if not shutil.which(tool):
@@ -250,7 +291,8 @@ def main():
 
             # A fresh prefix: nothing of an earlier run is taken for the installer's work.
             shutil.rmtree(prefix, ignore_errors=True)
-            subprocess.run(["wineboot", "-i"], env=wine.env, capture_output=True, timeout=300)
+            subprocess.run(["wineboot", "-i"], env=wine.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300)
             wine.wait()
             # One server for the whole run: each wine command would start the prefix anew.
             subprocess.run(["wineserver", "-p"], env=wine.env, timeout=60)
@@ -290,6 +332,10 @@ def main():
             assert wine.value(CLASSES + r"\.max") == OTHER_MAX, "the other program lost .max"
             assert wine.value(r"HKCU\Environment", "Path") == USER_PATH
 
+            install_for_all_users(wine, setup)
+            wine.run("reg", "add", r"HKCU\Environment", "/v", "Path", "/t", "REG_EXPAND_SZ",
+                     "/d", USER_PATH, "/f")
+
             after = {k: wine.export(k, os.path.join(work, "after-" + f)) for k, f in scopes.items()}
             ours = []
             for scope in scopes:
@@ -297,7 +343,8 @@ def main():
                 ours += [c for c in changes if OUR_NAMES.search(c)]
             assert not ours, "left in the registry:\n" + "\n".join(ours)
     finally:
-        subprocess.run(["wineserver", "-k"], env=wine.env, capture_output=True, timeout=60)
+        subprocess.run(["wineserver", "-k"], env=wine.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
         if xvfb:
             xvfb.terminate()
             xvfb.wait()
