@@ -8,7 +8,7 @@ add_test(NAME win32_installer
          COMMAND ${SYSTEM_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/test_installer.py)
 set_tests_properties(win32_installer PROPERTIES
   LABELS "gui;win32"
-  TIMEOUT 900
+  TIMEOUT 1500
   SKIP_RETURN_CODE 77
   # Its own prefix under the build folder: no other test may run in it meanwhile.
   RESOURCE_LOCK wineprefix-installer
