@@ -3,6 +3,7 @@
 #   build-windows/                         x86_64 (marrowin.exe, marrowin-cli.exe, tests)
 #   build-windows-i686/                    i686, programs only, when that toolchain is there
 #   build-windows/marrowin-windows-x86_64.zip   both programs, README.md and LICENSE
+#   build-windows/marrowin-setup-VERSION.exe    the installer (res/windows/marrowin.nsi)
 # With --test, the tests run under Wine (in a Wine prefix of the build folder's own).
 # Installs what it needs when it is missing (root or sudo needed only then).
 set -eu
@@ -27,7 +28,7 @@ for arg in "$@"; do
 done
 
 PACKAGES="cmake libgtest-dev g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-wine wine64 libz-mingw-w64-dev fonts-ipafont-gothic"
+wine wine64 libz-mingw-w64-dev fonts-ipafont-gothic nsis"
 # The window's test drives it under Wine in a virtual X server.
 if [ "$run_tests" -eq 1 ]; then
     PACKAGES="$PACKAGES xvfb xauth xdotool x11-utils imagemagick python3 python3-xlib"
@@ -128,4 +129,17 @@ rm -f "$build/marrowin-windows-x86_64.zip"
 (cd "$build/package" && cmake -E tar cf "$build/marrowin-windows-x86_64.zip" --format=zip \
     marrowin-windows-x86_64)
 echo "build-windows.sh: wrote $build/marrowin-windows-x86_64.zip"
+
+# The installer packs stripped copies of whatever the build made of its programs.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+setup_stage="$build/package/setup"
+mkdir -p "$setup_stage"
+for file in marrowin.exe marrowin-cli.exe marrowin-cards.exe marrowin-shell.dll; do
+    if [ -f "$build/$file" ]; then
+        x86_64-w64-mingw32-strip -o "$setup_stage/$file" "$build/$file"
+    fi
+done
+makensis -V2 -DVERSION="$version" -DBUILD_DIR="$setup_stage" -DSOURCE_DIR="$root" \
+    -DOUTFILE="$build/marrowin-setup-$version.exe" "$root/res/windows/marrowin.nsi"
+echo "build-windows.sh: wrote $build/marrowin-setup-$version.exe"
 exit "$tests_failed"
