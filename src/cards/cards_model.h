@@ -95,6 +95,9 @@ public:
     bool changedOnDisk() const;
     // Reads everything again; the rows keep their order by folder name.
     bool reload(std::string& error);
+    // How long a change waits for another program's change of the card to end (CardChange's
+    // wait by default).
+    void setLockWait(int waitMs);
 
     // The save of a row as read, and as a save archive for pictures and the live view.
     bool saveOf(size_t row, SaveContents& out, std::string& error) const;
