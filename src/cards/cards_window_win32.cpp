@@ -285,9 +285,9 @@ void CardsWindow::onCreate() {
         UINT name;
         int width;
         int format;
-    } columns[ColumnCount] = {{IDS_COL_TITLE, 300, LVCFMT_LEFT},     {IDS_COL_FOLDER, 160, LVCFMT_LEFT},
-                              {IDS_COL_SIZE, 60, LVCFMT_RIGHT},      {IDS_COL_CLUSTERS, 70, LVCFMT_RIGHT},
-                              {IDS_COL_DATE, 130, LVCFMT_LEFT},      {IDS_COL_PROBLEMS, 60, LVCFMT_CENTER}};
+    } columns[ColumnCount] = {{IDS_COL_TITLE, 280, LVCFMT_LEFT},     {IDS_COL_FOLDER, 170, LVCFMT_LEFT},
+                              {IDS_COL_SIZE, 70, LVCFMT_RIGHT},      {IDS_COL_CLUSTERS, 80, LVCFMT_RIGHT},
+                              {IDS_COL_DATE, 150, LVCFMT_LEFT},      {IDS_COL_PROBLEMS, 60, LVCFMT_CENTER}};
     for (int c = 0; c < ColumnCount; ++c) {
         std::wstring name = wideText(columns[c].name);
         LVCOLUMNW column = {};
@@ -654,6 +654,12 @@ void CardsWindow::writeDump() {
     }
     if (model_.isCard()) out += "space\t" + spaceText(model_.space()) + "\n";
     out += "selected\t" + std::to_string(selectedRows().size()) + "\n";
+    HMENU menu = GetMenu(window_);
+    for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
+        wchar_t label[128] = {};
+        const int length = GetMenuStringW(menu, UINT(i), label, 128, MF_BYPOSITION);
+        out += "menu\t" + utf8FromWide(label, size_t(std::max(length, 0))) + "\n";
+    }
     out += "end\n";
     std::string error;
     writeOutput(dumpPath_, out.data(), out.size(), OutputWrite::InPlace, error);

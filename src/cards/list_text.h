@@ -18,7 +18,7 @@ inline std::string groupedNumber(uint64_t value) {
     std::string out;
     const size_t lead = digits.size() % 3;
     for (size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (i - lead) % 3 == 0) out += ',';
+        if (i != 0 && i >= lead && (i - lead) % 3 == 0) out += ',';
         out += digits[i];
     }
     return out;
