@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds Marrowin's Windows programs on Debian with mingw-w64 and packs them:
-#   build-windows/                         x86_64 (marrowin.exe, marrowin-cli.exe, tests)
+#   build-windows/                         x86_64 (marrowin.exe, marrowin-cards.exe, marrowin-cli.exe, tests)
 #   build-windows-i686/                    i686, programs only, when that toolchain is there
-#   build-windows/marrowin-windows-x86_64.zip   both programs, README.md and LICENSE
+#   build-windows/marrowin-windows-x86_64.zip   the programs, README.md and LICENSE
 # With --test, the tests run under Wine (in a Wine prefix of the build folder's own).
 # Installs what it needs when it is missing (root or sudo needed only then).
 set -eu
@@ -55,7 +55,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-x86_64.cmake" \
     -DMARROWIN_GUI=ON -DMARROWIN_GL=ON
-targets="marrowin marrowin-cli"
+targets="marrowin marrowin-cards marrowin-cli"
 [ "$run_tests" -eq 1 ] && targets="$targets core_tests gl_tests"
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$jobs" --target $targets
@@ -65,13 +65,13 @@ if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then
     cmake -S "$root" -B "$build32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-i686.cmake" \
         -DMARROWIN_GUI=ON -DMARROWIN_GL=ON -DMARROWIN_TESTS=OFF
-    cmake --build "$build32" -j "$jobs" --target marrowin marrowin-cli
+    cmake --build "$build32" -j "$jobs" --target marrowin marrowin-cards marrowin-cli
 else
     echo "build-windows.sh: no i686 mingw-w64 toolchain; the 32-bit build is left out" >&2
 fi
 
 # The programs must need nothing but the DLLs every Windows has.
-for exe in "$build/marrowin.exe" "$build/marrowin-cli.exe"; do
+for exe in "$build/marrowin.exe" "$build/marrowin-cards.exe" "$build/marrowin-cli.exe"; do
     if x86_64-w64-mingw32-objdump -p "$exe" | grep -i "DLL Name" |
         grep -iE "libstdc|libgcc|libwinpthread|zlib|libpng"; then
         echo "build-windows.sh: $exe needs a DLL that Windows does not have" >&2
@@ -120,7 +120,7 @@ fi
 stage="$build/package/marrowin-windows-x86_64"
 rm -rf "$build/package"
 mkdir -p "$stage"
-for exe in marrowin.exe marrowin-cli.exe; do
+for exe in marrowin.exe marrowin-cards.exe marrowin-cli.exe; do
     x86_64-w64-mingw32-strip -o "$stage/$exe" "$build/$exe"
 done
 cp "$root/README.md" "$root/LICENSE" "$stage/"
