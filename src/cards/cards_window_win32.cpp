@@ -11,6 +11,7 @@
 
 #include "app/wide_text_win32.h"
 #include "cards/card_pictures.h"
+#include "cards/drag_out_win32.h"
 #include "cards/cards_resources_win32.h"
 #include "cards/language_win32.h"
 #include "cards/list_text.h"
@@ -196,6 +197,7 @@ std::vector<std::string> openFileNames(HWND owner, bool multiple) {
 CardsWindow::CardsWindow() = default;
 CardsWindow::~CardsWindow() {
     if (images_) ImageList_Destroy(images_);
+    for (const std::string& folder : dragFolders_) removeTree(folder);
 }
 
 HWND CardsWindow::create(HINSTANCE instance, int showCommand) {
@@ -680,6 +682,36 @@ bool CardsWindow::ask(const std::string& utf8) {
     return answer == IDYES;
 }
 
-void CardsWindow::beginDrag() {}
+void CardsWindow::beginDrag() {
+    const std::vector<size_t> rows = selectedRows();
+    if (rows.empty() || model_.kind() == SourceKind::None) return;
+    // The files exist before the drag starts: a drop target copies them when it likes. Each
+    // drag has a folder of its own under the user's temporary folder, removed at exit.
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) return;
+    std::string folder;
+    for (int attempt = 0; attempt < 100 && folder.empty(); ++attempt) {
+        const std::string name = utf8FromWide(temp, length) + "marrowin-cards-drag-" +
+                                 std::to_string(currentProcessId()) + "-" + std::to_string(dragFolders_.size()) + "-" +
+                                 std::to_string(attempt);
+        // A folder of its own: never one left there by another run.
+        if (pathKind(name) == PathKind::Missing && makeFolder(name)) folder = name;
+    }
+    if (folder.empty()) return;
+    dragFolders_.push_back(folder);
+    std::vector<std::string> written;
+    std::string error;
+    busy_ = true;
+    const bool ok = model_.exportSaves(rows, folder, ContainerKind::Psu, [](const std::string&) { return false; },
+                                       written, error);
+    if (ok && !written.empty()) {
+        dragFiles_ = written;
+        dragFilesOut(window_, written);
+        dragFiles_.clear();
+    }
+    busy_ = false;
+    if (!ok) message(fillIn(text(IDS_EXPORT_FAILED), {error}), MB_ICONERROR);
+}
 
 }  // namespace marrowin::cards

@@ -72,7 +72,8 @@ private:
     bool busy_ = false;        // a dialog of ours is up: the disk check waits
     std::string dumpPath_;     // MARROWIN_CARDS_TEST_DUMP: the rows written on every change
     std::vector<std::string> selectedFolders_;  // as last shown, to keep across a reread
-    std::vector<std::string> dragFiles_;
+    std::vector<std::string> dragFiles_;     // being dragged out: not imported again if dropped here
+    std::vector<std::string> dragFolders_;   // written for drags, removed at exit
 };
 
 }  // namespace marrowin::cards

@@ -52,7 +52,6 @@ LRESULT SpinView::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
             settings_ = initialViewSettings();
             glReady_ = createWindowGL(gl_, window_);
             initGLState(settings_);
-            SetTimer(window_, FRAME_TIMER, FRAME_MS, nullptr);
             return 0;
         case WM_SIZE:
             if (glReady_) {
@@ -61,8 +60,7 @@ LRESULT SpinView::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_TIMER:
-            // Nothing to turn: no frames.
-            if (wParam == FRAME_TIMER && icon_.currentModel) InvalidateRect(window_, nullptr, FALSE);
+            if (wParam == FRAME_TIMER) InvalidateRect(window_, nullptr, FALSE);
             return 0;
         case WM_ERASEBKGND: return 1;  // GL fills every pixel
         case WM_PAINT: {
@@ -117,6 +115,11 @@ void SpinView::show(SaveImage image) {
         selectIcon(icon_, image_, settings_.lights, 0);
         if (icon_.currentModel) frameModel(settings_, *icon_.currentModel, 0);
     }
+    // Frames only while something turns: an empty view is painted once and then sleeps.
+    if (icon_.currentModel)
+        SetTimer(window_, FRAME_TIMER, FRAME_MS, nullptr);
+    else
+        KillTimer(window_, FRAME_TIMER);
     InvalidateRect(window_, nullptr, FALSE);
 }
 
