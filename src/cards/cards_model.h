@@ -4,6 +4,7 @@
 // every change through the same CardChange protocol the CLI uses. No toolkit and no GL here:
 // the shells only draw rows, ask the user and call these.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -139,6 +140,7 @@ class PictureCache {
 public:
     PictureCache(PictureDrawer& drawer, uint32_t size);
     // The picture of a row, drawn on first asking; empty when the save has no drawable icon.
+    // The reference stays valid until clear() (or the cache goes).
     const std::vector<uint8_t>& pictureOf(const CardsModel& model, size_t row);
     uint32_t size() const { return size_; }
     void clear();
@@ -150,7 +152,7 @@ private:
     };
     PictureDrawer& drawer_;
     uint32_t size_;
-    std::vector<Entry> entries_;
+    std::deque<Entry> entries_;  // a deque: pictures handed out stay where they are
 };
 
 }  // namespace marrowin::cards
