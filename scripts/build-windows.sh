@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds Marrowin's Windows programs on Debian with mingw-w64 and packs them:
-#   build-windows/                         x86_64 (marrowin.exe, marrowin-cli.exe, tests)
+#   build-windows/                         x86_64 (marrowin.exe, marrowin-cards.exe, marrowin-cli.exe, tests)
 #   build-windows-i686/                    i686, programs only, when that toolchain is there
-#   build-windows/marrowin-windows-x86_64.zip   both programs, README.md and LICENSE
+#   build-windows/marrowin-windows-x86_64.zip   the programs, the Explorer handler DLL, README.md and LICENSE
 #   build-windows/marrowin-setup-VERSION.exe    the installer (res/windows/marrowin.nsi)
 # With --test, the tests run under Wine (in a Wine prefix of the build folder's own).
 # Installs what it needs when it is missing (root or sudo needed only then).
@@ -56,7 +56,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-x86_64.cmake" \
     -DMARROWIN_GUI=ON -DMARROWIN_GL=ON
-targets="marrowin marrowin-cli marrowin-shell"
+targets="marrowin marrowin-cards marrowin-cli marrowin-shell"
 [ "$run_tests" -eq 1 ] && targets="$targets core_tests gl_tests shell_probe"
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$jobs" --target $targets
@@ -66,13 +66,13 @@ if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then
     cmake -S "$root" -B "$build32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-i686.cmake" \
         -DMARROWIN_GUI=ON -DMARROWIN_GL=ON -DMARROWIN_TESTS=OFF
-    cmake --build "$build32" -j "$jobs" --target marrowin marrowin-cli marrowin-shell
+    cmake --build "$build32" -j "$jobs" --target marrowin marrowin-cards marrowin-cli marrowin-shell
 else
     echo "build-windows.sh: no i686 mingw-w64 toolchain; the 32-bit build is left out" >&2
 fi
 
 # The programs must need nothing but the DLLs every Windows has.
-for exe in "$build/marrowin.exe" "$build/marrowin-cli.exe" "$build/marrowin-shell.dll"; do
+for exe in "$build/marrowin.exe" "$build/marrowin-cards.exe" "$build/marrowin-cli.exe" "$build/marrowin-shell.dll"; do
     if x86_64-w64-mingw32-objdump -p "$exe" | grep -i "DLL Name" |
         grep -iE "libstdc|libgcc|libwinpthread|zlib|libpng"; then
         echo "build-windows.sh: $exe needs a DLL that Windows does not have" >&2
@@ -121,7 +121,7 @@ fi
 stage="$build/package/marrowin-windows-x86_64"
 rm -rf "$build/package"
 mkdir -p "$stage"
-for exe in marrowin.exe marrowin-cli.exe marrowin-shell.dll; do
+for exe in marrowin.exe marrowin-cards.exe marrowin-cli.exe marrowin-shell.dll; do
     x86_64-w64-mingw32-strip -o "$stage/$exe" "$build/$exe"
 done
 cp "$root/README.md" "$root/LICENSE" "$stage/"
