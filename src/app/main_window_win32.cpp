@@ -149,6 +149,11 @@ void MainWindow::loadDroppedFiles(HDROP drop) {
     }
 }
 
+void MainWindow::loadPaths(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths)
+        if (window_) loadPath(*this, currentSaveImage, baseCaption_, path);
+}
+
 void MainWindow::paint() {
     if (!glReady_) return;
     paintFrame(frame_, settings_, icon_, surface_);

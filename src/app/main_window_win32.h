@@ -3,6 +3,7 @@
 // It is the window every shared operation talks to: loading (LoadHost), the menu commands
 // (CommandHost) and the frame (through WindowSurface).
 #include <string>
+#include <vector>
 
 // Before <windows.h>: its MK_* macros would otherwise take the place of navigation's own
 // constants of the same names and values.
@@ -41,6 +42,10 @@ public:
     void showConfigDialog() override;
 
     void paint();
+
+    // Paths given on the command line (as a file type's open command gives them), opened one
+    // after another as a drop of them would be.
+    void loadPaths(const std::vector<std::string>& paths);
 
 private:
     static INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -210,7 +210,8 @@ def marrowin_windows(env):
 
 
 def open_through_registry(wine, demo, work):
-    """Runs the .psu's registered open command: marrowin.exe's window appears, and closes."""
+    """Runs the .psu's registered open command: marrowin.exe's window appears showing the save
+    (its caption names it), and closes."""
     command = wine.value(CLASSES + r"\Marrowin.SaveArchive\shell\open\command")
     save = os.path.join(work, "demo.psu")
     shutil.copy(demo, save)
@@ -223,9 +224,10 @@ def open_through_registry(wine, demo, work):
                            stderr=subprocess.DEVNULL)
     try:
         def appeared():
-            return {w: n for w, n in marrowin_windows(wine.env).items() if w not in earlier}
+            return {w: n for w, n in marrowin_windows(wine.env).items()
+                    if w not in earlier and n.endswith(" - Marrowin")}
 
-        print("window: %s" % wait_for(appeared, 120, "marrowin.exe's window"))
+        print("window: %s" % wait_for(appeared, 120, "marrowin.exe's window showing the save"))
         # taskkill without /f asks the window to close, as the close box does.
         wine.run("taskkill", "/im", "marrowin.exe", check=False)
         assert app.wait(timeout=60) == 0, "marrowin.exe did not end well when closed"
