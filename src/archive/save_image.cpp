@@ -111,39 +111,13 @@ void releaseSaveImage(SaveImage& image) {
 }
 
 bool refillSaveImage(SaveImage& image, const uint8_t* data, uint32_t size) {
-#ifdef __linux__
-    if (!image.empty()) {
-        const size_t page = size_t(sysconf(_SC_PAGESIZE));
-        const size_t oldMapped = (size_t(image.capacity()) + page - 1) / page * page;
-        const size_t length = size_t(uint64_t(size) + SAVE_IMAGE_SLACK);
-        const size_t mapped = (length + page - 1) / page * page;
-        uint8_t* p = image.bytes;
-#ifdef MARROWIN_ASAN
-        ASAN_UNPOISON_MEMORY_REGION(p, oldMapped);
-#endif
-        if (mapped != oldMapped) {
-            void* q = mremap(p, oldMapped, mapped, MREMAP_MAYMOVE);
-            if (q == MAP_FAILED) {
-                munmap(p, oldMapped);
-                image.bytes = nullptr;
-                image.fileSize = 0;
-                return false;
-            }
-            p = static_cast<uint8_t*>(q);
-        }
-        if (size) std::memcpy(p, data, size);
-        // The slack, and what a longer earlier input left in the last pages.
-        std::memset(p + size, 0, mapped - size);
-#ifdef MARROWIN_ASAN
-        ASAN_POISON_MEMORY_REGION(p + length, mapped - length);
-#endif
-        image.bytes = p;
-        image.fileSize = size;
-        return true;
+    // Resizing clears what a longer earlier input left past the new end; the rest is overwritten.
+    if (!resizeSaveImage(image, size)) {
+        releaseSaveImage(image);
+        return false;
     }
-#endif
-    image = makeSaveImage(data, size);
-    return !image.empty();
+    if (size) std::memcpy(image.bytes, data, size);
+    return true;
 }
 
 bool resizeSaveImage(SaveImage& image, uint32_t size) {

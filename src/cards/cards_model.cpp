@@ -132,22 +132,7 @@ bool readImportedSave(const std::string& path, SaveContents& out, std::string& e
         error = path + ": a memory card, not a save: open it to copy its saves";
         return false;
     }
-    OpenOptions what;
-    what.image = false;
-    what.contents = true;
-    what.cards = false;
-    OpenedSave r;
-    const bool opened = openSave(path, what, r, error);
-    if (!opened && r.problems.empty()) return false;
-    if (!opened || hasErrors(r.problems)) {
-        error = path + ": " + containerTitle(r.container) + " is damaged";
-        for (const Problem& p : r.problems)
-            if (p.severity == Severity::Error) error += ": " + p.text;
-        error += "; not imported";
-        return false;
-    }
-    out = std::move(r.contents);
-    return true;
+    return openSaveToImport(path, out, error);
 }
 
 // What is open; the model's State is this (a plain struct the loaders below can fill).

@@ -351,27 +351,6 @@ int finishChange(const char* command, CardChange& change, bool backup, const std
     return status;
 }
 
-// Reads a save in any container whole ("-" is standard input); false with a message naming
-// the input when it is none or damaged.
-bool readImportedSave(const std::string& path, SaveContents& out, std::string& error) {
-    OpenOptions what;
-    what.image = false;
-    what.contents = true;
-    what.cards = false;
-    OpenedSave r;
-    const bool opened = openSave(path, what, r, error);
-    if (!opened && r.problems.empty()) return false;
-    if (!opened || hasErrors(r.problems)) {
-        error = path + ": " + containerTitle(r.container) + " is damaged";
-        for (const Problem& p : r.problems)
-            if (p.severity == Severity::Error) error += ": " + p.text;
-        error += "; not imported";
-        return false;
-    }
-    out = std::move(r.contents);
-    return true;
-}
-
 int runImport(int argc, char** argv) {
     ChangeOptions o;
     std::vector<std::string> operands;
@@ -389,7 +368,7 @@ int runImport(int argc, char** argv) {
     for (size_t i = 1; i < operands.size(); ++i) {
         const std::string& input = operands[i];
         SaveContents save;
-        if (!readImportedSave(input, save, error)) {
+        if (!openSaveToImport(input, save, error)) {
             say(stderr, "marrowin-cli %s: %s\n", argv[0], terminalText(error).c_str());
             status = 1;
             continue;

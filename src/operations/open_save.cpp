@@ -133,30 +133,34 @@ bool fillTo(int fd, std::vector<uint8_t>& bytes, uint64_t want, bool& ended) {
     return true;
 }
 
-// The same into a save image, grown in place as the bytes come: a save archive from a stream
-// costs the memory the same file costs, with no second copy.
-bool fillTo(int fd, SaveImage& image, uint64_t want, bool& ended) {
-    while (!ended && image.fileSize < want) {
-        const uint32_t old = image.fileSize;
-        const uint64_t chunk = std::min<uint64_t>(want - old, 1 << 20);
-        if (old + chunk > LARGEST_IMAGE) {
+// A save image being filled from a stream: `have` bytes arrived so far; the image is grown
+// ahead of them by doubling, so a host that must copy to grow (Windows) copies each byte a
+// few times only, and is cut to `have` when the stream is done.
+struct StreamImage {
+    SaveImage& image;
+    uint64_t have = 0;
+};
+
+// Reads until `in` holds `want` bytes or the stream ends; false with errno on an error (EFBIG
+// past the largest image, ENOMEM when the image cannot grow).
+bool fillTo(int fd, StreamImage& in, uint64_t want, bool& ended) {
+    while (!ended && in.have < want) {
+        const uint64_t chunk = std::min<uint64_t>(want - in.have, 1 << 20);
+        if (in.have + chunk > LARGEST_IMAGE) {
             errno = EFBIG;
             return false;
         }
-        if (!resizeSaveImage(image, uint32_t(old + chunk))) {
-            errno = ENOMEM;
-            return false;
-        }
-        const int64_t n = readDescriptor(fd, image.bytes + old, chunk);
-        if (n < 0 || uint64_t(n) < chunk) {
-            const int saved = errno;
-            resizeSaveImage(image, uint32_t(old + uint64_t(std::max<int64_t>(n, 0))));  // shrinking cannot fail
-            if (n < 0) {
-                errno = saved;
+        if (in.image.fileSize < in.have + chunk) {
+            const uint64_t doubled = std::min<uint64_t>(LARGEST_IMAGE, uint64_t(in.image.fileSize) * 2);
+            if (!resizeSaveImage(in.image, uint32_t(std::max(in.have + chunk, doubled)))) {
+                errno = ENOMEM;
                 return false;
             }
-            ended = true;
         }
+        const int64_t n = readDescriptor(fd, in.image.bytes + in.have, chunk);
+        if (n < 0) return false;
+        in.have += uint64_t(n);
+        if (uint64_t(n) < chunk) ended = true;
     }
     return true;
 }
@@ -172,7 +176,7 @@ bool looksLikeEntry(const SaveImage& image, uint64_t off) {
 // follows it. Headers that open no real entry (zeros, filler) are taken as the walk takes them,
 // but a run of them is held only up to STREAM_TRAILING_MAX: a stream that goes on past that is
 // refused without reading further.
-bool readStreamArchive(int fd, SaveImage& image, bool ended, const std::string& path, std::string& error) {
+bool readStreamArchive(int fd, StreamImage& in, bool ended, const std::string& path, std::string& error) {
     auto failed = [&]() {
         if (errno == EFBIG) return error = path + ": too large: 4 GiB or more", false;
         if (errno == ENOMEM) return error = path + ": not enough memory to read it", false;
@@ -181,19 +185,19 @@ bool readStreamArchive(int fd, SaveImage& image, bool ended, const std::string& 
     uint64_t off = 0;
     uint64_t junkStart = UINT64_MAX;
     for (;;) {
-        if (!fillTo(fd, image, off + ENTRY_HEADER_SIZE, ended)) return failed();
-        if (image.fileSize < off + ENTRY_HEADER_SIZE) return true;
-        const bool real = looksLikeEntry(image, off);
+        if (!fillTo(fd, in, off + ENTRY_HEADER_SIZE, ended)) return failed();
+        if (in.have < off + ENTRY_HEADER_SIZE) return true;
+        const bool real = looksLikeEntry(in.image, off);
         uint64_t step = ENTRY_HEADER_SIZE;
-        if (!(image.bytes[size_t(off)] & MODE_DIRECTORY_BIT))
-            step += paddedDataSize(image.view().u32(off + ENTRY_SIZE_OFFSET));
+        if (!(in.image.bytes[size_t(off)] & MODE_DIRECTORY_BIT))
+            step += paddedDataSize(in.image.view().u32(off + ENTRY_SIZE_OFFSET));
         if (real) junkStart = UINT64_MAX;
         else if (junkStart == UINT64_MAX) junkStart = off;
         if (!real && off + step > junkStart + STREAM_TRAILING_MAX) {
             // One byte past the allowance tells a stream that goes on.
             const uint64_t limit = junkStart + STREAM_TRAILING_MAX;
-            if (!fillTo(fd, image, limit + 1, ended)) return failed();
-            if (image.fileSize <= limit) return true;
+            if (!fillTo(fd, in, limit + 1, ended)) return failed();
+            if (in.have <= limit) return true;
             error = path + ": more than " + std::to_string(STREAM_TRAILING_MAX >> 20) +
                     " MiB of bytes that open no entry follow the save archive's entries; not read further";
             return false;
@@ -202,8 +206,8 @@ bool readStreamArchive(int fd, SaveImage& image, bool ended, const std::string& 
             error = path + ": too large: 4 GiB or more";
             return false;
         }
-        if (!fillTo(fd, image, off + step, ended)) return failed();
-        if (image.fileSize < off + step) return true;
+        if (!fillTo(fd, in, off + step, ended)) return failed();
+        if (in.have < off + step) return true;
         off += step;
     }
 }
@@ -220,7 +224,10 @@ bool readStreamInput(int fd, const std::string& path, RawInput& in, std::string&
         in.container = ContainerKind::Psu;
         // The head read so far is the image's start; the rest is read into it.
         bytes = {};
-        return readStreamArchive(fd, in.image, ended, path, error);
+        StreamImage filling{in.image, in.image.fileSize};
+        const bool read = readStreamArchive(fd, filling, ended, path, error);
+        resizeSaveImage(in.image, uint32_t(filling.have));  // cutting to what arrived cannot fail
+        return read;
     }
     // A stream's size is known only when it ended within its head.
     const uint64_t knownSize = ended ? bytes.size() : UINT64_MAX;
@@ -445,6 +452,25 @@ bool openSaveStream(int fd, const std::string& shownAs, const OpenOptions& optio
         return false;
     }
     return finish(in, shownAs, options, out, error);
+}
+
+bool openSaveToImport(const std::string& path, SaveContents& out, std::string& error) {
+    OpenOptions what;
+    what.image = false;
+    what.contents = true;
+    what.cards = false;
+    OpenedSave r;
+    const bool opened = openSave(path, what, r, error);
+    if (!opened && r.problems.empty()) return false;
+    if (!opened || hasErrors(r.problems)) {
+        error = path + ": " + containerTitle(r.container) + " is damaged";
+        for (const Problem& p : r.problems)
+            if (p.severity == Severity::Error) error += ": " + p.text;
+        error += "; not imported";
+        return false;
+    }
+    out = std::move(r.contents);
+    return true;
 }
 
 }  // namespace marrowin

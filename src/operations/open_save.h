@@ -43,6 +43,10 @@ struct OpenedSave {
 // no save to be had; `out.kind`, `out.container` and `out.problems` still tell what was found.
 bool openSave(const std::string& path, const OpenOptions& options, OpenedSave& out, std::string& error);
 
+// A save to put on a card, read whole in any container ("-" is standard input); false with a
+// message naming the input when it is none, or damaged (its errors then follow the message).
+bool openSaveToImport(const std::string& path, SaveContents& out, std::string& error);
+
 // The same for an open stream of unknown length, named `shownAs` in messages. A save archive
 // is read by its own entries as they come, so bytes that follow its last entry are not held
 // past STREAM_TRAILING_MAX; another container is read up to CONTAINER_FILE_MAX.
