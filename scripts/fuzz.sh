@@ -11,7 +11,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 all="fuzz_save_image fuzz_check_archive fuzz_draw_gl fuzz_read_max fuzz_read_cbs fuzz_read_sharkport
-fuzz_read_psv fuzz_round_trip fuzz_card_read fuzz_card_import fuzz_folder_index"
+fuzz_read_psv fuzz_round_trip fuzz_card_read fuzz_card_import fuzz_folder_index fuzz_open_bytes"
 dir=build-fuzz
 # Inputs up to 512 KiB, well past a typical save with its icons; FUZZ_MAX_LEN=BYTES for more.
 flags="-timeout=20 -rss_limit_mb=2048 -max_len=${FUZZ_MAX_LEN:-524288} -print_final_stats=1"
