@@ -33,7 +33,23 @@ const char* const THUMBNAIL_USAGE =
 
 constexpr unsigned long MAX_THUMBNAIL_SIDE = 4096;
 
-bool thumbnailOne(IconPicture& picture, const std::string& input, const std::string& output,
+// The drawing surface, made when the first save to draw has been read: starting OpenGL costs
+// far more than refusing a file that is no save, which file managers ask about too.
+struct LazyPicture {
+    uint32_t side = 0;
+    std::unique_ptr<IconPicture> picture;
+    std::string failure;
+
+    IconPicture* get() {
+        if (!picture && failure.empty()) {
+            picture = IconPicture::create(side, side, failure, true);
+            if (!picture && failure.empty()) failure = "no OpenGL context";
+        }
+        return picture.get();
+    }
+};
+
+bool thumbnailOne(LazyPicture& surface, const std::string& input, const std::string& output,
                   bool replace) {
     if (output != "-" && pathKind(output) == PathKind::Folder) {
         say(stderr, "marrowin-cli thumbnail: %s is a folder\n", terminalText(output).c_str());
@@ -56,6 +72,12 @@ bool thumbnailOne(IconPicture& picture, const std::string& input, const std::str
     }
     // A damaged container is drawn as far as it could be read, and fails the command.
     const bool damaged = reportContainerErrors("thumbnail", input, loaded);
+    IconPicture* drawing = surface.get();
+    if (!drawing) {
+        say(stderr, "marrowin-cli thumbnail: cannot render: %s\n", terminalText(surface.failure).c_str());
+        return false;
+    }
+    IconPicture& picture = *drawing;
     if (!drawThumbnail(picture, loaded.image, error)) {
         say(stderr, "marrowin-cli thumbnail: %s: %s\n", terminalText(input).c_str(), terminalText(error).c_str());
         return false;
@@ -101,20 +123,16 @@ int runThumbnail(int argc, char** argv) {
         std::fprintf(stderr, "marrowin-cli thumbnail: %s\n", terminalText(error).c_str());
         return 1;
     }
-    std::unique_ptr<IconPicture> picture =
-        IconPicture::create(uint32_t(side), uint32_t(side), error, true);
-    if (!picture) {
-        std::fprintf(stderr, "marrowin-cli thumbnail: cannot render: %s\n", terminalText(error).c_str());
-        return 1;
-    }
-    if (outDir.empty()) return thumbnailOne(*picture, operands[0], operands[1], true) ? 0 : 1;
+    LazyPicture picture;
+    picture.side = uint32_t(side);
+    if (outDir.empty()) return thumbnailOne(picture, operands[0], operands[1], true) ? 0 : 1;
 
     int status = 0;
     Progress progress("thumbnail", operands.size());
     for (size_t i = 0; i < operands.size(); ++i) {
         progress.begin(i, operands[i]);
         const std::string output = outDir + "/" + outputNameFor(operands[i], ".png");
-        if (!thumbnailOne(*picture, operands[i], output, false)) status = 1;
+        if (!thumbnailOne(picture, operands[i], output, false)) status = 1;
     }
     return status;
 }

@@ -1,6 +1,7 @@
 // Thumbnails: the framing that makes an icon fill its picture, and the thumbnail command as
 // file managers and scripts run it.
 #include <fstream>
+#include <iterator>
 #include <set>
 
 #include "operations/archive_export.h"
@@ -239,6 +240,11 @@ TEST(ThumbnailCommand, DrawsTheIconCentredAndFillingATransparentSquare) {
 
 // The freedesktop contract: OUTPUT is written (replacing what the file manager left there)
 // only for a picture, and the exit code says whether there is one.
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 TEST(ThumbnailCommand, WritesOutputOnlyForASaveWithAnIcon) {
     SKIP_WITHOUT_POSIX_SHELL();
     TempDir dir;
@@ -273,6 +279,14 @@ TEST(ThumbnailCommand, WritesOutputOnlyForASaveWithAnIcon) {
     EXPECT_EQ(run("env -u DISPLAY -u WAYLAND_DISPLAY " + CLI + " thumbnail -s 32 '" + DEMO +
                   "' '" + out + "'"),
               0);
+    // A file that is no save is refused before OpenGL starts (the costly part of a picture):
+    // with no EGL driver at all it is still told apart from a save that cannot be drawn.
+    const std::string noEgl = "env __EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json " + CLI + " thumbnail ";
+    const std::string said = dir.path + "/said.txt";
+    EXPECT_EQ(run(noEgl + "'" + junk + "' '" + dir.path + "/j.png' 2>'" + said + "'"), 1);
+    EXPECT_NE(readAll(said).find("not a save archive"), std::string::npos) << readAll(said);
+    EXPECT_EQ(run(noEgl + "'" + DEMO + "' '" + dir.path + "/d.png' 2>'" + said + "'"), 1);
+    EXPECT_NE(readAll(said).find("cannot render"), std::string::npos) << readAll(said);
 }
 
 // A real card's first folder is the console's own, whose icon.sys names icons the console keeps
