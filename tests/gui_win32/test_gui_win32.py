@@ -68,11 +68,11 @@ class WineSession(Session):
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
         return self
 
-    def start(self, args=()):
+    def start(self, args=(), caption="Marrowin"):
         self.log = open(os.path.join(self.workdir, "marrowin.log"), "w")
         self.app = subprocess.Popen(["wine", self.binary, *args], cwd=self.cwd, env=self.env,
                                     stdout=self.log, stderr=subprocess.STDOUT)
-        self.main = wait_for(lambda: self.find_mapped("Marrowin"), 30, what="main window")
+        self.main = wait_for(lambda: self.find_mapped(caption), 30, what="main window")
         time.sleep(1.0)
         return self.main
 
@@ -281,8 +281,7 @@ def run(binary, demo):
         assert code == 0, f"exit code {code}"
         # A path on the command line (as a file type's open command gives it) opens the save
         # as a drop would. File > Exit ends it with 0 as the close box does.
-        s.start([windows_path(os.path.join(s.cwd, "demo.psu"))])
-        s.wait_caption(DEMO_CAPTION, 15)
+        s.start([windows_path(os.path.join(s.cwd, "demo.psu"))], caption=DEMO_CAPTION)
         s.focus(s.main)
         s.key("alt+f", "x", delay=0.6)
         code = s.wait_exit(30)
