@@ -691,7 +691,7 @@ bool writeInPlace(const std::string& path, const uint8_t* png, uint64_t pngSize,
         const int err = reserveRoom(fd, st.st_size, pngSize);
         if (err != 0) {
             ::close(fd);
-            error = "cannot write " + path + ": " + errnoText(err) + " (what was there is kept)";
+            error = "cannot write " + path + ": " + errnoText(err) + " (the old contents are kept)";
             return false;
         }
     }

@@ -799,7 +799,7 @@ bool writeInPlace(const std::string& path, const uint8_t* png, uint64_t pngSize,
         const int err = errnoOf(GetLastError());
         setFileEnd(h, oldSize);
         CloseHandle(h);
-        error = "cannot write " + path + ": " + errnoText(err) + " (what was there is kept)";
+        error = "cannot write " + path + ": " + errnoText(err) + " (the old contents are kept)";
         return false;
     }
     bool ok = true;
