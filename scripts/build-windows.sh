@@ -53,7 +53,11 @@ fi
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # x86_64: both programs and the tests.
+# Optimised as the Linux build, without debug information: it doubled the compile and link
+# time and made 20 MB programs that the packing strips anyway.
+nodebug="-O2 -DNDEBUG"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$nodebug" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$nodebug" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-x86_64.cmake" \
     -DMARROWIN_GUI=ON -DMARROWIN_GL=ON
 targets="marrowin marrowin-cards marrowin-cli marrowin-shell"
@@ -64,6 +68,7 @@ cmake --build "$build" -j "$jobs" --target $targets
 # i686 (the original tool's platform): built, not tested.
 if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then
     cmake -S "$root" -B "$build32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$nodebug" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$nodebug" \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-i686.cmake" \
         -DMARROWIN_GUI=ON -DMARROWIN_GL=ON -DMARROWIN_TESTS=OFF
     cmake --build "$build32" -j "$jobs" --target marrowin marrowin-cards marrowin-cli marrowin-shell

@@ -9,6 +9,8 @@ add_test(NAME win32_installer
 set_tests_properties(win32_installer PROPERTIES
   LABELS "gui;win32"
   TIMEOUT 1500
+  # One of the longest: started first, beside the many short tests, not after them.
+  COST 200
   SKIP_RETURN_CODE 77
   # Its own prefix under the build folder: no other test may run in it meanwhile.
   RESOURCE_LOCK wineprefix-installer
