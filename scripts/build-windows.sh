@@ -95,7 +95,7 @@ if [ "$run_tests" -eq 1 ]; then
     # One server for the whole run, kept until the end: an idle server quits after a few
     # seconds, and a test's Wine process that connects just then fails at once ("recvmsg:
     # Connection reset by peer").
-    wineserver -p 2>/dev/null || true  # already running: it is kept as it is
+    wineserver -p
     # One X server for every Wine process of the run. Wine keeps one desktop process per
     # prefix, tied to the display of the program that started it: with a private Xvfb per test,
     # the end of one test took the desktop away from the test running beside it.
