@@ -92,10 +92,6 @@ if [ "$run_tests" -eq 1 ]; then
         wineboot -i >/dev/null 2>&1 || true
         wineserver -w || true
     fi
-    # One server for the whole run, kept until the end: an idle server quits after a few
-    # seconds, and a test's Wine process that connects just then fails at once ("recvmsg:
-    # Connection reset by peer").
-    wineserver -p
     # One X server for every Wine process of the run. Wine keeps one desktop process per
     # prefix, tied to the display of the program that started it: with a private Xvfb per test,
     # the end of one test took the desktop away from the test running beside it.
