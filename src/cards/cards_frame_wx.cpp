@@ -384,17 +384,22 @@ bool CardsFrame::exportTo(const std::vector<size_t>& rows, const std::string& fo
     return done;
 }
 
-void CardsFrame::onOpen(wxCommandEvent&) {
-    wxFileDialog dialog(this, _("Open a card or saves"), wxEmptyString, wxEmptyString,
-                        _("Cards and saves") + "|*.ps2;*.mcd;*.bin;*.mc2;*.psu;*.max;*.cbs;*.sps;*.xps;*.psv;*.PS2;*.MCD;*.BIN;*.PSU;*.MAX;*.CBS;*.SPS;*.XPS;*.PSV|" +
-                            _("All files") + "|*",
+std::vector<std::string> CardsFrame::chooseFiles(const wxString& title, const wxString& filter) {
+    wxFileDialog dialog(this, title, wxEmptyString, wxEmptyString, filter + _("All files") + "|*",
                         wxFD_OPEN | wxFD_MULTIPLE | wxFD_FILE_MUST_EXIST);
-    if (askModal(dialog) != wxID_OK) return;
+    std::vector<std::string> paths;
+    if (askModal(dialog) != wxID_OK) return paths;
     wxArrayString names;
     dialog.GetPaths(names);
-    std::vector<std::string> paths;
     for (const wxString& name : names) paths.push_back(pathBytes(name));
-    openPaths(paths);
+    return paths;
+}
+
+void CardsFrame::onOpen(wxCommandEvent&) {
+    const std::vector<std::string> paths = chooseFiles(
+        _("Open a card or saves"),
+        _("Cards and saves") + "|*.ps2;*.mcd;*.bin;*.mc2;*.psu;*.max;*.cbs;*.sps;*.xps;*.psv;*.PS2;*.MCD;*.BIN;*.PSU;*.MAX;*.CBS;*.SPS;*.XPS;*.PSV|");
+    if (!paths.empty()) openPaths(paths);
 }
 
 void CardsFrame::onOpenFolder(wxCommandEvent&) {
@@ -408,16 +413,9 @@ void CardsFrame::onImport(wxCommandEvent&) {
         showError(_("Open or make a card first: saves are imported onto a card."));
         return;
     }
-    wxFileDialog dialog(this, _("Import saves"), wxEmptyString, wxEmptyString,
-                        _("Saves") + "|*.psu;*.max;*.cbs;*.sps;*.xps;*.psv;*.PSU;*.MAX;*.CBS;*.SPS;*.XPS;*.PSV|" +
-                            _("All files") + "|*",
-                        wxFD_OPEN | wxFD_MULTIPLE | wxFD_FILE_MUST_EXIST);
-    if (askModal(dialog) != wxID_OK) return;
-    wxArrayString names;
-    dialog.GetPaths(names);
-    std::vector<std::string> paths;
-    for (const wxString& name : names) paths.push_back(pathBytes(name));
-    importPaths(paths);
+    const std::vector<std::string> paths =
+        chooseFiles(_("Import saves"), _("Saves") + "|*.psu;*.max;*.cbs;*.sps;*.xps;*.psv;*.PSU;*.MAX;*.CBS;*.SPS;*.XPS;*.PSV|");
+    if (!paths.empty()) importPaths(paths);
 }
 
 void CardsFrame::onExport(wxCommandEvent&) {

@@ -47,6 +47,8 @@ private:
     void dumpRows() const;
     void removeDragFolder();
 
+    // The files picked in an open dialog (several at once), as path bytes; none when cancelled.
+    std::vector<std::string> chooseFiles(const wxString& title, const wxString& filter);
     void onOpen(wxCommandEvent& event);
     void onOpenFolder(wxCommandEvent& event);
     void onImport(wxCommandEvent& event);
